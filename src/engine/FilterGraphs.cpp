@@ -1,0 +1,162 @@
+// The audio filter graphs: one source converting the music (re-encoded
+// music), or two sources mixed by amix (the video's sound with the music).
+
+#include "engine/MixSteps.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/opt.h>
+}
+
+namespace melvora {
+namespace {
+
+// Argument text of an abuffer source, e.g.
+// "time_base=1/44100:sample_rate=44100:sample_fmt=fltp:channel_layout=0x3".
+std::string sourceArguments(AVRational timeBase, int sampleRate, AVSampleFormat format,
+                            const AVChannelLayout &layout) {
+    const AVChannelLayout usable = effectiveLayout(layout);
+    const char *formatName = av_get_sample_fmt_name(format);
+    char text[512];
+    std::snprintf(text, sizeof text, "time_base=%d/%d:sample_rate=%d:sample_fmt=%s:channel_layout=0x%" PRIx64,
+                  timeBase.num, timeBase.den, sampleRate, formatName ? formatName : "none", usable.u.mask);
+    return text;
+}
+
+std::string resampledSourceArguments() {
+    return sourceArguments(AVRational{1, kOutputSampleRate}, kOutputSampleRate, kOutputSampleFormat, stereoLayout());
+}
+
+// The sink accepts only 44100 Hz planar float stereo.
+int constrainSink(AVFilterContext *sink) {
+    const AVSampleFormat formats[] = {kOutputSampleFormat, AV_SAMPLE_FMT_NONE};
+    int result = av_opt_set_int_list(sink, "sample_fmts", formats, AV_SAMPLE_FMT_NONE, AV_OPT_SEARCH_CHILDREN);
+    if (result < 0)
+        return result;
+    result = av_opt_set(sink, "ch_layouts", "stereo", AV_OPT_SEARCH_CHILDREN);
+    if (result < 0)
+        return result;
+    const int rates[] = {kOutputSampleRate, -1};
+    return av_opt_set_int_list(sink, "sample_rates", rates, -1, AV_OPT_SEARCH_CHILDREN);
+}
+
+FilterInOutPtr linkRecord(const char *name, AVFilterContext *filter) {
+    FilterInOutPtr record(avfilter_inout_alloc());
+    if (!record)
+        return record;
+    record->name = av_strdup(name);
+    record->filter_ctx = filter;
+    record->pad_idx = 0;
+    record->next = nullptr;
+    if (!record->name)
+        record.reset();
+    return record;
+}
+
+// Parses the description between the caller's open outputs and the sink, then
+// configures the graph. Takes the link lists; they are freed on every path.
+int parseAndConfigure(MixJob &job, const char *description, FilterInOutPtr outputs, FilterInOutPtr inputs) {
+    AVFilterInOut *outputList = outputs.release();
+    AVFilterInOut *inputList = inputs.release();
+    int result = avfilter_graph_parse_ptr(job.filterGraph.get(), description, &inputList, &outputList, nullptr);
+    avfilter_inout_free(&inputList);
+    avfilter_inout_free(&outputList);
+    if (result < 0)
+        return failJob(job, "Could not parse the audio filter graph", result);
+    result = avfilter_graph_config(job.filterGraph.get(), nullptr);
+    if (result < 0)
+        return failJob(job, "Could not configure the audio filter graph", result);
+    return 0;
+}
+
+int createSink(MixJob &job) {
+    const AVFilter *abuffersink = avfilter_get_by_name("abuffersink");
+    int result = avfilter_graph_create_filter(&job.sinkFilter, abuffersink, "out", nullptr, nullptr,
+                                              job.filterGraph.get());
+    if (result < 0)
+        return failJob(job, "Could not create the audio sink", result);
+    result = constrainSink(job.sinkFilter);
+    if (result < 0)
+        return failJob(job, "Could not set the audio sink's formats", result);
+    return 0;
+}
+
+int createSource(MixJob &job, AVFilterContext *&source, const char *name, const std::string &arguments) {
+    const AVFilter *abuffer = avfilter_get_by_name("abuffer");
+    const int result =
+        avfilter_graph_create_filter(&source, abuffer, name, arguments.c_str(), nullptr, job.filterGraph.get());
+    if (result < 0)
+        return failJob(job, std::string("Could not create the audio source ") + name, result);
+    return 0;
+}
+
+// Source text for one input of the mix: the resampled form when a resampler
+// feeds it, otherwise the stream's own parameters.
+std::string mixInputArguments(const AVStream *stream, const ResamplerPtr &resampler) {
+    if (resampler)
+        return resampledSourceArguments();
+    const AVCodecParameters *parameters = stream->codecpar;
+    return sourceArguments(stream->time_base, parameters->sample_rate,
+                           static_cast<AVSampleFormat>(parameters->format), parameters->ch_layout);
+}
+
+} // namespace
+
+int buildSingleInputGraph(MixJob &job, const char *description) {
+    job.filterGraph.reset(avfilter_graph_alloc());
+    if (!job.filterGraph)
+        return failJob(job, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
+
+    // The source is declared from the music decoder's own parameters, so the
+    // description's aresample and aformat stages convert music of any rate,
+    // format or layout to the encoder's 44100 Hz planar float stereo.
+    const AVCodecContext *decoder = job.musicDecoder.get();
+    int result = createSource(job, job.firstSource, "in",
+                              sourceArguments(job.musicStream->time_base, decoder->sample_rate, decoder->sample_fmt,
+                                              decoder->ch_layout));
+    if (result < 0)
+        return result;
+    result = createSink(job);
+    if (result < 0)
+        return result;
+
+    FilterInOutPtr outputs = linkRecord("in", job.firstSource);
+    FilterInOutPtr inputs = linkRecord("out", job.sinkFilter);
+    if (!outputs || !inputs)
+        return failJob(job, "Could not allocate the audio filter links", AVERROR(ENOMEM));
+    return parseAndConfigure(job, description, std::move(outputs), std::move(inputs));
+}
+
+int buildMixGraph(MixJob &job, const char *description) {
+    job.filterGraph.reset(avfilter_graph_alloc());
+    if (!job.filterGraph)
+        return failJob(job, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
+
+    int result = createSource(job, job.firstSource, "in0",
+                              mixInputArguments(job.videoAudioStream, job.videoAudioResampler));
+    if (result < 0)
+        return result;
+    result = createSource(job, job.secondSource, "in1", mixInputArguments(job.musicStream, job.musicResampler));
+    if (result < 0)
+        return result;
+    result = createSink(job);
+    if (result < 0)
+        return result;
+    FilterInOutPtr outputs = linkRecord("in0", job.firstSource);
+    FilterInOutPtr second = linkRecord("in1", job.secondSource);
+    FilterInOutPtr inputs = linkRecord("out", job.sinkFilter);
+    if (!outputs || !second || !inputs)
+        return failJob(job, "Could not allocate the audio filter links", AVERROR(ENOMEM));
+    outputs->next = second.release();
+    result = parseAndConfigure(job, description, std::move(outputs), std::move(inputs));
+    // The encoder takes whole frames of its frame size only.
+    if (result >= 0 && job.audioEncoder && job.audioEncoder->frame_size > 0)
+        av_buffersink_set_frame_size(job.sinkFilter, static_cast<unsigned>(job.audioEncoder->frame_size));
+    return result;
+}
+
+} // namespace melvora

@@ -1,0 +1,179 @@
+// Opening the music and the video, choosing the mix mode, and the resamplers.
+
+#include "engine/MixSteps.h"
+
+extern "C" {
+#include <libavutil/dict.h>
+#include <libavutil/opt.h>
+}
+
+namespace melvora {
+namespace {
+
+// Stops a blocking read once the loop is running and the user asked to stop.
+// Set-up reads are not interrupted: they are bounded by the file, and a stop
+// before the loop must still leave a finalised output.
+int interruptWhenStopped(void *opaque) {
+    const auto *job = static_cast<const MixJob *>(opaque);
+    return job->interruptArmed.load() && job->stopRequested.load() != 0;
+}
+
+// Opens a decoder for a stream; the context is returned only when it opened.
+int openDecoder(const AVStream *stream, CodecContextPtr &decoder) {
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        return AVERROR_DECODER_NOT_FOUND;
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context)
+        return AVERROR(ENOMEM);
+    int result = avcodec_parameters_to_context(context.get(), stream->codecpar);
+    if (result < 0)
+        return result;
+    context->pkt_timebase = stream->time_base;
+    result = avcodec_open2(context.get(), codec, nullptr);
+    if (result < 0)
+        return result;
+    decoder = std::move(context);
+    return 0;
+}
+
+} // namespace
+
+int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path) {
+    input.reset();
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context)
+        return AVERROR(ENOMEM);
+    context->interrupt_callback.callback = interruptWhenStopped;
+    context->interrupt_callback.opaque = &job;
+    // The "file:" prefix makes a name like "concat:a|b" or "http://x" a plain
+    // file name, and the white list keeps playlists inside the file from
+    // reaching any other protocol.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string url = "file:" + path;
+    const int result = avformat_open_input(&context, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (result < 0)
+        return result; // avformat_open_input frees the context on failure
+    input.reset(context);
+    return 0;
+}
+
+int openMusicInput(MixJob &job) {
+    job.musicStream = nullptr;
+    job.musicDecoder.reset();
+    job.musicStreamIndex = -1;
+
+    int result = openLocalInput(job, job.musicInput, job.musicPath);
+    if (result < 0)
+        return failJob(job, "Could not open the music file", result);
+    result = avformat_find_stream_info(job.musicInput.get(), nullptr);
+    if (result < 0)
+        return failJob(job, "Could not read the music file's stream information", result);
+    av_dump_format(job.musicInput.get(), 0, job.musicPath.c_str(), 0);
+
+    // The last audio stream that can be decoded is the music.
+    int decoderResult = AVERROR_STREAM_NOT_FOUND;
+    for (unsigned i = 0; i < job.musicInput->nb_streams; ++i) {
+        AVStream *stream = job.musicInput->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        CodecContextPtr decoder;
+        decoderResult = openDecoder(stream, decoder);
+        if (decoderResult < 0)
+            continue;
+        job.musicStream = stream;
+        job.musicStreamIndex = static_cast<int>(i);
+        job.musicDecoder = std::move(decoder);
+    }
+    if (!job.musicDecoder) {
+        return failJob(job,
+                       decoderResult == AVERROR_STREAM_NOT_FOUND ? "The music file holds no audio stream"
+                                                                 : "Could not open a decoder for the music",
+                       decoderResult);
+    }
+    return 0;
+}
+
+int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &inLayout, AVSampleFormat inFormat,
+                    int inRate) {
+    target.reset();
+    SwrContext *resampler = nullptr;
+    AVChannelLayout outLayout = stereoLayout();
+    AVChannelLayout inputLayout = effectiveLayout(inLayout);
+    int result = swr_alloc_set_opts2(&resampler, &outLayout, kOutputSampleFormat, kOutputSampleRate, &inputLayout,
+                                     inFormat, inRate, 0, nullptr);
+    if (result >= 0)
+        result = swr_init(resampler);
+    if (result < 0) {
+        swr_free(&resampler);
+        return failJob(job, "Could not set up the audio resampler", result);
+    }
+    target.reset(resampler);
+    return 0;
+}
+
+int openVideoInput(MixJob &job) {
+    job.musicResampler.reset();
+    job.videoAudioResampler.reset();
+    job.videoAudioStream = nullptr;
+    job.videoAudioDecoder.reset();
+    job.videoAudioStreamIndex = -1;
+    job.videoStreamIndex = -1;
+
+    int result = openLocalInput(job, job.videoInput, job.videoPath);
+    if (result < 0)
+        return failJob(job, "Could not open the video file", result);
+    result = avformat_find_stream_info(job.videoInput.get(), nullptr);
+    if (result < 0)
+        return failJob(job, "Could not read the video file's stream information", result);
+    av_dump_format(job.videoInput.get(), 0, job.videoPath.c_str(), 0);
+
+    // The last decodable audio stream carries the video's own sound; an audio
+    // stream without a decoder is not sound we can mix. The last video stream
+    // that is a real picture sequence (not cover art) drives the run.
+    int attachedPictureIndex = -1;
+    for (unsigned i = 0; i < job.videoInput->nb_streams; ++i) {
+        AVStream *stream = job.videoInput->streams[i];
+        const AVMediaType type = stream->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO) {
+            if (!avcodec_find_decoder(stream->codecpar->codec_id))
+                continue;
+            CodecContextPtr decoder;
+            result = openDecoder(stream, decoder);
+            if (result < 0)
+                return failJob(job, "Could not open a decoder for the video's sound", result);
+            job.videoAudioStream = stream;
+            job.videoAudioStreamIndex = static_cast<int>(i);
+            job.videoAudioDecoder = std::move(decoder);
+        } else if (type == AVMEDIA_TYPE_VIDEO) {
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+                attachedPictureIndex = static_cast<int>(i);
+            else
+                job.videoStreamIndex = static_cast<int>(i);
+        }
+    }
+    if (job.videoStreamIndex < 0)
+        job.videoStreamIndex = attachedPictureIndex;
+    if (job.videoStreamIndex < 0)
+        return failJob(job, "The video file holds no video stream", AVERROR_STREAM_NOT_FOUND);
+
+    if (job.videoAudioDecoder) {
+        job.mode = MixMode::MixBoth;
+        const AVChannelLayout musicLayout = effectiveLayout(job.musicDecoder->ch_layout);
+        result = createResampler(job, job.musicResampler, musicLayout, job.musicDecoder->sample_fmt,
+                                 job.musicDecoder->sample_rate);
+        if (result < 0)
+            return result;
+        const AVChannelLayout videoLayout = effectiveLayout(job.videoAudioDecoder->ch_layout);
+        return createResampler(job, job.videoAudioResampler, videoLayout, job.videoAudioDecoder->sample_fmt,
+                               job.videoAudioDecoder->sample_rate);
+    }
+    const AVCodecID musicCodec = job.musicDecoder->codec_id;
+    job.mode = (musicCodec == AV_CODEC_ID_WMAV1 || musicCodec == AV_CODEC_ID_WMAV2) ? MixMode::ReencodeMusic
+                                                                                    : MixMode::CopyMusic;
+    return 0;
+}
+
+} // namespace melvora

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "engine/MixJob.h"
+
+#include <string>
+
+namespace melvora {
+
+// Why a start was refused, in the order the checks run. Each front end
+// shows its own text for each reason.
+enum class StartRefusal {
+    None,
+    NoVideo,            // the video path is empty
+    NoMusic,            // the music path is empty
+    VideoMissing,       // the video file does not exist
+    MusicMissing,       // the music file does not exist
+    FolderIsSeparator,  // the folder text is a lone separator: refused silently
+    FolderMissing,      // the output folder does not exist
+    FolderNotWritable,  // the write test failed in the output folder
+};
+
+struct StartInputs {
+    std::string videoPath;
+    std::string musicPath;
+    std::string outputFolder;
+};
+
+// The checks of a start, stopping at the first failure.
+StartRefusal checkStartInputs(const StartInputs &inputs);
+
+// Fills the job for a run and starts its worker (waiting first for a
+// previous worker to end). The duration comes from the video probe of this
+// very video, in microseconds; unknown or negative durations count as 0.
+bool launchMixJob(MixJob &job, const std::string &videoPath, const std::string &musicPath,
+                  const std::string &outputPath, std::int64_t videoDurationMicroseconds);
+
+} // namespace melvora
