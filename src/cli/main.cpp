@@ -226,7 +226,8 @@ int main(int argc, char **argv) {
         return kExitRefused;
     }
 
-    av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_ERROR);
+    // Our own messages say what failed; FFmpeg's are for -v.
+    av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
     if (mix->parsed())
         return runMix(videoPath, musicPath, outputFolder);
     if (demo->parsed())

@@ -1,0 +1,91 @@
+#include "Fixtures.h"
+
+#include "MediaTool.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+namespace melvora::test {
+namespace {
+
+const char *const kPicture = "-f lavfi -i testsrc=size=160x90:rate=25:duration=";
+const char *const kH264 = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p";
+
+std::string picture(int seconds) { return std::string(kPicture) + std::to_string(seconds); }
+
+std::string tone(int frequency, double seconds, int rate = 44100) {
+    return "-f lavfi -i sine=frequency=" + std::to_string(frequency) + ":sample_rate=" + std::to_string(rate) +
+           ":duration=" + std::to_string(seconds);
+}
+
+void writeBytes(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+void make(const std::string &name, const std::string &path) {
+    if (name == "video-440.mp4")
+        makeMedia(picture(4) + " " + tone(440, 4, 48000) + " " + kH264 + " -c:a aac -ac 1 -shortest", path);
+    else if (name == "long-video-440.mp4")
+        makeMedia(picture(30) + " " + tone(440, 30) + " " + kH264 + " -c:a aac -shortest", path);
+    else if (name == "silent.mp4" || name == "silent.mkv")
+        makeMedia(picture(4) + " " + kH264, path);
+    else if (name == "silent.avi")
+        makeMedia(picture(4) + " -c:v mpeg4", path);
+    else if (name == "long-silent.mp4")
+        makeMedia(picture(30) + " " + kH264, path);
+    else if (name == "subs.mkv") {
+        const std::string subtitles = scratchFolder() + "/subs.srt";
+        writeBytes(subtitles, "1\n00:00:00,500 --> 00:00:02,000\nHello\n\n2\n00:00:02,500 --> 00:00:03,500\nBye\n");
+        makeMedia(picture(4) + " " + tone(440, 4) + " -i " + shellQuote(subtitles) +
+                      " -map 0 -map 1 -map 2 " + kH264 + " -c:a aac -c:s srt",
+                  path);
+    } else if (name == "two-sounds.mkv")
+        makeMedia(picture(4) + " " + tone(440, 4) + " " + tone(660, 4) + " -map 0 -map 1 -map 2 " + kH264 +
+                      " -c:a:0 aac -c:a:1 libmp3lame",
+                  path);
+    else if (name == "music-1000.mp3")
+        makeMedia(tone(1000, 1.5) + " -ac 2 -c:a libmp3lame", path);
+    else if (name == "music-long.mp3")
+        makeMedia(tone(1000, 8) + " -ac 2 -c:a libmp3lame", path);
+    else if (name == "music-1000.wma")
+        makeMedia(tone(1000, 1.5, 22050) + " -ac 1 -c:a wmav2", path);
+    else if (name == "music-1000.wav")
+        makeMedia(tone(1000, 1.5) + " -ac 2 -c:a pcm_s16le", path);
+    else if (name == "music-51.flac")
+        makeMedia(tone(1000, 1.5) + " -af " + shellQuote("pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0") + " -c:a flac", path);
+    else if (name == "garbage.mp4" || name == "garbage.mp3") {
+        std::string bytes;
+        for (int i = 0; i < 20000; ++i)
+            bytes += static_cast<char>((i * 7919 + 13) % 251);
+        writeBytes(path, bytes);
+    } else if (name == "truncated.mkv") {
+        const std::string whole = fixture("subs.mkv");
+        std::ifstream in(whole, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        writeBytes(path, bytes.substr(0, bytes.size() / 2));
+    } else {
+        FAIL() << "unknown fixture " << name;
+    }
+}
+
+} // namespace
+
+std::string fixture(const std::string &name) {
+    static std::recursive_mutex mutex;
+    static std::map<std::string, std::string> made;
+    std::lock_guard lock(mutex);
+    if (auto found = made.find(name); found != made.end())
+        return found->second;
+    const std::string folder = makeFolder("fixtures");
+    const std::string path = folder + "/" + name;
+    make(name, path);
+    made[name] = path;
+    return path;
+}
+
+} // namespace melvora::test

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace melvora::test {
+
+// Media made once per test run with the ffmpeg program, by name:
+//   "video-440.mp4"     4 s H.264 160x90 with a mono 48 kHz 440 Hz AAC tone
+//   "silent.mp4"        4 s H.264, no sound
+//   "silent.mkv", "silent.avi"
+//   "long-silent.mp4"   30 s H.264, no sound (for stops)
+//   "long-video-440.mp4" 30 s with its 440 Hz tone
+//   "subs.mkv"          video, 440 Hz AAC, subtitles
+//   "two-sounds.mkv"    video, 440 Hz AAC, 660 Hz MP3
+//   "music-1000.mp3"    1.5 s 1000 Hz stereo MP3 (shorter than the videos)
+//   "music-long.mp3"    8 s 1000 Hz MP3 (longer than the videos)
+//   "music-1000.wma"    1.5 s 1000 Hz WMA v2, 22050 Hz mono
+//   "music-1000.wav"    1.5 s 1000 Hz PCM
+//   "music-51.flac"     1.5 s 1000 Hz in 5.1
+//   "garbage.mp4", "garbage.mp3"  bytes that are no media
+//   "truncated.mkv"     the first half of subs.mkv
+std::string fixture(const std::string &name);
+
+} // namespace melvora::test

@@ -1,0 +1,294 @@
+// Runs whole mixes on generated media and judges the outputs with ffprobe
+// and ffmpeg from outside.
+
+#include "Fixtures.h"
+#include "MediaTool.h"
+
+#include "engine/MixJob.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace melvora::test {
+namespace {
+
+struct Outcome {
+    JobStatus status;
+    MixMode mode;
+    std::string error;
+    int progress;
+};
+
+Outcome runJob(MixJob &job, const std::string &video, const std::string &music, const std::string &output,
+               double duration) {
+    job.videoPath = video;
+    job.musicPath = music;
+    job.outputPath = output;
+    job.durationSeconds = duration;
+    job.stopRequested = 0;
+    job.progressPercent = 0;
+    EXPECT_TRUE(startMixJob(job));
+    joinMixJob(job);
+    return {job.status.load(), job.mode, job.errorMessage, job.progressPercent.load()};
+}
+
+Outcome runJob(const std::string &video, const std::string &music, const std::string &output) {
+    MixJob job;
+    return runJob(job, video, music, output, durationSeconds(video));
+}
+
+std::string outputPath(const std::string &name) { return makeFolder("out") + "/" + name; }
+
+struct LayoutCase {
+    const char *name;
+    const char *video;
+    const char *music;
+    const char *outputExtension;
+    MixMode mode;
+    std::vector<std::string> streams;
+};
+
+void PrintTo(const LayoutCase &c, std::ostream *os) { *os << c.name; }
+
+class OutputLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+// Every mode and container: the right streams, the video's length, a clean
+// decode, and video packets identical to the input's.
+TEST_P(OutputLayout, MixesIntoTheExpectedStreams) {
+    const LayoutCase &c = GetParam();
+    const std::string video = fixture(c.video);
+    const std::string output = outputPath(std::string(c.name) + c.outputExtension);
+
+    const Outcome outcome = runJob(video, fixture(c.music), output);
+
+    ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
+    EXPECT_EQ(outcome.mode, c.mode);
+    // Progress follows the last video packet's time, one frame short of the end.
+    EXPECT_GE(outcome.progress, 95);
+    EXPECT_EQ(streamSummary(output), c.streams);
+    EXPECT_NEAR(durationSeconds(output), durationSeconds(video), 0.35);
+    EXPECT_EQ(decodeErrors(output), 0);
+    EXPECT_EQ(videoPacketChecksums(output), videoPacketChecksums(video));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OutputLayout,
+    ::testing::Values(
+        LayoutCase{"own-sound-with-mp3", "video-440.mp4", "music-1000.mp3", ".mp4", MixMode::MixBoth,
+                   {"video h264", "audio aac 44100 2"}},
+        LayoutCase{"own-sound-with-51-flac", "video-440.mp4", "music-51.flac", ".mp4", MixMode::MixBoth,
+                   {"video h264", "audio aac 44100 2"}},
+        LayoutCase{"silent-with-mp3", "silent.mp4", "music-1000.mp3", ".mp4", MixMode::CopyMusic,
+                   {"video h264", "audio mp3 44100 2"}},
+        LayoutCase{"silent-with-long-mp3", "silent.mp4", "music-long.mp3", ".mp4", MixMode::CopyMusic,
+                   {"video h264", "audio mp3 44100 2"}},
+        LayoutCase{"silent-with-wma", "silent.mp4", "music-1000.wma", ".mp4", MixMode::ReencodeMusic,
+                   {"video h264", "audio aac 44100 2"}},
+        LayoutCase{"silent-with-wav-in-mp4", "silent.mp4", "music-1000.wav", ".mp4", MixMode::ReencodeMusic,
+                   {"video h264", "audio aac 44100 2"}},
+        LayoutCase{"silent-with-wav-in-mkv", "silent.mkv", "music-1000.wav", ".mkv", MixMode::CopyMusic,
+                   {"video h264", "audio pcm_s16le 44100 2"}},
+        LayoutCase{"silent-avi", "silent.avi", "music-1000.mp3", ".avi", MixMode::CopyMusic,
+                   {"video mpeg4", "audio mp3 44100 2"}},
+        LayoutCase{"subtitles-dropped", "subs.mkv", "music-1000.mp3", ".mkv", MixMode::MixBoth,
+                   {"video h264", "audio aac 44100 2"}},
+        LayoutCase{"second-sound-copied", "two-sounds.mkv", "music-1000.mp3", ".mkv", MixMode::MixBoth,
+                   {"video h264", "audio aac 44100 1", "audio aac 44100 2"}}),
+    [](const ::testing::TestParamInfo<LayoutCase> &info) {
+        std::string name = info.param.name;
+        for (char &ch : name)
+            if (ch == '-')
+                ch = '_';
+        return name;
+    });
+
+// The music loops: its tone is heard after its own end, in every mode, and
+// a mix carries both tones.
+TEST(MixedSound, MusicLoopsAndBothTonesArePresent) {
+    struct Case {
+        const char *video;
+        const char *music;
+        bool ownTone;
+    };
+    for (const Case c : {Case{"silent.mp4", "music-1000.mp3", false}, Case{"silent.mp4", "music-1000.wma", false},
+                         Case{"video-440.mp4", "music-1000.mp3", true}}) {
+        SCOPED_TRACE(std::string(c.video) + " + " + c.music);
+        const std::string output = outputPath(std::string("tones-") + c.music + ".mp4");
+        ASSERT_EQ(runJob(fixture(c.video), fixture(c.music), output).status, JobStatus::Finished);
+        // The music lasts 1.5 s: 2.0-3.5 s lies in its second and third pass.
+        const double music = toneLevelDb(output, 2.0, 1.5, 1000);
+        const double elsewhere = toneLevelDb(output, 2.0, 1.5, 3000);
+        EXPECT_GT(music, -40.0);
+        EXPECT_GT(music, elsewhere + 20.0);
+        if (c.ownTone) {
+            EXPECT_GT(toneLevelDb(output, 2.0, 1.5, 440), elsewhere + 20.0);
+        }
+    }
+}
+
+TEST(StopRequest, BeforeTheFirstPassLeavesAnEmptyPlayableFile) {
+    const std::string output = outputPath("stopped-at-once.mp4");
+    MixJob job;
+    job.videoPath = fixture("video-440.mp4");
+    job.musicPath = fixture("music-1000.mp3");
+    job.outputPath = output;
+    job.durationSeconds = 4;
+    job.stopRequested = 1; // seen at the top of the first pass
+    mixWorker(job);
+
+    EXPECT_EQ(job.status.load(), JobStatus::Running);
+    // Header and trailer only: MP4 leaves out tracks without samples.
+    EXPECT_TRUE(isReadableMedia(output));
+    EXPECT_EQ(packetCount(output, "v"), 0);
+    EXPECT_EQ(packetCount(output, "a"), 0);
+}
+
+TEST(StopRequest, InTheMiddleLeavesAShorterPlayableFile) {
+    for (const char *video : {"long-video-440.mp4", "long-silent.mp4"}) {
+        SCOPED_TRACE(video);
+        const std::string output = outputPath(std::string("stopped-") + video);
+        MixJob job;
+        job.videoPath = fixture(video);
+        job.musicPath = fixture("music-1000.mp3");
+        job.outputPath = output;
+        job.durationSeconds = 30;
+        ASSERT_TRUE(startMixJob(job));
+        while (job.progressPercent.load() < 5 && job.workerActive.load())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        job.stopRequested = 1;
+        joinMixJob(job);
+
+        EXPECT_EQ(job.status.load(), JobStatus::Running) << job.errorMessage;
+        const double length = durationSeconds(output);
+        EXPECT_GT(length, 1.0);
+        EXPECT_LT(length, 29.0);
+        EXPECT_EQ(decodeErrors(output), 0);
+    }
+}
+
+TEST(Progress, ZeroDurationKeepsProgressAtZero) {
+    MixJob job;
+    const Outcome outcome = runJob(job, fixture("silent.mp4"), fixture("music-1000.mp3"),
+                                   outputPath("no-duration.mp4"), 0.0);
+    EXPECT_EQ(outcome.status, JobStatus::Finished);
+    EXPECT_EQ(outcome.progress, 0);
+}
+
+// Broken inputs and outputs end as Failed with a reason; none crashes or hangs.
+TEST(Failures, EndAsFailedWithAReason) {
+    struct Case {
+        const char *name;
+        std::string video;
+        std::string music;
+        std::string output;
+        const char *reason;
+    };
+    const std::string missingFolder = scratchFolder() + "/no-such-folder/out.mp4";
+    const Case cases[] = {
+        {"unopenable output", fixture("silent.mp4"), fixture("music-1000.mp3"), missingFolder, "output"},
+        {"garbage music", fixture("silent.mp4"), fixture("garbage.mp3"), outputPath("garbage-music.mp4"), "music"},
+        {"music without sound", fixture("silent.mp4"), fixture("silent.mkv"), outputPath("no-sound.mp4"), "music"},
+        {"garbage video", fixture("garbage.mp4"), fixture("music-1000.mp3"), outputPath("garbage-video.mp4"),
+         "video"},
+        {"missing video", scratchFolder() + "/none.mp4", fixture("music-1000.mp3"), outputPath("none.mp4"), "video"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = runJob(c.video, c.music, c.output);
+        EXPECT_EQ(outcome.status, JobStatus::Failed);
+        EXPECT_NE(outcome.error.find(c.reason), std::string::npos) << outcome.error;
+    }
+}
+
+TEST(Failures, TruncatedVideoEndsWithoutHanging) {
+    const std::string output = outputPath("truncated.mkv");
+    const Outcome outcome = runJob(fixture("truncated.mkv"), fixture("music-1000.mp3"), output);
+    EXPECT_NE(outcome.status, JobStatus::Running);
+    if (outcome.status == JobStatus::Finished) {
+        EXPECT_EQ(decodeErrors(output), 0);
+    }
+}
+
+TEST(JobReuse, ASecondRunAfterAFailureStartsAfresh) {
+    MixJob job;
+    const std::string video = fixture("video-440.mp4");
+    Outcome first = runJob(job, video, fixture("garbage.mp3"), outputPath("reuse-1.mp4"), 4);
+    ASSERT_EQ(first.status, JobStatus::Failed);
+    Outcome second = runJob(job, video, fixture("music-1000.mp3"), outputPath("reuse-2.mp4"), 4);
+    EXPECT_EQ(second.status, JobStatus::Finished) << second.error;
+    EXPECT_TRUE(second.error.empty());
+    EXPECT_EQ(job.videoInput, nullptr);
+    EXPECT_EQ(job.outputContext, nullptr);
+    EXPECT_EQ(job.filterGraph, nullptr);
+}
+
+TEST(JobReuse, DestroyingAJobStopsItsWorker) {
+    const std::string output = outputPath("destroyed.mp4");
+    {
+        MixJob job;
+        job.videoPath = fixture("long-video-440.mp4");
+        job.musicPath = fixture("music-1000.mp3");
+        job.outputPath = output;
+        ASSERT_TRUE(startMixJob(job));
+    }
+    EXPECT_TRUE(isReadableMedia(output));
+}
+
+TEST(Paths, NonAsciiNamesWork) {
+    const std::string folder = makeFolder("视频 文件夹");
+    const std::string video = folder + "/我的视频.mp4";
+    const std::string music = folder + "/音乐 ü.mp3";
+    std::filesystem::copy_file(fixture("video-440.mp4"), video);
+    std::filesystem::copy_file(fixture("music-1000.mp3"), music);
+    const std::string output = folder + "/输出.mp4";
+    const Outcome outcome = runJob(video, music, output);
+    EXPECT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
+    EXPECT_EQ(decodeErrors(output), 0);
+}
+
+// An output name without a known extension takes the video's own container type.
+TEST(Paths, UnknownOutputExtensionTakesTheVideosContainer) {
+    for (const char *name : {"no-extension", "odd.unknownext"}) {
+        SCOPED_TRACE(name);
+        const std::string output = outputPath(name);
+        const Outcome outcome = runJob(fixture("video-440.mp4"), fixture("music-1000.mp3"), output);
+        EXPECT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
+        const CommandResult format =
+            runCommand("ffprobe -v error -show_entries format=format_name -of csv=p=0 " + shellQuote(output));
+        EXPECT_NE(format.output.find("mp4"), std::string::npos) << format.output;
+    }
+}
+
+// Names that look like other protocols are plain local file names.
+TEST(Paths, OtherProtocolsAreNeverReached) {
+    const std::string folder = makeFolder("protocols");
+    const std::string playlist = folder + "/list.m3u8";
+    {
+        std::ofstream out(playlist);
+        out << "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\nhttp://127.0.0.1:9/x.ts\n#EXT-X-ENDLIST\n";
+    }
+    const Outcome fromPlaylist = runJob(playlist, fixture("music-1000.mp3"), outputPath("playlist.mp4"));
+    EXPECT_EQ(fromPlaylist.status, JobStatus::Failed);
+
+    const Outcome concat = runJob("concat:" + fixture("silent.mp4") + "|" + fixture("silent.mp4"),
+                                  fixture("music-1000.mp3"), outputPath("concat.mp4"));
+    EXPECT_EQ(concat.status, JobStatus::Failed);
+    EXPECT_NE(concat.error.find("video"), std::string::npos);
+}
+
+} // namespace
+} // namespace melvora::test
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    av_log_set_level(AV_LOG_QUIET);
+    return RUN_ALL_TESTS();
+}
