@@ -68,6 +68,21 @@ void make(const std::string &name, const std::string &path) {
         std::ifstream in(whole, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         writeBytes(path, bytes.substr(0, bytes.size() / 2));
+    } else if (name == "cover.jpg" || name == "cover.png") {
+        makeMedia("-f lavfi -i testsrc=size=120x80:rate=1 -frames:v 1", path);
+    } else if (name == "cover-jpeg.mp3" || name == "cover-png.mp3") {
+        const std::string cover = fixture(name == "cover-jpeg.mp3" ? "cover.jpg" : "cover.png");
+        makeMedia("-i " + shellQuote(fixture("music-1000.mp3")) + " -i " + shellQuote(cover) +
+                      " -map 0 -map 1 -c copy -id3v2_version 3 -disposition:v attached_pic",
+                  path);
+    } else if (name == "mjpeg-among-three.mkv") {
+        makeMedia(tone(440, 1) + " -f lavfi -i testsrc=size=64x48:rate=10:duration=1 " + tone(660, 1) +
+                      " -map 0 -map 1 -map 2 -c:a aac -c:v mjpeg",
+                  path);
+    } else if (name == "subtitles.srt") {
+        writeBytes(path, "1\n00:00:00,500 --> 00:00:02,000\nHello\n\n");
+    } else if (name == "ntsc.mp4") {
+        makeMedia("-f lavfi -i testsrc=size=64x48:rate=30000/1001:duration=1 " + std::string(kH264), path);
     } else {
         FAIL() << "unknown fixture " << name;
     }
