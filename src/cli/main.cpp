@@ -114,11 +114,10 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
         std::cerr << "melvora-cli: " << job.errorMessage << "\n";
         return kExitFailed;
     }
-    while (job.workerActive.load()) {
+    while (!waitForMixJob(job, std::chrono::milliseconds(50))) {
         if (pendingSignal.load() != 0)
             job.stopRequested = 1;
         progress.update(job.progressPercent.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     joinMixJob(job);
 

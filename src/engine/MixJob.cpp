@@ -69,6 +69,11 @@ void stopAndJoinMixJob(MixJob &job) {
     }
 }
 
+bool waitForMixJob(MixJob &job, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(job.workerMutex);
+    return job.workerEnded.wait_for(lock, timeout, [&job] { return !job.workerActive.load(); });
+}
+
 bool startMixJob(MixJob &job) {
     joinMixJob(job);
     job.errorMessage.clear();
@@ -79,7 +84,9 @@ bool startMixJob(MixJob &job) {
     try {
         job.worker = std::thread([&job] {
             mixWorker(job);
+            std::lock_guard lock(job.workerMutex);
             job.workerActive = false;
+            job.workerEnded.notify_all();
         });
     } catch (const std::system_error &error) {
         job.workerActive = false;

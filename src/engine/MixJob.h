@@ -3,6 +3,8 @@
 #include "engine/FFmpegHandles.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -107,9 +109,14 @@ struct MixJob {
     // Lets the stop flag interrupt blocking reads; armed once the loop runs.
     std::atomic<bool> interruptArmed{false};
 
+    // Mixed sound is encoded on a thread of its own (same output, sooner).
+    bool parallelEncoding = true;
+
     // True from startMixJob until the worker has released everything.
     std::atomic<bool> workerActive{false};
     std::thread worker;
+    std::mutex workerMutex;
+    std::condition_variable workerEnded;
 };
 
 // Resets a record to its initial state (no worker may be running).
@@ -125,6 +132,10 @@ void stopAndJoinMixJob(MixJob &job);
 
 // Waits for the worker to end without asking it to stop.
 void joinMixJob(MixJob &job);
+
+// Waits at most timeout for the worker to finish its tear-down; true when
+// no worker is active any more. Lets a front end poll without lagging.
+bool waitForMixJob(MixJob &job, std::chrono::milliseconds timeout);
 
 // The worker's body; runs one whole job on the calling thread.
 void mixWorker(MixJob &job);

@@ -4,7 +4,11 @@
 // marks the job Failed (with a reason) when it fails and returns an FFmpeg
 // result; the worker looks at the job's status after each step.
 
+#include "engine/AudioEncodeStage.h"
 #include "engine/MixJob.h"
+
+#include <memory>
+#include <vector>
 
 #include <string_view>
 
@@ -28,6 +32,10 @@ struct LoopState {
     // A whole pass through the music that gave no sound ends the run instead
     // of rewinding for ever.
     bool musicSoundSinceRewind = false;
+    // Mixing runs beside the encoder: frames go to this stage, its packets
+    // are written by the loop. Null when encoding on the loop's own thread.
+    std::unique_ptr<AudioEncodeStage> encodeStage;
+    std::vector<PacketPtr> readyPackets;
 };
 
 // Records a failure: status Failed and, for the first failure, its reason.

@@ -27,37 +27,79 @@ void publishProgress(MixJob &job) {
     job.progressPercent = percent;
 }
 
+// Writes one encoded packet of the new sound track.
+void writeEncodedPacket(MixJob &job, LoopState &state, AVPacket *packet) {
+    packet->stream_index = job.outputAudioStreamIndex;
+    av_packet_rescale_ts(packet, job.audioEncoder->time_base, job.outputAudioStream->time_base);
+    if (packet->dts != AV_NOPTS_VALUE)
+        job.audioClockMs = timestampToMs(packet->dts, job.outputAudioStream->time_base);
+    state.lastResult = av_interleaved_write_frame(job.outputContext.get(), packet); // takes the packet's contents
+}
+
 // Moves every packet the encoder has ready into the output.
 void receivePackets(MixJob &job, LoopState &state) {
     AVPacket *packet = state.encodedPacket.get();
     for (;;) {
-        int result = avcodec_receive_packet(job.audioEncoder.get(), packet);
+        const int result = avcodec_receive_packet(job.audioEncoder.get(), packet);
         if (isAgainOrEnd(result))
             return;
         if (result < 0) {
             state.lastResult = result;
             return;
         }
-        packet->stream_index = job.outputAudioStreamIndex;
-        av_packet_rescale_ts(packet, job.audioEncoder->time_base, job.outputAudioStream->time_base);
-        if (packet->dts != AV_NOPTS_VALUE)
-            job.audioClockMs = timestampToMs(packet->dts, job.outputAudioStream->time_base);
-        result = av_interleaved_write_frame(job.outputContext.get(), packet); // takes the packet's contents
-        state.lastResult = result;
-        if (result < 0)
+        writeEncodedPacket(job, state, packet);
+        if (state.lastResult < 0)
             return;
     }
 }
 
+// Writes what the encoding thread has finished so far.
+void writeStagePackets(MixJob &job, LoopState &state) {
+    state.encodeStage->takePackets(state.readyPackets);
+    for (PacketPtr &packet : state.readyPackets)
+        writeEncodedPacket(job, state, packet.get());
+    state.readyPackets.clear();
+}
+
 // Sends one stamped frame to the encoder and writes what comes out; false
-// when the encoder refused the frame.
+// when the encoder refused the frame. The frame is left blank.
 bool encodeFrame(MixJob &job, LoopState &state, AVFrame *frame) {
+    if (state.encodeStage) {
+        FramePtr queued(av_frame_alloc());
+        if (!queued) {
+            state.lastResult = AVERROR(ENOMEM);
+            return false;
+        }
+        av_frame_move_ref(queued.get(), frame);
+        const int result = state.encodeStage->submit(std::move(queued));
+        writeStagePackets(job, state);
+        if (result < 0)
+            state.lastResult = result;
+        return result >= 0;
+    }
     const int result = avcodec_send_frame(job.audioEncoder.get(), frame);
     state.lastResult = result;
     if (result < 0)
         return false;
     receivePackets(job, state);
     return true;
+}
+
+// Lets the encoding thread finish every frame it was given, writes the rest
+// of its packets and ends it, before the trailer and the tear-down.
+void finishEncodeStage(MixJob &job, LoopState &state) {
+    if (!state.encodeStage)
+        return;
+    state.encodeStage->drain();
+    const int result = state.lastResult;
+    writeStagePackets(job, state);
+    const int error = state.encodeStage->error();
+    state.encodeStage.reset();
+    // The loop's own ending result stands unless encoding or writing failed.
+    if (error < 0)
+        state.lastResult = error;
+    else if (state.lastResult >= 0)
+        state.lastResult = result;
 }
 
 // One chunk of the video's own sound plus one chunk of music through amix.
@@ -444,9 +486,11 @@ int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame) {
 }
 
 void runMixingLoop(MixJob &job, LoopState &state) {
+    if (job.mode == MixMode::MixBoth && job.parallelEncoding)
+        state.encodeStage = std::make_unique<AudioEncodeStage>(job.audioEncoder.get(), 8);
     for (;;) {
         if (job.stopRequested.load())
-            return;
+            break;
         publishProgress(job);
         bool goOn = false;
         if (job.audioClockMs >= job.videoClockMs || job.mode == MixMode::MixBoth)
@@ -456,8 +500,9 @@ void runMixingLoop(MixJob &job, LoopState &state) {
         else
             goOn = reencodeMusicPass(job, state);
         if (!goOn)
-            return;
+            break;
     }
+    finishEncodeStage(job, state);
 }
 
 } // namespace melvora

@@ -161,6 +161,14 @@ double toneLevelDb(const std::string &path, double startSeconds, double lengthSe
     return -200;
 }
 
+std::string packetLayout(const std::string &path) {
+    const CommandResult positions = runCommand(
+        "ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos -of csv=p=0 " + shellQuote(path));
+    const CommandResult checksums =
+        runCommand("ffmpeg -hide_banner -nostdin -v error -i " + shellQuote(path) + " -map 0 -c copy -f framemd5 -");
+    return positions.output + checksums.output;
+}
+
 int packetCount(const std::string &path, const std::string &streamType) {
     const CommandResult result = runCommand("ffprobe -v error -select_streams " + streamType +
                                             " -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +

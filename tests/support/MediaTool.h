@@ -48,6 +48,10 @@ std::string videoPacketChecksums(const std::string &path);
 // interval; very low (-91 dB) for silence.
 double toneLevelDb(const std::string &path, double startSeconds, double lengthSeconds, int frequency);
 
+// Every packet of every stream: stream, time stamps, size, position in the
+// file and a checksum of its bytes.
+std::string packetLayout(const std::string &path);
+
 // Number of packets in the file's stream of that type ("a" or "v").
 int packetCount(const std::string &path, const std::string &streamType);
 

@@ -1,0 +1,82 @@
+#include "engine/AudioEncodeStage.h"
+
+namespace melvora {
+
+AudioEncodeStage::AudioEncodeStage(AVCodecContext *encoder, std::size_t capacity)
+    : m_encoder(encoder), m_capacity(capacity), m_thread([this] { run(); }) {}
+
+AudioEncodeStage::~AudioEncodeStage() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+int AudioEncodeStage::submit(FramePtr frame) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_frames.size() < m_capacity || m_error < 0; });
+    if (m_error < 0)
+        return m_error;
+    m_frames.push_back(std::move(frame));
+    lock.unlock();
+    m_changed.notify_all();
+    return 0;
+}
+
+void AudioEncodeStage::takePackets(std::vector<PacketPtr> &packets) {
+    std::lock_guard lock(m_mutex);
+    for (PacketPtr &packet : m_packets)
+        packets.push_back(std::move(packet));
+    m_packets.clear();
+}
+
+void AudioEncodeStage::drain() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return (m_frames.empty() && !m_busy) || m_error < 0; });
+}
+
+int AudioEncodeStage::error() {
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void AudioEncodeStage::run() {
+    std::vector<PacketPtr> produced;
+    for (;;) {
+        FramePtr frame;
+        {
+            std::unique_lock lock(m_mutex);
+            m_busy = false;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return !m_frames.empty() || m_closing; });
+            if (m_frames.empty())
+                return; // closing, and nothing left to encode
+            frame = std::move(m_frames.front());
+            m_frames.pop_front();
+            m_busy = true;
+        }
+        m_changed.notify_all(); // room in the queue
+
+        int result = avcodec_send_frame(m_encoder, frame.get());
+        while (result >= 0) {
+            PacketPtr packet(av_packet_alloc());
+            if (!packet) {
+                result = AVERROR(ENOMEM);
+                break;
+            }
+            result = avcodec_receive_packet(m_encoder, packet.get());
+            if (result >= 0)
+                produced.push_back(std::move(packet));
+        }
+        std::lock_guard lock(m_mutex);
+        for (PacketPtr &packet : produced)
+            m_packets.push_back(std::move(packet));
+        produced.clear();
+        if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF && m_error == 0)
+            m_error = result;
+    }
+}
+
+} // namespace melvora
