@@ -92,6 +92,7 @@ struct MixJob {
     AudioFifoPtr videoAudioFifo;
     ResamplerPtr videoAudioResampler;
     double positionSeconds = 0;
+    FramePtr conversionBuffer; // resampler output before it enters a FIFO
 
     std::int32_t probeResult = 0;
     std::atomic<std::uint8_t> stopRequested{0};

@@ -33,6 +33,7 @@ void resetRunFields(MixJob &job) {
 // the codecs.
 void tearDown(MixJob &job) {
     job.interruptArmed = false;
+    job.conversionBuffer.reset();
     job.musicFifo.reset();
     job.videoAudioFifo.reset();
     job.musicResampler.reset();

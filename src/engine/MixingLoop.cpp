@@ -434,10 +434,14 @@ int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, A
         if (!fifo)
             return AVERROR(ENOMEM);
     }
-    FramePtr converted;
-    int result = allocEncoderFrame(job, converted, job.audioEncoder.get(), std::max(capacity, 1));
-    if (result < 0)
-        return result;
+    // One conversion buffer serves the whole run; it only ever grows.
+    FramePtr &converted = job.conversionBuffer;
+    int result = 0;
+    if (!converted || converted->nb_samples < capacity) {
+        result = allocEncoderFrame(job, converted, job.audioEncoder.get(), std::max(capacity, 1024));
+        if (result < 0)
+            return result;
+    }
     const int produced = swr_convert(resampler.get(), converted->data, capacity,
                                      const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
     if (produced < 0)
