@@ -1,0 +1,37 @@
+#include "jobcontrol/ProgressPolling.h"
+
+namespace melvora {
+
+std::string progressLine(std::string_view videoPath, std::int32_t percent, std::string_view doneText) {
+    std::string line(videoPath);
+    line += "   ";
+    line += std::to_string(percent);
+    line += "% ";
+    line += doneText;
+    return line;
+}
+
+bool progressBarTakes(std::int32_t percent) {
+    return percent >= 0 && percent <= 100;
+}
+
+TickDecision decideTick(JobStatus status, bool stopRequested, bool openFolderWhenDone) {
+    TickDecision decision;
+    if (stopRequested) {
+        decision.keepPolling = false;
+        decision.closeDialog = true;
+    }
+    if (status == JobStatus::Failed) {
+        decision.keepPolling = false;
+        decision.closeDialog = true;
+        decision.message = ResultMessage::Failure;
+    } else if (status == JobStatus::Finished) {
+        decision.keepPolling = false;
+        decision.closeDialog = true;
+        decision.message = ResultMessage::Success;
+        decision.openFolder = openFolderWhenDone;
+    }
+    return decision;
+}
+
+} // namespace melvora

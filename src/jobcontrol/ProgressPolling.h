@@ -1,0 +1,43 @@
+#pragma once
+
+#include "engine/MixJob.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// What one poll of a running job shows and decides. Pure rules, no UI: each
+// front end applies the decision with its own means.
+namespace melvora {
+
+// The progress line: the video path, three spaces, the percent in decimal,
+// "% " and the word after it (for example "/v/clip.mp4   42% done"). A
+// percent outside 0..100 is written as it is.
+std::string progressLine(std::string_view videoPath, std::int32_t percent, std::string_view doneText);
+
+// Whether a progress bar of range 0..100 takes the percent; otherwise the
+// bar keeps its last position.
+bool progressBarTakes(std::int32_t percent);
+
+enum class ResultMessage {
+    None,    // stopped or still running: nothing is reported
+    Failure, // the job failed
+    Success, // the job finished
+};
+
+struct TickDecision {
+    bool keepPolling = true;  // false: stop the poll timer now
+    bool closeDialog = false; // run the progress dialog's close path (once)
+    ResultMessage message = ResultMessage::None;
+    bool openFolder = false; // open the output folder after the message
+};
+
+// The decision of one poll, from the status byte and the stop flag read in
+// that poll. A seen stop ends polling and closes the dialog, but a terminal
+// status read in the same poll is still reported: a run that failed is
+// reported as failed, and one that reached Finished did complete its file.
+// Only Finished and Failed count as terminal; every other byte value means
+// the run goes on.
+TickDecision decideTick(JobStatus status, bool stopRequested, bool openFolderWhenDone);
+
+} // namespace melvora

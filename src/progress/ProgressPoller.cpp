@@ -1,0 +1,80 @@
+#include "progress/ProgressPoller.h"
+
+#include "config/LanguageKeys.h"
+#include "config/LanguageTexts.h"
+#include "engine/MixJob.h"
+#include "platform/DesktopServices.h"
+#include "progress/CDUDuduzezDlg.h"
+
+namespace melvora {
+namespace {
+
+QString languageText(const IniKey &key) {
+    return QString::fromStdString(LanguageTexts::instance().text(key));
+}
+
+} // namespace
+
+ProgressPoller::ProgressPoller(MixJob &job, std::function<bool()> openFolderWhenDone, QObject *parent)
+    : QObject(parent), m_job(job), m_openFolderWhenDone(std::move(openFolderWhenDone)) {
+    m_timer.setInterval(kIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &ProgressPoller::tick);
+}
+
+void ProgressPoller::start(CDUDuduzezDlg *dialog, const QString &videoPath, const QString &outputFolder,
+                           bool ownTimer) {
+    stop();
+    disconnect(m_dialogStop);
+    m_dialog = dialog;
+    m_videoPath = videoPath;
+    m_outputFolder = outputFolder;
+    // The dialog's stop button and close box end polling at once, before
+    // their pause, so no poll runs while the dialog is ending.
+    if (dialog)
+        m_dialogStop = connect(dialog, &CDUDuduzezDlg::stopRequested, this, &ProgressPoller::stop);
+    m_polling = true;
+    if (ownTimer)
+        m_timer.start();
+}
+
+void ProgressPoller::stop() {
+    m_timer.stop();
+    if (!m_polling)
+        return;
+    m_polling = false;
+    emit pollingStopped();
+}
+
+TickDecision ProgressPoller::tick() {
+    if (!m_polling)
+        return {};
+    const std::int32_t percent = m_job.progressPercent.load();
+    const bool stopSeen = m_job.stopRequested.load() != 0;
+    const JobStatus status = m_job.status.load();
+
+    if (m_dialog) {
+        const std::string line = progressLine(m_videoPath.toStdString(), percent,
+                                              LanguageTexts::instance().text(languagekeys::progressSuffix));
+        m_dialog->setProgress(QString::fromStdString(line), percent);
+    }
+
+    // The owner's flag is asked only when it matters, at a success.
+    const bool openFolder = status == JobStatus::Finished && m_openFolderWhenDone && m_openFolderWhenDone();
+    const TickDecision decision = decideTick(status, stopSeen, openFolder);
+    if (!decision.keepPolling)
+        stop();
+    if (decision.closeDialog && m_dialog)
+        m_dialog->closePath();
+    if (decision.message == ResultMessage::None)
+        return decision;
+
+    const bool success = decision.message == ResultMessage::Success;
+    desktop().messageBox(languageText(success ? languagekeys::jobSucceeded : languagekeys::jobFailed));
+    // As with the Open-folder button, a folder that cannot be opened is not reported.
+    if (decision.openFolder)
+        desktop().openInDesktop(m_outputFolder);
+    emit finished(success);
+    return decision;
+}
+
+} // namespace melvora
