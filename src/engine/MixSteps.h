@@ -20,8 +20,13 @@ struct LoopState {
     std::int64_t loopOffset = 0;
     std::int64_t lastMusicPts = 0;
     std::int64_t lastMusicDuration = 0;
-    std::int64_t firstMusicPts = AV_NOPTS_VALUE;
+    std::int64_t nextPassStart = 0;   // where the music's next pass begins (music time base)
+    bool passStartPending = false;    // the next music packet opens a pass
+    std::int64_t musicRescaleLast = AV_NOPTS_VALUE; // carried between copied music packets
     std::int64_t mixInputSamples = 0; // samples handed to each mix source so far
+    // Where the new sound starts on the output's clock (output audio time
+    // base): videos whose clock starts late (MPEG-TS, offset MP4) keep sync.
+    std::int64_t encodedPtsShift = 0;
     int lastResult = 0;
     FramePtr musicFrame;
     FramePtr videoSoundFrame;
@@ -53,6 +58,10 @@ int openOutput(MixJob &job);
 
 int buildSingleInputGraph(MixJob &job, const char *description);
 int buildMixGraph(MixJob &job, const char *description);
+
+// Lines the new sound up with the start of the video's own clock; call after
+// the header is written, when the output time bases are final.
+void anchorSoundToVideo(MixJob &job, LoopState &state);
 
 // Runs passes until the video is exhausted, an error ends the loop, or a stop is seen.
 void runMixingLoop(MixJob &job, LoopState &state);

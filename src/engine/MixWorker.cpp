@@ -132,6 +132,7 @@ void mixWorker(MixJob &job) {
                 failJob(job, "Could not write the output file's header", result);
             } else {
                 state.lastResult = result;
+                anchorSoundToVideo(job, state);
                 job.interruptArmed = true;
                 runMixingLoop(job, state);
                 job.interruptArmed = false;

@@ -31,6 +31,10 @@ void publishProgress(MixJob &job) {
 void writeEncodedPacket(MixJob &job, LoopState &state, AVPacket *packet) {
     packet->stream_index = job.outputAudioStreamIndex;
     av_packet_rescale_ts(packet, job.audioEncoder->time_base, job.outputAudioStream->time_base);
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts += state.encodedPtsShift;
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts += state.encodedPtsShift;
     if (packet->dts != AV_NOPTS_VALUE)
         job.audioClockMs = timestampToMs(packet->dts, job.outputAudioStream->time_base);
     state.lastResult = av_interleaved_write_frame(job.outputContext.get(), packet); // takes the packet's contents
@@ -236,8 +240,11 @@ bool copyMusicPass(MixJob &job, LoopState &state) {
             frameDuration = std::int64_t(parameters->frame_size) * timeBase.den / timeBase.num / parameters->sample_rate;
         if (frameDuration <= 0)
             frameDuration = state.lastMusicDuration > 0 ? state.lastMusicDuration : 1;
-        const std::int64_t firstPts = state.firstMusicPts == AV_NOPTS_VALUE ? 0 : state.firstMusicPts;
-        state.loopOffset = state.lastMusicPts + frameDuration - firstPts;
+        // The next pass starts one frame after the last packet. Its offset is
+        // fixed by its own first packet: a seek back may skip packets that
+        // the first pass had (AAC priming), which would leave a gap.
+        state.nextPassStart = state.lastMusicPts + frameDuration;
+        state.passStartPending = true;
         result = rewindMusic(job, state);
         if (result < 0) {
             state.lastResult = result;
@@ -259,8 +266,10 @@ bool copyMusicPass(MixJob &job, LoopState &state) {
                                                     : state.lastMusicPts - state.loopOffset + state.lastMusicDuration;
     if (packet->dts == AV_NOPTS_VALUE)
         packet->dts = packet->pts;
-    if (state.firstMusicPts == AV_NOPTS_VALUE)
-        state.firstMusicPts = packet->pts;
+    if (state.passStartPending) {
+        state.loopOffset = state.nextPassStart - packet->dts;
+        state.passStartPending = false;
+    }
     packet->pts += state.loopOffset;
     packet->dts += state.loopOffset;
 
@@ -268,8 +277,25 @@ bool copyMusicPass(MixJob &job, LoopState &state) {
     state.lastMusicPts = packet->pts;
     if (packet->duration > 0)
         state.lastMusicDuration = packet->duration;
-    copyPacket(job, packet, job.musicStream, job.outputContext->streams[job.outputAudioStreamIndex],
-               job.outputAudioStreamIndex);
+    // Stamps are carried over in samples, so that a container with a coarse
+    // clock (AVI counts whole packets) sees no gap where rounding would
+    // open one at a loop seam.
+    const AVStream *outStream = job.outputContext->streams[job.outputAudioStreamIndex];
+    const AVCodecParameters *parameters = job.musicStream->codecpar;
+    if (parameters->sample_rate > 0) {
+        const AVRational sampleBase{1, parameters->sample_rate};
+        int samples = static_cast<int>(av_rescale_q(packet->duration, job.musicStream->time_base, sampleBase));
+        if (samples <= 0)
+            samples = parameters->frame_size > 0 ? parameters->frame_size : 1;
+        const std::int64_t decodeStamp = av_rescale_delta(job.musicStream->time_base, packet->dts, sampleBase, samples,
+                                                          &state.musicRescaleLast, outStream->time_base);
+        packet->pts = packet->dts = decodeStamp;
+        packet->duration = av_rescale_q(packet->duration, job.musicStream->time_base, outStream->time_base);
+        // Already on the output's clock: the copy's own rescale is the identity.
+        copyPacket(job, packet, outStream, outStream, job.outputAudioStreamIndex);
+    } else {
+        copyPacket(job, packet, job.musicStream, outStream, job.outputAudioStreamIndex);
+    }
     av_packet_unref(packet);
     return true;
 }
@@ -366,6 +392,23 @@ bool reencodeMusicPass(MixJob &job, LoopState &state) {
 }
 
 } // namespace
+
+void anchorSoundToVideo(MixJob &job, LoopState &state) {
+    // The sound starts where the video's clock starts: at the video's own
+    // sound when it is mixed in, else at the picture. Clocks that start
+    // before zero (encoder priming) leave the sound at zero.
+    const AVStream *anchor = nullptr;
+    if (job.mode == MixMode::MixBoth && job.videoAudioStream)
+        anchor = job.videoAudioStream;
+    else if (job.videoStreamIndex >= 0)
+        anchor = job.videoInput->streams[job.videoStreamIndex];
+    if (!anchor || anchor->start_time == AV_NOPTS_VALUE || anchor->start_time <= 0)
+        return;
+    if (job.mode == MixMode::CopyMusic)
+        state.loopOffset = av_rescale_q(anchor->start_time, anchor->time_base, job.musicStream->time_base);
+    else
+        state.encodedPtsShift = av_rescale_q(anchor->start_time, anchor->time_base, job.outputAudioStream->time_base);
+}
 
 int rewindMusic(MixJob &job, LoopState &state) {
     if (!state.musicSoundSinceRewind)

@@ -7,19 +7,29 @@
 namespace melvora {
 namespace {
 
+// Only a muxer that writes the one claimed file will do: those that write
+// files of their own beside it (playlists with segments, picture sequences)
+// would overwrite whatever already has those names.
+bool writesOneFile(const AVOutputFormat *format) { return format && !(format->flags & AVFMT_NOFILE); }
+
 // The muxer for the output: from the file name, or, for a name without an
-// extension, the muxer of the video's own container type.
+// extension or one that names a many-file muxer, the muxer of the video's
+// own container type.
 AVFormatContext *allocOutputContext(const MixJob &job) {
     AVFormatContext *context = nullptr;
     avformat_alloc_output_context2(&context, nullptr, nullptr, job.outputPath.c_str());
-    if (context || !job.videoInput || !job.videoInput->iformat)
+    if (context && writesOneFile(context->oformat))
         return context;
+    avformat_free_context(context);
+    context = nullptr;
+    if (!job.videoInput || !job.videoInput->iformat)
+        return nullptr;
     const std::string_view demuxerNames = job.videoInput->iformat->name; // e.g. "mov,mp4,m4a,3gp,3g2,mj2"
     const std::string firstName(demuxerNames.substr(0, demuxerNames.find(',')));
     const AVOutputFormat *format = av_guess_format(firstName.c_str(), nullptr, nullptr);
     if (!format && firstName == "mov")
         format = av_guess_format("mp4", nullptr, nullptr);
-    if (format)
+    if (writesOneFile(format))
         avformat_alloc_output_context2(&context, format, nullptr, job.outputPath.c_str());
     return context;
 }
@@ -28,6 +38,50 @@ bool containerRefuses(const AVFormatContext *output, AVCodecID codec) {
     // 0 means the muxer knows it cannot hold the codec; a negative answer
     // means it does not know, and the copy is tried.
     return avformat_query_codec(output->oformat, codec, FF_COMPLIANCE_NORMAL) == 0;
+}
+
+// Whether the container takes a copy of this stream. Some refusals only show
+// when the header is written (FLAC in MP4 is experimental, MP3 below 16 kHz
+// does not fit MP4), so a header is written into memory and thrown away.
+bool containerTakesCopy(const AVFormatContext *output, const AVStream *input) {
+    const AVCodecID codec = input->codecpar->codec_id;
+    // Only a container that knows the codec takes it: one that does not
+    // (MPEG-TS) would store PCM or FLAC as opaque data that plays as silence.
+    if (avformat_query_codec(output->oformat, codec, FF_COMPLIANCE_NORMAL) != 1)
+        return false;
+    // AVI has a tag for FLAC, but the result cannot be decoded again.
+    if (codec == AV_CODEC_ID_FLAC && std::string_view(output->oformat->name) == "avi")
+        return false;
+    AVFormatContext *trial = nullptr;
+    if (avformat_alloc_output_context2(&trial, output->oformat, nullptr, nullptr) < 0)
+        return false;
+    OutputContextPtr owner(trial); // its I/O context is closed below, before the owner runs
+    AVStream *stream = avformat_new_stream(trial, nullptr);
+    if (!stream || avcodec_parameters_copy(stream->codecpar, input->codecpar) < 0)
+        return false;
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = input->time_base;
+    if (avio_open_dyn_buf(&trial->pb) < 0)
+        return false;
+    const bool written = avformat_write_header(trial, nullptr) >= 0;
+    std::uint8_t *bytes = nullptr;
+    avio_close_dyn_buf(trial->pb, &bytes);
+    trial->pb = nullptr;
+    av_free(bytes);
+    return written;
+}
+
+// A container that cannot hold AAC (WebM, Ogg) is written as Matroska, its
+// superset, under the same name, so that the run still gives a playable file.
+int fitContainerToAac(MixJob &job) {
+    if (!containerRefuses(job.outputContext.get(), AV_CODEC_ID_AAC))
+        return 0;
+    const AVOutputFormat *matroska = av_guess_format("matroska", nullptr, nullptr);
+    AVFormatContext *context = nullptr;
+    if (!matroska || avformat_alloc_output_context2(&context, matroska, nullptr, job.outputPath.c_str()) < 0)
+        return failJob(job, "The output container cannot hold AAC sound", AVERROR(EINVAL));
+    job.outputContext.reset(context);
+    return 0;
 }
 
 int setUpAacEncoder(MixJob &job, AVStream *stream) {
@@ -83,8 +137,14 @@ int openOutput(MixJob &job) {
 
     // Copying music that the container cannot hold (PCM into MP4, say) would
     // fail at the header: such music is re-encoded instead.
-    if (job.mode == MixMode::CopyMusic && containerRefuses(output, job.musicStream->codecpar->codec_id))
+    if (job.mode == MixMode::CopyMusic && !containerTakesCopy(output, job.musicStream))
         job.mode = MixMode::ReencodeMusic;
+    if (job.mode != MixMode::CopyMusic) {
+        const int fitted = fitContainerToAac(job);
+        if (fitted < 0)
+            return fitted;
+        output = job.outputContext.get();
+    }
 
     const unsigned inputStreams = job.videoInput->nb_streams;
     job.streamMapCount = static_cast<std::int32_t>(inputStreams);

@@ -36,6 +36,14 @@ void make(const std::string &name, const std::string &path) {
         makeMedia(picture(4) + " " + kH264, path);
     else if (name == "silent.avi")
         makeMedia(picture(4) + " -c:v mpeg4", path);
+    else if (name == "silent.webm")
+        makeMedia(picture(4) + " -c:v libvpx -deadline realtime", path);
+    else if (name == "late-start.ts") // MPEG-TS clocks start at 1.4 s
+        makeMedia(picture(4) + " " + tone(440, 4) + " -c:v mpeg2video -c:a mp2 -shortest -f mpegts", path);
+    else if (name == "silent-late-start.ts")
+        makeMedia(picture(4) + " -c:v mpeg2video -f mpegts", path);
+    else if (name == "music-1000.m4a") // AAC with priming and a short last packet
+        makeMedia(tone(1000, 1.5) + " -ac 2 -c:a aac", path);
     else if (name == "long-silent.mp4")
         makeMedia(picture(30) + " " + kH264, path);
     else if (name == "subs.mkv") {

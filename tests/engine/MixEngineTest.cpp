@@ -98,6 +98,17 @@ INSTANTIATE_TEST_SUITE_P(
                    {"video h264", "audio pcm_s16le 44100 2"}},
         LayoutCase{"silent-avi", "silent.avi", "music-1000.mp3", ".avi", MixMode::CopyMusic,
                    {"video mpeg4", "audio mp3 44100 2"}},
+        // Containers that cannot take the music as it is get AAC instead;
+        // one that cannot hold AAC either is written as Matroska.
+        LayoutCase{"flac-into-mp4-reencoded", "silent.mp4", "music-51.flac", ".mp4", MixMode::ReencodeMusic,
+                   {"video h264", "audio aac 44100 2"}},
+        LayoutCase{"mp3-into-ts-reencoded", "silent-late-start.ts", "music-1000.mp3", ".ts",
+                   MixMode::ReencodeMusic, {"video mpeg2video", "audio aac 44100 2"}},
+        LayoutCase{"webm-written-as-matroska", "silent.webm", "music-1000.mp3", ".webm", MixMode::ReencodeMusic,
+                   {"video vp8", "audio aac 44100 2"}},
+        // AAC loops in a container that counts whole packets: no gap at a seam.
+        LayoutCase{"m4a-looped-in-avi", "silent.avi", "music-1000.m4a", ".avi", MixMode::CopyMusic,
+                   {"video mpeg4", "audio aac 44100 2"}},
         LayoutCase{"subtitles-dropped", "subs.mkv", "music-1000.mp3", ".mkv", MixMode::MixBoth,
                    {"video h264", "audio aac 44100 2"}},
         LayoutCase{"second-sound-copied", "two-sounds.mkv", "music-1000.mp3", ".mkv", MixMode::MixBoth,
@@ -109,6 +120,29 @@ INSTANTIATE_TEST_SUITE_P(
                 ch = '_';
         return name;
     });
+
+double streamStartSeconds(const std::string &path, const char *streamType) {
+    const CommandResult result = runCommand("ffprobe -v error -select_streams " + std::string(streamType) +
+                                            ":0 -show_entries stream=start_time -of csv=p=0 " + shellQuote(path));
+    return std::stod(result.output); // the first line; MPEG-TS repeats it under its program
+}
+
+// A video whose clock starts late (every MPEG-TS file) keeps its sound in
+// step with the picture, whether its own sound is mixed or music replaces it.
+TEST(Timing, NewSoundStartsWithTheVideosClock) {
+    for (const char *name : {"late-start.ts", "silent-late-start.ts"}) {
+        SCOPED_TRACE(name);
+        const std::string video = fixture(name);
+        const std::string output = outputPath(std::string("timing-") + name);
+        const Outcome outcome = runJob(video, fixture("music-1000.mp3"), output);
+        ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
+        const double videoStart = streamStartSeconds(video, "v");
+        ASSERT_GT(videoStart, 1.0);
+        // AAC's priming frame (23 ms) may come first.
+        EXPECT_NEAR(streamStartSeconds(output, "a"), videoStart, 0.05);
+        EXPECT_NEAR(durationSeconds(output), durationSeconds(video), 0.35);
+    }
+}
 
 // The music loops: its tone is heard after its own end, in every mode, and
 // a mix carries both tones.

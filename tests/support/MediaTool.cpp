@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,23 +77,24 @@ void makeMedia(const std::string &arguments, const std::string &outputPath) {
 
 std::vector<std::string> streamSummary(const std::string &path) {
     const CommandResult result =
-        runCommand("ffprobe -v error -show_entries stream=codec_type,codec_name,sample_rate,channels -of csv=p=0 " +
-                   shellQuote(path));
+        runCommand("ffprobe -v error -show_entries stream=index,codec_type,codec_name,sample_rate,channels "
+                   "-of csv=p=0 " + shellQuote(path));
     std::vector<std::string> streams;
+    std::set<std::string> seenIndexes; // MPEG-TS lists its streams again under its program
     std::istringstream lines(result.output);
     std::string line;
     while (std::getline(lines, line)) {
-        // csv gives codec_name,codec_type[,sample_rate,channels]
+        // csv gives index,codec_name,codec_type[,sample_rate,channels]
         std::vector<std::string> fields;
         std::istringstream parts(line);
         std::string field;
         while (std::getline(parts, field, ','))
             if (!field.empty())
                 fields.push_back(field);
-        if (fields.size() < 2)
+        if (fields.size() < 3 || !seenIndexes.insert(fields[0]).second)
             continue;
-        std::string summary = fields[1] + " " + fields[0];
-        for (size_t i = 2; i < fields.size(); ++i)
+        std::string summary = fields[2] + " " + fields[1];
+        for (size_t i = 3; i < fields.size(); ++i)
             summary += " " + fields[i];
         streams.push_back(summary);
     }
