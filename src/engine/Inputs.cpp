@@ -1,6 +1,10 @@
 // Opening the music and the video, choosing the mix mode, and the resamplers.
 
+#include "engine/MemoryInput.h"
 #include "engine/MixSteps.h"
+
+#include <set>
+#include <string_view>
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -37,6 +41,26 @@ int openDecoder(const AVStream *stream, CodecContextPtr &decoder) {
     return 0;
 }
 
+// Every demuxer but those whose files name other files to read (lists,
+// manifests, scripts): they open those files on contexts of their own, out
+// of reach of any hook on this one.
+const std::string &selfContainedDemuxers() {
+    static const std::string names = [] {
+        const std::set<std::string_view> referencing = {"concat", "hls", "dash", "imf", "avisynth", "vapoursynth"};
+        std::string list;
+        void *state = nullptr;
+        while (const AVInputFormat *format = av_demuxer_iterate(&state)) {
+            if (referencing.count(format->name))
+                continue;
+            if (!list.empty())
+                list += ',';
+            list += format->name;
+        }
+        return list;
+    }();
+    return names;
+}
+
 } // namespace
 
 int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path) {
@@ -46,11 +70,36 @@ int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path)
         return AVERROR(ENOMEM);
     context->interrupt_callback.callback = interruptWhenStopped;
     context->interrupt_callback.opaque = &job;
+    // Only a job that fuzzers or tests registered a memory input for can be
+    // served from memory; for every other job every name is a file.
+    const int fromMemory = MemoryInput::attach(job, context, path);
+    if (fromMemory < 0) {
+        avformat_free_context(context);
+        return fromMemory;
+    }
     // The "file:" prefix makes a name like "concat:a|b" or "http://x" a plain
-    // file name, and the white list keeps playlists inside the file from
-    // reaching any other protocol.
+    // file name; the white list keeps every open on the file protocol, and
+    // only the file itself is opened: playlists and references inside it
+    // reach no other file.
+    if (fromMemory == 0) {
+        // The mark lets exactly one open through: the first one, of the
+        // file itself. It is spent by that open, so every later open (of
+        // this context, or of a nested one that inherits the mark) fails.
+        static const char fileNotYetOpened = 0;
+        static const auto defaultOpen = context->io_open;
+        static const auto onlyTheFileItself = [](AVFormatContext *owner, AVIOContext **pb, const char *url, int flags,
+                                                 AVDictionary **openOptions) -> int {
+            if (owner->opaque != &fileNotYetOpened || pb != &owner->pb)
+                return AVERROR(EPERM);
+            owner->opaque = nullptr;
+            return defaultOpen(owner, pb, url, flags, openOptions);
+        };
+        context->opaque = const_cast<char *>(&fileNotYetOpened);
+        context->io_open = onlyTheFileItself;
+    }
     AVDictionary *options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", selfContainedDemuxers().c_str(), 0);
     const std::string url = "file:" + path;
     const int result = avformat_open_input(&context, url.c_str(), nullptr, &options);
     av_dict_free(&options);
