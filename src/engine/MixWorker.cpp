@@ -2,6 +2,9 @@
 
 #include "engine/MixSteps.h"
 
+#include <string_view>
+#include <unistd.h>
+
 namespace melvora {
 namespace {
 
@@ -52,6 +55,34 @@ void tearDown(MixJob &job) {
     job.audioEncoder.reset();
 }
 
+// Packets the muxer took for the output stream of a video stream, or for
+// every output stream when the index is negative.
+std::int64_t packetsWritten(const MixJob &job, int videoStream) {
+    const AVFormatContext *output = job.outputContext.get();
+    if (!output)
+        return 0;
+    if (videoStream >= 0) {
+        if (videoStream >= job.streamMapCount || job.streamMap[videoStream] < 0)
+            return 0;
+        return output->streams[job.streamMap[videoStream]]->nb_frames;
+    }
+    std::int64_t count = 0;
+    for (unsigned i = 0; i < output->nb_streams; ++i)
+        count += output->streams[i]->nb_frames;
+    return count;
+}
+
+// FFmpeg's Matroska muxer writes a file that no demuxer reads back when it
+// holds no packet at all; such a file is removed rather than left behind
+// as an output that will not open.
+bool unreadableWhenEmpty(const MixJob &job) {
+    const AVFormatContext *output = job.outputContext.get();
+    if (!output || !output->oformat || packetsWritten(job, -1) > 0)
+        return false;
+    const std::string_view name = output->oformat->name;
+    return name == "matroska" || name == "webm";
+}
+
 // Ends the run: the trailer, a check that every byte reached the file, and
 // the final status, decided once.
 void finishOutput(MixJob &job, LoopState &state) {
@@ -73,6 +104,11 @@ void finishOutput(MixJob &job, LoopState &state) {
     }
     if (state.lastResult < 0 && state.lastResult != AVERROR_EOF && !interruptedByStop) {
         failJob(job, "The mix stopped on an error", state.lastResult);
+        return;
+    }
+    // A video that gave not one picture (cut short, say) made no video.
+    if (!stopped && packetsWritten(job, job.videoStreamIndex) == 0) {
+        failJob(job, "The video file holds no picture that could be copied", AVERROR_INVALIDDATA);
         return;
     }
     if (!stopped)
@@ -113,6 +149,7 @@ void mixWorker(MixJob &job) {
             buildSingleInputGraph(job, kMusicOnlyDescription);
     }
 
+    bool removeOutput = false;
     if (!setUpFailed(job)) {
         AVFormatContext *output = job.outputContext.get();
         int result = 0;
@@ -137,10 +174,13 @@ void mixWorker(MixJob &job) {
                 runMixingLoop(job, state);
                 job.interruptArmed = false;
                 finishOutput(job, state);
+                removeOutput = unreadableWhenEmpty(job);
             }
         }
     }
     tearDown(job);
+    if (removeOutput)
+        ::unlink(job.outputPath.c_str());
 }
 
 } // namespace melvora
