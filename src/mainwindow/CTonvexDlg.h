@@ -1,0 +1,153 @@
+#pragma once
+
+#include "config/JoinPresets.h"
+#include "mainwindow/DialogUnits.h"
+
+#include <QColor>
+#include <QDialog>
+#include <QHash>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace melvora {
+
+class CControlButton;
+class CHyperLink;
+class OutputFolderBox;
+struct MixJob;
+
+// The program's only top-level window: the video and music rows, the output
+// folder, the start button and the web link. Construction runs the whole
+// start-up (settings, language texts, button faces, output folder); closing
+// the window stops any running job, saves the hidden preset selections and
+// ends the dialog.
+//
+// Controls are addressed by their template ids (control(id), object name
+// "1290" and so on). The actions behind the buttons are connected to their
+// clicked() signals from outside; dropped files arrive through filesDropped().
+class CTonvexDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    enum ControlId : int {
+        VideoPathBox = 1290,
+        AddVideoButton = 1288,
+        MusicPathBox = 1292,
+        AddMusicButton = 1289,
+        WebLink = 1180,
+        StartButton = 1099,
+        OutputFolderLabel = 1276,
+        OutputFolderCombo = 1077,
+        BrowseButton = 1076,
+        OpenFolderButton = 1286,
+    };
+
+    static constexpr QColor backgroundColour() { return QColor(187, 222, 251); }
+
+    explicit CTonvexDlg(QWidget *parent = nullptr);
+    ~CTonvexDlg() override;
+
+    // The control with a template id; nullptr for an id the window does not show.
+    QWidget *control(int id) const;
+    QLineEdit *videoPathBox() const { return m_videoPathBox; }
+    QLineEdit *musicPathBox() const { return m_musicPathBox; }
+    QPushButton *addVideoButton() const { return m_addVideoButton; }
+    QPushButton *addMusicButton() const { return m_addMusicButton; }
+    CControlButton *startButton() const { return m_startButton; }
+    CControlButton *browseButton() const { return m_browseButton; }
+    CControlButton *openFolderButton() const { return m_openFolderButton; }
+    OutputFolderBox *outputFolderBox() const { return m_outputFolderBox; }
+    CHyperLink *webLink() const { return m_webLink; }
+
+    // The layout's units, from the dialog font.
+    const DialogUnits &dialogUnits() const { return m_units; }
+
+    // Reads the language file named by the settings into the process-wide
+    // texts and puts the title and the web link in place.
+    void ApplyLanguageTexts();
+
+    // The one job record of the process: none until the first file is
+    // added, then the same record for every probe and run.
+    MixJob *mixJob() const { return m_mixJob.get(); }
+    MixJob &ensureMixJob();
+    // Stops a running worker, waits for its tear-down and drops the record.
+    void releaseMixJob();
+
+    // The output-folder value (what the box shows once the controls are
+    // loaded) and the folder that last passed the checks.
+    const QString &outputFolder() const { return m_outputFolder; }
+    void setOutputFolder(const QString &folder) { m_outputFolder = folder; }
+    const QString &acceptedOutputFolder() const { return m_acceptedOutputFolder; }
+    void setAcceptedOutputFolder(const QString &folder) { m_acceptedOutputFolder = folder; }
+
+    bool openFolderWhenDone() const { return m_openFolderWhenDone; }
+    void setOpenFolderWhenDone(bool open) { m_openFolderWhenDone = open; }
+
+    // LANGUAGE/file as read at start-up.
+    const std::string &languageFileName() const { return m_languageFileName; }
+
+    const JoinPresets &joinPresets() const { return *m_joinPresets; }
+
+    // The window's data exchange: members into the controls, and back.
+    void loadControlsFromMembers();
+    void readControlsIntoMembers();
+
+    // OK and Cancel never end this window; only closing it does.
+    void accept() override {}
+    void reject() override {}
+
+signals:
+    // Local files dropped on the window, in the order they came.
+    void filesDropped(const QStringList &paths);
+    // The window is closing; the job is still there and may be running.
+    void aboutToClose();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void startUp();
+    void createControls();
+    void setUpTabOrder();
+    void setUpButtonFaces();
+
+    DialogUnits m_units;
+    QHash<int, QWidget *> m_controls;
+    QLineEdit *m_videoPathBox = nullptr;
+    QLineEdit *m_musicPathBox = nullptr;
+    QPushButton *m_addVideoButton = nullptr;
+    QPushButton *m_addMusicButton = nullptr;
+    CControlButton *m_startButton = nullptr;
+    CControlButton *m_browseButton = nullptr;
+    CControlButton *m_openFolderButton = nullptr;
+    OutputFolderBox *m_outputFolderBox = nullptr;
+    CHyperLink *m_webLink = nullptr;
+
+    std::unique_ptr<MixJob> m_mixJob;
+    QString m_outputFolder;
+    QString m_acceptedOutputFolder;
+    bool m_openFolderWhenDone = true;
+    std::string m_languageFileName;
+    std::optional<JoinPresets> m_joinPresets;
+
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+};
+
+} // namespace melvora

@@ -1,0 +1,126 @@
+#include "WindowTesting.h"
+
+#include "MediaTool.h"
+
+#include "app/CTonvexApp.h"
+#include "config/Settings.h"
+#include "engine/MixJob.h"
+#include "mainwindow/CTonvexDlg.h"
+#include "platform/ScriptedDesktop.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace melvora {
+namespace {
+
+using namespace melvora::testing;
+
+CTonvexDlg *mainWindow() {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<CTonvexDlg *>(widget); window && window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
+// Runs the application; once its window is up, hands it to whileRunning.
+int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning) {
+    QTimer::singleShot(0, [&] {
+        CTonvexDlg *window = mainWindow();
+        if (!window) {
+            ADD_FAILURE() << "the main window is not up";
+            QApplication::closeAllWindows();
+            return;
+        }
+        whileRunning(*window);
+    });
+    return CTonvexApp().run();
+}
+
+TEST(CTonvexApp, RunsTheWindowModallyUntilItIsClosed) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    sandbox.writeSettings("[LANGUAGE]\nfile=test.ini\n[JOIN]\nsize=99\nformat=3\n");
+    sandbox.writeLanguage("test.ini", "[APPLICATION]\nname=A\nversion=1.0\n");
+
+    QString title;
+    bool modal = false;
+    bool hasIcon = false;
+    const int exitCode = runApplication([&](CTonvexDlg &window) {
+        title = window.windowTitle();
+        modal = QApplication::activeModalWidget() == &window;
+        hasIcon = !window.windowIcon().isNull();
+        window.close();
+    });
+
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(title, QStringLiteral("A 1.0"));
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(hasIcon);
+    EXPECT_EQ(mainWindow(), nullptr);
+    // The close saved the five selections; size was outside its list.
+    for (const char *key : {"quality", "framerate", "audioquality", "samplerate"})
+        EXPECT_EQ(Settings::readString({"JOIN", key}), "0") << key;
+    EXPECT_EQ(Settings::readString({"JOIN", "size"}), "-1");
+    EXPECT_EQ(Settings::readString({"JOIN", "format"}), "3");
+}
+
+// Closing the window in the middle of a job ends the run only after the
+// worker has stopped and finalised its output.
+TEST(CTonvexApp, CloseDuringAJobWaitsForTheWorker) {
+    const std::string folder = test::makeFolder("app-close-during-run");
+    const std::string video = folder + "/long.mkv";
+    const std::string music = folder + "/music.wav";
+    const std::string output = folder + "/out.mkv";
+    test::makeMedia("-f lavfi -i testsrc=size=96x64:rate=5:duration=300 -f lavfi -i "
+                    "sine=frequency=440:sample_rate=44100:duration=300 -c:v libx264 -preset ultrafast "
+                    "-pix_fmt yuv420p -c:a aac -shortest",
+                    video);
+    test::makeMedia("-f lavfi -i sine=frequency=1000:duration=3 -ac 2 -c:a pcm_s16le", music);
+
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    JobStatus statusAtClose = JobStatus::Finished;
+    const int exitCode = runApplication([&](CTonvexDlg &window) {
+        MixJob &job = window.ensureMixJob();
+        job.videoPath = video;
+        job.musicPath = music;
+        job.outputPath = output;
+        job.durationSeconds = 300;
+        if (!startMixJob(job))
+            ADD_FAILURE() << "no worker";
+        while (job.progressPercent.load() < 1 && job.workerActive.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        statusAtClose = job.status.load();
+        window.close();
+    });
+
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(statusAtClose, JobStatus::Running);
+    EXPECT_TRUE(test::isReadableMedia(output));
+    EXPECT_EQ(test::decodeErrors(output), 0);
+    EXPECT_LT(test::durationSeconds(output), 290.0);
+    EXPECT_TRUE(sandbox.hasSettings());
+}
+
+// The program is build/melvora, with the language files and a default
+// setting.ini beside it, where it looks for them.
+TEST(CTonvexApp, ExecutableSitsAtTheBuildRootWithItsFiles) {
+    const std::filesystem::path program(MELVORA_EXECUTABLE);
+    EXPECT_EQ(program.filename(), "melvora");
+    EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "CMakeCache.txt")) << program;
+    EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "setting.ini"));
+    for (const char *language : {"english.ini", "spanish.ini", "german.ini", "french.ini", "italian.ini", "japanese.ini"})
+        EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "languages" / language)) << language;
+}
+
+} // namespace
+} // namespace melvora

@@ -1,0 +1,77 @@
+#pragma once
+
+// Helpers shared by the main window tests: a stand-in executable folder for
+// setting.ini and the languages folder, and synthetic input events.
+
+#include "platform/ExecutableFolder.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+namespace melvora::testing {
+
+// A fresh folder that stands in for the executable's folder while it lives.
+class ExecutableFolderSandbox {
+public:
+    ExecutableFolderSandbox() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "melvora-window-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            ADD_FAILURE() << "mkdtemp failed";
+        m_path = pattern;
+        overrideExecutableFolderForTesting(m_path.string());
+    }
+    ~ExecutableFolderSandbox() {
+        overrideExecutableFolderForTesting("");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ExecutableFolderSandbox(const ExecutableFolderSandbox &) = delete;
+    ExecutableFolderSandbox &operator=(const ExecutableFolderSandbox &) = delete;
+
+    const std::filesystem::path &path() const { return m_path; }
+
+    void writeSettings(std::string_view text) const { write(m_path / "setting.ini", text); }
+    void writeLanguage(std::string_view fileName, std::string_view text) const {
+        std::filesystem::create_directories(m_path / "languages");
+        write(m_path / "languages" / fileName, text);
+    }
+    bool hasSettings() const { return std::filesystem::exists(m_path / "setting.ini"); }
+    std::string settings() const {
+        std::ifstream in(m_path / "setting.ini", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    static void write(const std::filesystem::path &file, std::string_view text) {
+        std::ofstream(file, std::ios::binary) << text;
+    }
+
+    std::filesystem::path m_path;
+};
+
+// Sends a key press (and its release) to a widget; unhandled presses travel
+// up to its parents as they would from the keyboard.
+inline void pressKey(QWidget *widget, int key, const QString &text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(widget, &release);
+}
+
+inline void sendMouse(QWidget *widget, QEvent::Type type, QPoint local, QPoint global, Qt::MouseButtons held) {
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, local, global, button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+} // namespace melvora::testing
