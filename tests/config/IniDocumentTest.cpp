@@ -20,6 +20,7 @@ struct ReadCase {
     const char *key;
     std::optional<std::string> expected;
 };
+void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
 
 class IniReadTest : public testing::TestWithParam<ReadCase> {};
 
@@ -62,6 +63,7 @@ struct CutCase {
     std::size_t repeat;
     std::size_t expectedCharacters;
 };
+void PrintTo(const CutCase &c, std::ostream *os) { *os << c.name; }
 
 class IniValueCutTest : public testing::TestWithParam<CutCase> {};
 
@@ -91,6 +93,7 @@ struct WriteCase {
     const char *value;
     std::string after;
 };
+void PrintTo(const WriteCase &c, std::ostream *os) { *os << c.name; }
 
 class IniWriteTest : public testing::TestWithParam<WriteCase> {};
 
@@ -137,6 +140,7 @@ struct RefusedCase {
     const char *key;
     const char *value;
 };
+void PrintTo(const RefusedCase &c, std::ostream *os) { *os << c.name; }
 
 class IniRefusedWriteTest : public testing::TestWithParam<RefusedCase> {};
 

@@ -39,6 +39,7 @@ struct CarryCase {
     const char *stored;
     const char *writtenBack; // nullptr: the key stays as stored
 };
+void PrintTo(const CarryCase &c, std::ostream *os) { *os << c.name; }
 
 class JoinPresetsCarryTest : public testing::TestWithParam<CarryCase> {};
 

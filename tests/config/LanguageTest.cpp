@@ -20,6 +20,7 @@ struct TitleCase {
     std::string languageFile;
     const char *expectedTitle;
 };
+void PrintTo(const TitleCase &c, std::ostream *os) { *os << c.name; }
 
 class LanguageTitleTest : public testing::TestWithParam<TitleCase> {};
 

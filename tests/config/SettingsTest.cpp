@@ -21,6 +21,7 @@ struct MissingCase {
     const char *name;
     std::function<void(const TempFolder &)> prepare;
 };
+void PrintTo(const MissingCase &c, std::ostream *os) { *os << c.name; }
 
 class SettingsDefaultTest : public testing::TestWithParam<MissingCase> {};
 
@@ -48,6 +49,7 @@ struct IntCase {
     const char *stored;
     int expected;
 };
+void PrintTo(const IntCase &c, std::ostream *os) { *os << c.name; }
 
 class SettingsIntTest : public testing::TestWithParam<IntCase> {};
 
@@ -101,6 +103,7 @@ struct FailedWriteCase {
     std::function<std::filesystem::path(const TempFolder &)> prepare;
     bool needsPermissions;
 };
+void PrintTo(const FailedWriteCase &c, std::ostream *os) { *os << c.name; }
 
 class SettingsFailedWriteTest : public testing::TestWithParam<FailedWriteCase> {};
 
