@@ -8,6 +8,7 @@
 #include "controls/CControlButton.h"
 #include "controls/CHyperLink.h"
 #include "engine/MixJob.h"
+#include "mainwindow/MainWindowActions.h"
 #include "mainwindow/MainWindowTemplate.h"
 #include "mainwindow/OutputFolderBox.h"
 
@@ -79,6 +80,7 @@ CTonvexDlg::CTonvexDlg(QWidget *parent)
     // Delete must never reach a control of this window, whichever has the focus.
     qApp->installEventFilter(this);
     startUp();
+    m_actions = new MainWindowActions(*this);
 }
 
 CTonvexDlg::~CTonvexDlg() {

@@ -22,6 +22,7 @@ namespace melvora {
 
 class CControlButton;
 class CHyperLink;
+class MainWindowActions;
 class OutputFolderBox;
 struct MixJob;
 
@@ -32,8 +33,8 @@ struct MixJob;
 // ends the dialog.
 //
 // Controls are addressed by their template ids (control(id), object name
-// "1290" and so on). The actions behind the buttons are connected to their
-// clicked() signals from outside; dropped files arrive through filesDropped().
+// "1290" and so on). What the buttons and drops do lives in the window's
+// MainWindowActions; dropped files reach it through filesDropped().
 class CTonvexDlg : public QDialog {
     Q_OBJECT
 
@@ -67,6 +68,7 @@ public:
     CControlButton *openFolderButton() const { return m_openFolderButton; }
     OutputFolderBox *outputFolderBox() const { return m_outputFolderBox; }
     CHyperLink *webLink() const { return m_webLink; }
+    MainWindowActions *actions() const { return m_actions; }
 
     // The layout's units, from the dialog font.
     const DialogUnits &dialogUnits() const { return m_units; }
@@ -138,6 +140,7 @@ private:
     CControlButton *m_openFolderButton = nullptr;
     OutputFolderBox *m_outputFolderBox = nullptr;
     CHyperLink *m_webLink = nullptr;
+    MainWindowActions *m_actions = nullptr;
 
     std::unique_ptr<MixJob> m_mixJob;
     QString m_outputFolder;

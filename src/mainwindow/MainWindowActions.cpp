@@ -1,0 +1,252 @@
+#include "mainwindow/MainWindowActions.h"
+
+#include "config/LanguageKeys.h"
+#include "config/LanguageTexts.h"
+#include "config/SettingKeys.h"
+#include "config/Settings.h"
+#include "controls/CControlButton.h"
+#include "engine/MediaProbe.h"
+#include "engine/MixJob.h"
+#include "jobcontrol/OutputFolder.h"
+#include "jobcontrol/OutputNaming.h"
+#include "jobcontrol/StartChecks.h"
+#include "mainwindow/CTonvexDlg.h"
+#include "mainwindow/OutputFolderBox.h"
+#include "mainwindow/WorkerWait.h"
+#include "platform/DesktopServices.h"
+#include "progress/CDUDuduzezDlg.h"
+#include "progress/ProgressPoller.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace melvora {
+namespace {
+
+void tell(const char *fixedText) {
+    desktop().messageBox(QString::fromUtf8(fixedText));
+}
+
+void tell(const IniKey &languageKey) {
+    desktop().messageBox(QString::fromStdString(LanguageTexts::instance().text(languageKey)));
+}
+
+// Removes a claimed output file that nothing was written into.
+void removeIfEmpty(const std::string &path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        ::unlink(path.c_str());
+}
+
+} // namespace
+
+MainWindowActions::MainWindowActions(CTonvexDlg &window)
+    : QObject(&window), m_window(window), m_launcher(launchMixJob) {
+    connect(window.addVideoButton(), &QPushButton::clicked, this, &MainWindowActions::addVideo);
+    connect(window.addMusicButton(), &QPushButton::clicked, this, &MainWindowActions::addMusic);
+    connect(window.browseButton(), &QPushButton::clicked, this, &MainWindowActions::browseForOutputFolder);
+    connect(window.openFolderButton(), &QPushButton::clicked, this, &MainWindowActions::openOutputFolder);
+    connect(window.startButton(), &QPushButton::clicked, this, &MainWindowActions::start);
+    connect(&window, &CTonvexDlg::filesDropped, this, &MainWindowActions::dropFiles);
+    connect(&window, &CTonvexDlg::aboutToClose, this, &MainWindowActions::windowClosing);
+}
+
+MainWindowActions::~MainWindowActions() = default;
+
+QString MainWindowActions::filterText(const char *patterns) {
+    const LanguageTexts &texts = LanguageTexts::instance();
+    return QString::fromStdString(texts.text(languagekeys::mediaFilterName)) + u'|' + QString::fromLatin1(patterns) +
+           u'|' + QString::fromStdString(texts.text(languagekeys::allFilesFilterName)) + QStringLiteral("|*.*|");
+}
+
+void MainWindowActions::setLauncher(Launcher launcher) {
+    m_launcher = launcher ? std::move(launcher) : Launcher(launchMixJob);
+}
+
+MixJob *MainWindowActions::readyJob() {
+    if (m_closing)
+        return nullptr;
+    MixJob &job = m_window.ensureMixJob();
+    // A stopped worker may still be finishing its file: the record is its
+    // until then.
+    if (!waitForWorkerResponsively(job, [this] { return !m_closing; }))
+        return nullptr;
+    return m_closing ? nullptr : m_window.mixJob();
+}
+
+bool MainWindowActions::probe(MixJob &job, const QString &path, ProbeKind kind) {
+    job.probePath = path.toStdString();
+    const int result = kind == ProbeKind::Video ? probeVideo(job) : probeAudio(job);
+    return result >= 0 && job.info.startTime >= 0;
+}
+
+void MainWindowActions::addVideo() {
+    addFile(ProbeKind::Video);
+}
+
+void MainWindowActions::addMusic() {
+    addFile(ProbeKind::Music);
+}
+
+void MainWindowActions::addFile(ProbeKind kind) {
+    const bool video = kind == ProbeKind::Video;
+    const QStringList chosen = desktop().openFileNames(&m_window, filterText(video ? kVideoPatterns : kMusicPatterns));
+    if (chosen.isEmpty())
+        return;
+    // Several files may be selected; the first one is the one taken.
+    const QString path = chosen.first();
+    MixJob *job = readyJob();
+    if (!job)
+        return;
+    if (!probe(*job, path, kind)) {
+        tell(video ? kNotAVideo : kNotMusic);
+        return;
+    }
+    if (video) {
+        m_window.videoPathBox()->setText(path);
+        m_video = {path, job->info.videoDuration};
+    } else {
+        m_window.musicPathBox()->setText(path);
+        m_music = path;
+    }
+}
+
+void MainWindowActions::dropFiles(const QStringList &paths) {
+    // The record belongs to a run while one is in progress.
+    if (m_running || m_busy || paths.isEmpty())
+        return;
+    MixJob *job = readyJob();
+    if (!job)
+        return;
+    for (const QString &path : paths) {
+        if (!probe(*job, path, ProbeKind::Video)) {
+            const std::string name = fileNameOfPath(path.toStdString());
+            desktop().messageBox(QString::fromStdString(LanguageTexts::instance().invalidDropMessage(name)));
+            return;
+        }
+        m_video = {path, job->info.videoDuration};
+    }
+}
+
+void MainWindowActions::browseForOutputFolder() {
+    const std::optional<QString> picked = desktop().pickFolder(QString::fromUtf8(kFolderPickerTitle));
+    if (!picked)
+        return;
+    const QString folder = *picked;
+    const std::string folderUtf8 = folder.toStdString();
+    // Both checks speak: a folder that does not exist fails the write test too.
+    if (!pathExists(folderUtf8))
+        tell(kPickedFolderInvalid);
+    if (!folderAcceptsNewFile(folderUtf8)) {
+        tell(kPickedFolderNotWritable);
+        return;
+    }
+    if (!folder.isEmpty()) {
+        m_window.setOutputFolder(folder);
+        m_window.outputFolderBox()->addFolder(folder);
+        m_window.setAcceptedOutputFolder(folder);
+        Settings::writeString(settingkeys::outputFolder, folderUtf8);
+    }
+    m_window.loadControlsFromMembers();
+}
+
+void MainWindowActions::openOutputFolder() {
+    // Whatever the box holds goes to the desktop; a failure is not reported.
+    desktop().openInDesktop(m_window.outputFolderBox()->currentText());
+}
+
+void MainWindowActions::start() {
+    if (m_busy || m_running || m_closing)
+        return;
+    m_busy = true;
+    struct Unbusy {
+        bool &flag;
+        ~Unbusy() { flag = false; }
+    } unbusy{m_busy};
+
+    m_window.readControlsIntoMembers();
+    const QString video = m_window.videoPathBox()->text();
+    const QString music = m_window.musicPathBox()->text();
+    const StartInputs inputs{video.toStdString(), music.toStdString(), m_window.outputFolder().toStdString()};
+    switch (checkStartInputs(inputs)) {
+    case StartRefusal::None:
+        m_window.setAcceptedOutputFolder(m_window.outputFolder());
+        break;
+    case StartRefusal::NoVideo:
+        return tell(kNoVideo);
+    case StartRefusal::NoMusic:
+        return tell(kNoMusic);
+    case StartRefusal::VideoMissing:
+        return tell(kVideoMissing);
+    case StartRefusal::MusicMissing:
+        return tell(kMusicMissing);
+    case StartRefusal::FolderIsSeparator:
+        return;
+    case StartRefusal::FolderMissing:
+        return tell(languagekeys::missingOutputFolder);
+    case StartRefusal::FolderNotWritable:
+        m_window.setAcceptedOutputFolder(m_window.outputFolder());
+        return tell(kOutputNotCreated);
+    }
+
+    MixJob *job = readyJob();
+    if (!job)
+        return;
+    // The run takes its length from the probe of this very video: a path
+    // typed by hand, or one whose probe results a later probe replaced, is
+    // probed now.
+    if (video != m_video.path) {
+        if (!probe(*job, video, ProbeKind::Video))
+            return tell(kNotAVideo);
+        m_video = {video, job->info.videoDuration};
+    }
+    if (music != m_music) {
+        if (!probe(*job, music, ProbeKind::Music))
+            return tell(kNotMusic);
+        m_music = music;
+    }
+
+    std::string error;
+    const std::optional<std::string> outputPath =
+        claimOutputPath(m_window.acceptedOutputFolder().toStdString(), inputs.videoPath, error);
+    if (!outputPath)
+        return tell(kOutputNotCreated);
+
+    if (!m_launcher(*job, inputs.videoPath, inputs.musicPath, *outputPath, m_video.videoDuration)) {
+        removeIfEmpty(*outputPath);
+        return tell(languagekeys::jobFailed);
+    }
+    runProgressDialog(*job, video);
+}
+
+void MainWindowActions::runProgressDialog(MixJob &job, const QString &videoPath) {
+    if (!m_progressDialog) {
+        m_progressDialog = new CDUDuduzezDlg(job, &m_window);
+        connect(m_progressDialog, &CDUDuduzezDlg::openFolderWhenDoneChanged, &m_window,
+                &CTonvexDlg::setOpenFolderWhenDone);
+    }
+    if (!m_poller)
+        m_poller = std::make_unique<ProgressPoller>(job, [this] { return m_window.openFolderWhenDone(); });
+    m_running = true;
+    m_poller->start(m_progressDialog, videoPath, m_window.outputFolder());
+    m_progressDialog->exec();
+    m_running = false;
+}
+
+void MainWindowActions::windowClosing() {
+    m_closing = true;
+    if (m_poller)
+        m_poller->stop();
+    // The window releases the job next, stopping and waiting for its worker;
+    // the dialog must not outlive it showing a run that is over.
+    if (m_progressDialog) {
+        if (m_progressDialog->isVisible())
+            m_progressDialog->done(QDialog::Accepted);
+        m_progressDialog->deleteLater();
+    }
+}
+
+} // namespace melvora
