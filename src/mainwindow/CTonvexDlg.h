@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/JoinPresets.h"
-#include "mainwindow/DialogUnits.h"
+#include "controls/DialogUnits.h"
 
 #include <QColor>
 #include <QDialog>

@@ -7,7 +7,7 @@
 #include "controls/CLabel.h"
 #include "engine/MixJob.h"
 #include "jobcontrol/ProgressPolling.h"
-#include "progress/DialogUnits.h"
+#include "controls/DialogUnits.h"
 
 #include <QCheckBox>
 #include <QEventLoop>
@@ -55,31 +55,31 @@ CDUDuduzezDlg::CDUDuduzezDlg(MixJob &job, QWidget *owner) : QDialog(owner), m_jo
 }
 
 void CDUDuduzezDlg::buildControls() {
-    const QFont &dialogFont = font();
-    setFixedSize(dialogUnitsToPixels(kClientSize, dialogFont));
+    const DialogUnits units = DialogUnits::ofFont(font());
+    setFixedSize(units.toPixels(kClientSize));
 
     m_currentFileLabel = new QLabel(this);
     m_currentFileLabel->setObjectName(QStringLiteral("1158"));
-    m_currentFileLabel->setGeometry(dialogUnitsToPixels(kCurrentFileLabelRect, dialogFont));
+    m_currentFileLabel->setGeometry(units.toPixels(kCurrentFileLabelRect));
 
     m_progressLine = new CLabel(this);
     m_progressLine->setObjectName(QStringLiteral("1018"));
-    m_progressLine->setGeometry(dialogUnitsToPixels(kProgressLineRect, dialogFont));
+    m_progressLine->setGeometry(units.toPixels(kProgressLineRect));
 
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("1011"));
-    m_progressBar->setGeometry(dialogUnitsToPixels(kProgressBarRect, dialogFont));
+    m_progressBar->setGeometry(units.toPixels(kProgressBarRect));
     m_progressBar->setRange(0, 100);
     m_progressBar->setTextVisible(false);
 
     m_openFolderBox = new QCheckBox(QString::fromUtf8(kOpenFolderBoxText), this);
     m_openFolderBox->setObjectName(QStringLiteral("1148"));
-    m_openFolderBox->setGeometry(dialogUnitsToPixels(kOpenFolderBoxRect, dialogFont));
+    m_openFolderBox->setGeometry(units.toPixels(kOpenFolderBoxRect));
     connect(m_openFolderBox, &QCheckBox::clicked, this, &CDUDuduzezDlg::openFolderWhenDoneChanged);
 
     m_stopButton = new QPushButton(this);
     m_stopButton->setObjectName(QStringLiteral("1000"));
-    m_stopButton->setGeometry(dialogUnitsToPixels(kStopButtonRect, dialogFont));
+    m_stopButton->setGeometry(units.toPixels(kStopButtonRect));
     // Enter must never press stop, even with the focus on the button.
     m_stopButton->setAutoDefault(false);
     m_stopButton->setDefault(false);

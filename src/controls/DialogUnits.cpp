@@ -1,4 +1,4 @@
-#include "mainwindow/DialogUnits.h"
+#include "controls/DialogUnits.h"
 
 #include <QFontMetrics>
 
