@@ -61,6 +61,12 @@ const std::string &selfContainedDemuxers() {
     return names;
 }
 
+// Sound claims any sample rate in its header; a resampler set up for an
+// absurd one (hundreds of megahertz) asks for gigabytes before it converts
+// a single sample. Real sound stays within this range.
+constexpr int kHighestSampleRate = 768000;
+bool usableSampleRate(int rate) { return rate > 0 && rate <= kHighestSampleRate; }
+
 } // namespace
 
 int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path) {
@@ -142,12 +148,20 @@ int openMusicInput(MixJob &job) {
                                                                  : "Could not open a decoder for the music",
                        decoderResult);
     }
+    if (!usableSampleRate(job.musicDecoder->sample_rate))
+        return failJob(job,
+                       "The music's sample rate (" + std::to_string(job.musicDecoder->sample_rate) +
+                           " Hz) is not usable",
+                       AVERROR_INVALIDDATA);
     return 0;
 }
 
 int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &inLayout, AVSampleFormat inFormat,
                     int inRate) {
     target.reset();
+    if (!usableSampleRate(inRate))
+        return failJob(job, "The sound's sample rate (" + std::to_string(inRate) + " Hz) is not usable",
+                       AVERROR_INVALIDDATA);
     SwrContext *resampler = nullptr;
     AVChannelLayout outLayout = stereoLayout();
     AVChannelLayout inputLayout = effectiveLayout(inLayout);
@@ -193,6 +207,11 @@ int openVideoInput(MixJob &job) {
             result = openDecoder(stream, decoder);
             if (result < 0)
                 return failJob(job, "Could not open a decoder for the video's sound", result);
+            if (!usableSampleRate(decoder->sample_rate))
+                return failJob(job,
+                               "The video's sound has an unusable sample rate (" +
+                                   std::to_string(decoder->sample_rate) + " Hz)",
+                               AVERROR_INVALIDDATA);
             job.videoAudioStream = stream;
             job.videoAudioStreamIndex = static_cast<int>(i);
             job.videoAudioDecoder = std::move(decoder);

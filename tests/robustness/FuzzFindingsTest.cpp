@@ -127,5 +127,21 @@ TEST(FuzzHarness, EveryFindingEndsWithoutCrash) {
     }
 }
 
+// Found by fuzz_mix_music: an ADPCM music file whose header claims 541 MHz.
+// Setting up a resampler for that rate asked for gigabytes; such sound is
+// refused with the reason before anything is set up for it.
+TEST(FuzzFindings, AbsurdSampleRateIsRefusedWithTheReason) {
+    const std::string music = std::string(MELVORA_FUZZ_FINDINGS) + "/fuzz_mix_music-sample-rate-541mhz";
+    const std::string folder = makeFolder("fuzz-sample-rate");
+    for (const char *video : {"v-h264.mkv", "v-h264-aac.mp4"}) {
+        SCOPED_TRACE(video);
+        MixJob job;
+        const MixOutcome outcome = watchedMix(job, sample(video), music, folder + "/out-" + video);
+        EXPECT_FALSE(outcome.hung);
+        EXPECT_EQ(outcome.status, JobStatus::Failed);
+        EXPECT_NE(outcome.error.find("541144141 Hz"), std::string::npos) << outcome.error;
+    }
+}
+
 } // namespace
 } // namespace melvora::test
