@@ -83,7 +83,7 @@ TEST_P(StopStress, StopsAtRandomMomentsLeaveReadableOutputs) {
     const std::string folder = makeFolder(std::string("stress-") + c.name);
     const unsigned long seed = environmentNumber("MELVORA_STRESS_SEED", 20261209);
     const unsigned long rounds =
-        environmentNumber("MELVORA_STRESS_ROUNDS", std::getenv("MELVORA_ROBUSTNESS_HEAVY") ? 250 : 25);
+        environmentNumber("MELVORA_STRESS_ROUNDS", std::getenv("MELVORA_ROBUSTNESS_HEAVY") ? 250 : 40);
     std::mt19937 random(static_cast<std::uint32_t>(seed));
 
     // One whole run first: it must finish in the expected mode, and its
