@@ -2,7 +2,9 @@
 # Builds the libFuzzer targets (clang, with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for a short while.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
-# Environment: MELVORA_FUZZ_BUILD_DIR (default build-fuzz/ in the repository).
+# Environment: MELVORA_FUZZ_BUILD_DIR (default build-fuzz/ in the repository),
+# MELVORA_FUZZ_SEED (libFuzzer's random seed; fixed by default so that a short
+# run mutates the same way every time, 0 for a new seed each run).
 # A crash, leak, hang past the per-input timeout or memory blow-up fails the
 # script and leaves the input in $build/fuzz/artifacts; fuzz/README.md says how
 # to turn it into a test case.
@@ -54,7 +56,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "== $target: ${seconds}s" >&2
   if ! "$build/fuzz/$target" "$corpus" "$media/seeds/$seeds" \
-      -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536 \
+      -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536 -seed="${MELVORA_FUZZ_SEED:-1}" \
       -artifact_prefix="$media/artifacts/$target-" -print_final_stats=1 2>"$media/$target.log"; then
     status=1
     echo "!! $target found a problem; last lines of $media/$target.log:" >&2
