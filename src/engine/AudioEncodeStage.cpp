@@ -16,12 +16,20 @@ AudioEncodeStage::~AudioEncodeStage() {
 
 int AudioEncodeStage::submit(FramePtr frame) {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_frames.size() < m_capacity || m_error < 0; });
+    if (m_frames.size() >= m_capacity) {
+        // A full queue waits until half of it is encoded, so that the two
+        // threads do not wake each other for every single frame.
+        m_submitterWaiting = true;
+        m_changed.wait(lock, [this] { return m_frames.size() <= m_capacity / 2 || m_error < 0; });
+        m_submitterWaiting = false;
+    }
     if (m_error < 0)
         return m_error;
+    const bool wasEmpty = m_frames.empty();
     m_frames.push_back(std::move(frame));
     lock.unlock();
-    m_changed.notify_all();
+    if (wasEmpty)
+        m_changed.notify_all(); // the encoder may be waiting for work
     return 0;
 }
 
@@ -49,15 +57,18 @@ void AudioEncodeStage::run() {
         {
             std::unique_lock lock(m_mutex);
             m_busy = false;
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return !m_frames.empty() || m_closing; });
-            if (m_frames.empty())
-                return; // closing, and nothing left to encode
+            if (m_frames.empty()) {
+                m_changed.notify_all(); // a drain may be waiting for this moment
+                m_changed.wait(lock, [this] { return !m_frames.empty() || m_closing; });
+                if (m_frames.empty())
+                    return; // closing, and nothing left to encode
+            }
             frame = std::move(m_frames.front());
             m_frames.pop_front();
             m_busy = true;
+            if (m_submitterWaiting && m_frames.size() <= m_capacity / 2)
+                m_changed.notify_all(); // room in the queue
         }
-        m_changed.notify_all(); // room in the queue
 
         int result = avcodec_send_frame(m_encoder, frame.get());
         while (result >= 0) {
@@ -74,8 +85,10 @@ void AudioEncodeStage::run() {
         for (PacketPtr &packet : produced)
             m_packets.push_back(std::move(packet));
         produced.clear();
-        if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF && m_error == 0)
+        if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF && m_error == 0) {
             m_error = result;
+            m_changed.notify_all(); // a waiting submit or drain returns the error
+        }
     }
 }
 

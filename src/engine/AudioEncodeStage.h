@@ -45,6 +45,7 @@ private:
     std::deque<FramePtr> m_frames;
     std::vector<PacketPtr> m_packets;
     bool m_busy = false;
+    bool m_submitterWaiting = false;
     bool m_closing = false;
     int m_error = 0;
     std::thread m_thread;

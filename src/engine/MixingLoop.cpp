@@ -534,7 +534,7 @@ int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame) {
 
 void runMixingLoop(MixJob &job, LoopState &state) {
     if (job.mode == MixMode::MixBoth && job.parallelEncoding)
-        state.encodeStage = std::make_unique<AudioEncodeStage>(job.audioEncoder.get(), 8);
+        state.encodeStage = std::make_unique<AudioEncodeStage>(job.audioEncoder.get(), 32);
     for (;;) {
         if (job.stopRequested.load())
             break;
