@@ -128,10 +128,10 @@ void CTonvexDlg::startUp() {
 }
 
 void CTonvexDlg::createControls() {
-    for (const MainWindowTemplate::Control &spec : MainWindowTemplate::controls()) {
-        const QString text = QString::fromUtf8(spec.text);
+    for (const MainWindowTemplate::Control &entry : MainWindowTemplate::controls()) {
+        const QString text = QString::fromUtf8(entry.text);
         QWidget *widget = nullptr;
-        switch (spec.kind) {
+        switch (entry.kind) {
         case MainWindowTemplate::Kind::GroupBox:
             widget = new QGroupBox(text, this);
             break;
@@ -161,12 +161,12 @@ void CTonvexDlg::createControls() {
             widget = new OutputFolderBox(this);
             break;
         }
-        widget->setGeometry(m_units.toPixels(spec.dialogUnits));
-        if (spec.id != 0) {
-            widget->setObjectName(QString::number(spec.id));
-            m_controls.insert(spec.id, widget);
+        widget->setGeometry(m_units.toPixels(entry.dialogUnits));
+        if (entry.id != 0) {
+            widget->setObjectName(QString::number(entry.id));
+            m_controls.insert(entry.id, widget);
         } else {
-            widget->setObjectName(QString::fromLatin1(spec.name));
+            widget->setObjectName(QString::fromLatin1(entry.name));
         }
     }
     m_videoPathBox = qobject_cast<QLineEdit *>(control(VideoPathBox));
