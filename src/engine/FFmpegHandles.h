@@ -4,6 +4,8 @@
 // matching FFmpeg free call, so no early return can leak and no object is
 // released twice.
 
+#include "engine/OutputFile.h"
+
 #include <memory>
 
 extern "C" {
@@ -22,10 +24,13 @@ struct InputContextDeleter {
 };
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 
-// An output context owns its I/O context too when its muxer writes a file.
+// An output context owns its I/O context too when its muxer writes a file:
+// our own file I/O (custom I/O) or one that FFmpeg opened.
 struct OutputContextDeleter {
     void operator()(AVFormatContext *context) const {
-        if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
+        if (context->flags & AVFMT_FLAG_CUSTOM_IO)
+            closeOutputFile(&context->pb);
+        else if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
             avio_closep(&context->pb);
         avformat_free_context(context);
     }

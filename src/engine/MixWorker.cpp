@@ -154,12 +154,11 @@ void mixWorker(MixJob &job) {
         AVFormatContext *output = job.outputContext.get();
         int result = 0;
         if (!(output->oformat->flags & AVFMT_NOFILE)) {
-            // "file:" keeps a name such as "concat:x" from reaching another protocol.
-            AVDictionary *options = nullptr;
-            av_dict_set(&options, "protocol_whitelist", "file", 0);
-            const std::string url = "file:" + job.outputPath;
-            result = avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options);
-            av_dict_free(&options);
+            // Our own file I/O: the name is only ever a local file (never
+            // "concat:x" or another protocol), and a link is never followed.
+            result = openOutputFile(job.outputPath, &output->pb);
+            if (result >= 0)
+                output->flags |= AVFMT_FLAG_CUSTOM_IO;
             if (result < 0)
                 failJob(job, "Could not create the output file", result);
         }

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/stat.h>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -333,6 +335,30 @@ TEST(Paths, UnknownOutputExtensionTakesTheVideosContainer) {
 }
 
 // Names that look like other protocols are plain local file names.
+// Something put at the output's name after it was claimed (a link to
+// another file, a FIFO) is never written through: the run fails at once and
+// the file the link points to keeps its bytes.
+TEST(Paths, OutputIsNeverWrittenThroughALinkOrAFifo) {
+    const std::string folder = makeFolder("planted");
+    const std::string precious = folder + "/precious.txt";
+    {
+        std::ofstream out(precious);
+        out << "keep me";
+    }
+    const std::string link = folder + "/link.mp4";
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(precious, link);
+    const Outcome throughLink = runJob(fixture("silent.mp4"), fixture("music-1000.mp3"), link);
+    EXPECT_EQ(throughLink.status, JobStatus::Failed);
+    std::ifstream in(precious);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+
+    const std::string fifo = folder + "/fifo.mp4";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(runJob(fixture("silent.mp4"), fixture("music-1000.mp3"), fifo).status, JobStatus::Failed);
+}
+
 TEST(Paths, OtherProtocolsAreNeverReached) {
     const std::string folder = makeFolder("protocols");
     const std::string playlist = folder + "/list.m3u8";

@@ -1,0 +1,87 @@
+#include "engine/OutputFile.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/mem.h>
+}
+
+namespace melvora {
+namespace {
+
+constexpr int kBufferSize = 32768;
+
+int descriptorOf(void *opaque) { return static_cast<int>(reinterpret_cast<std::intptr_t>(opaque)); }
+
+int writeBytes(void *opaque, std::uint8_t *bytes, int size) {
+    const int fd = descriptorOf(opaque);
+    int written = 0;
+    while (written < size) {
+        const ssize_t result = ::write(fd, bytes + written, static_cast<size_t>(size - written));
+        if (result < 0) {
+            if (errno == EINTR)
+                continue;
+            return AVERROR(errno);
+        }
+        written += static_cast<int>(result);
+    }
+    return written;
+}
+
+std::int64_t seekTo(void *opaque, std::int64_t offset, int whence) {
+    const int fd = descriptorOf(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat status {};
+        return ::fstat(fd, &status) == 0 ? status.st_size : AVERROR(errno);
+    }
+    const off_t position = ::lseek(fd, offset, whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : position;
+}
+
+} // namespace
+
+int openOutputFile(const std::string &path, AVIOContext **io) {
+    *io = nullptr;
+    // O_NONBLOCK: a FIFO planted at the name must not hold the open for ever;
+    // it is refused below anyway.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return AVERROR(errno);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return AVERROR(EINVAL);
+    }
+    // Emptied only now that it is known to be a regular file of its own.
+    if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return AVERROR(error);
+    }
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+    if (buffer)
+        *io = avio_alloc_context(buffer, kBufferSize, 1, reinterpret_cast<void *>(static_cast<std::intptr_t>(fd)),
+                                 nullptr, writeBytes, seekTo);
+    if (!*io) {
+        av_free(buffer);
+        ::close(fd);
+        return AVERROR(ENOMEM);
+    }
+    return 0;
+}
+
+void closeOutputFile(AVIOContext **io) {
+    if (!*io)
+        return;
+    avio_flush(*io);
+    ::close(descriptorOf((*io)->opaque));
+    av_freep(&(*io)->buffer);
+    avio_context_free(io);
+}
+
+} // namespace melvora
