@@ -4,9 +4,9 @@
 #include "engine/MediaProbe.h"
 #include "engine/MixJob.h"
 #include "jobcontrol/OutputFolder.h"
-#include "jobcontrol/OutputNaming.h"
-#include "jobcontrol/StartChecks.h"
+#include "jobcontrol/StartFlow.h"
 #include "platform/ExecutableFolder.h"
+#include "jobcontrol/FileSizeSignal.h"
 
 #include <CLI/CLI.hpp>
 
@@ -71,14 +71,6 @@ std::string refusalText(StartRefusal refusal, const StartInputs &inputs) {
     return {};
 }
 
-std::string probeFailureReason(const MixJob &job, int result, const char *kind) {
-    if (result == kProbeNotUsable && job.probeResult >= 0)
-        return std::string("it holds no ") + kind + " stream";
-    if (result == kProbeAccepted)
-        return "its start time is negative";
-    return ffmpegErrorText(job.probeResult < 0 ? job.probeResult : result);
-}
-
 std::string folderOf(const std::string &path) {
     const auto parent = std::filesystem::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
@@ -88,32 +80,31 @@ std::string folderOf(const std::string &path) {
 int runMix(const std::string &videoPath, const std::string &musicPath, std::string outputFolder) {
     if (outputFolder.empty())
         outputFolder = folderOf(videoPath);
-    const StartInputs inputs{videoPath, musicPath, outputFolder};
-    if (const StartRefusal refusal = checkStartInputs(inputs); refusal != StartRefusal::None)
-        return refuse(refusalText(refusal, inputs));
-
     MixJob job;
-    job.probePath = videoPath;
-    int result = probeVideo(job);
-    if (result != kProbeAccepted || job.info.startTime < 0)
-        return refuse("not a valid video file: " + videoPath + " (" + probeFailureReason(job, result, "video") + ")");
-    const std::int64_t videoDuration = job.info.videoDuration;
-    job.probePath = musicPath;
-    result = probeAudio(job);
-    if (result != kProbeAccepted)
-        return refuse("not a valid audio file: " + musicPath + " (" + probeFailureReason(job, result, "audio") + ")");
+    StartRequest request;
+    request.inputs = {videoPath, musicPath, outputFolder};
 
-    std::string error;
-    const auto outputPath = claimOutputPath(outputFolder, videoPath, error);
-    if (!outputPath)
-        return refuse(error);
-
+    // Stop signals are taken from here on: a run that starts is always
+    // finalised, never killed half-written.
     installStopHandlers();
-    ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) != 0);
-    if (!launchMixJob(job, videoPath, musicPath, *outputPath, videoDuration)) {
-        std::cerr << "melvora-cli: " << job.errorMessage << "\n";
+    const StartOutcome outcome = startMixRun(job, request);
+    switch (outcome.step) {
+    case StartStep::Started:
+        break;
+    case StartStep::Refused:
+        return refuse(refusalText(outcome.refusal, request.inputs));
+    case StartStep::NotAVideo:
+        return refuse("not a valid video file: " + videoPath + " (" + outcome.reason + ")");
+    case StartStep::NotMusic:
+        return refuse("not a valid audio file: " + musicPath + " (" + outcome.reason + ")");
+    case StartStep::NoOutputName:
+        return refuse(outcome.reason);
+    case StartStep::NotStarted:
+        std::cerr << "melvora-cli: " << outcome.reason << "\n";
         return kExitFailed;
     }
+
+    ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) != 0);
     while (!waitForMixJob(job, std::chrono::milliseconds(50))) {
         if (pendingSignal.load() != 0)
             job.stopRequested = 1;
@@ -126,14 +117,11 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
         progress.update(100);
     progress.finish();
     if (status == JobStatus::Failed) {
-        std::error_code ec;
-        // An output that was claimed but never written is ours to remove.
-        if (std::filesystem::is_regular_file(*outputPath, ec) && std::filesystem::file_size(*outputPath, ec) == 0)
-            std::filesystem::remove(*outputPath, ec);
+        // The engine has removed the output it could not finish.
         std::cerr << "melvora-cli: mix failed: " << job.errorMessage << "\n";
         return kExitFailed;
     }
-    std::cout << *outputPath << std::endl;
+    std::cout << outcome.outputPath << std::endl;
     return status == JobStatus::Finished ? kExitFinished : kExitStopped;
 }
 
@@ -225,6 +213,9 @@ int main(int argc, char **argv) {
         return kExitRefused;
     }
 
+    // A file-size limit is a write error that fails the run, not a signal
+    // that kills the program with a broken file left behind.
+    ignoreFileSizeSignal();
     // Our own messages say what failed; FFmpeg's are for -v.
     av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
     if (mix->parsed())

@@ -1,5 +1,9 @@
 #include "engine/AudioEncodeStage.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 namespace melvora {
 
 AudioEncodeStage::AudioEncodeStage(AVCodecContext *encoder, std::size_t capacity)

@@ -3,51 +3,66 @@
 
 #include <system_error>
 
-extern "C" {
-#include <libavutil/error.h>
-}
-
 namespace melvora {
-
-std::string ffmpegErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) < 0)
-        return "error " + std::to_string(code);
-    return text;
-}
 
 int failJob(MixJob &job, std::string_view step, int code) {
     if (job.errorMessage.empty()) {
         job.errorMessage = std::string(step);
         if (code < 0)
-            job.errorMessage += " (" + ffmpegErrorText(code) + ")";
+            job.errorMessage += ": " + ffmpegErrorText(code);
     }
     job.status = JobStatus::Failed;
     return code;
 }
 
-MixJob::MixJob() = default;
+// Every object a run creates, released in the order of need: buffers and
+// converters, the inputs, the output (closing its file), then the graph and
+// the codecs. The worker's start and tear-down and initMixJob use this list.
+void releaseRunObjects(MixJob &job) {
+    job.interruptArmed = false;
+    job.conversionBuffer.reset();
+    job.musicFifo.reset();
+    job.videoAudioFifo.reset();
+    job.musicResampler.reset();
+    job.videoAudioResampler.reset();
+    job.videoAudioStream = nullptr;
+    job.videoInput.reset();
+    job.musicStream = nullptr;
+    job.musicInput.reset();
+    job.outputAudioStream = nullptr;
+    job.outputContext.reset();
+    job.streamMap.clear();
+    job.sinkFilter = job.firstSource = job.secondSource = nullptr;
+    job.filterGraph.reset();
+    job.musicDecoder.reset();
+    job.videoAudioDecoder.reset();
+    job.audioEncoder.reset();
+}
+
+// The start values of the fields every run writes before it reads them.
+void resetRunFields(MixJob &job) {
+    job.audioClockMs = 0;
+    job.videoClockMs = 0;
+    job.positionSeconds = 0;
+    job.videoAudioStreamIndex = 0;
+    job.videoStreamIndex = 0;
+    job.musicStreamIndex = 0;
+    job.outputAudioStreamIndex = 0;
+    job.mode = MixMode::ReencodeMusic;
+    job.streamMapCount = 0;
+    job.outputStreamCount = 0;
+    job.writtenOutput = FileIdentity{};
+}
+
+MixJob::MixJob() { initMixJob(*this); }
 
 MixJob::~MixJob() { stopAndJoinMixJob(*this); }
 
 void initMixJob(MixJob &job) {
     joinMixJob(job);
-    job.musicInput.reset();
-    job.musicStream = nullptr;
-    job.musicDecoder.reset();
-    job.videoInput.reset();
-    job.videoAudioStream = nullptr;
-    job.videoAudioDecoder.reset();
-    job.outputContext.reset();
-    job.outputAudioStream = nullptr;
-    job.audioEncoder.reset();
-    job.filterGraph.reset();
-    job.sinkFilter = job.firstSource = job.secondSource = nullptr;
-    job.streamMap.clear();
-    job.musicFifo.reset();
-    job.videoAudioFifo.reset();
-    job.musicResampler.reset();
-    job.videoAudioResampler.reset();
+    releaseRunObjects(job);
+    resetRunFields(job);
+    job.claimedOutput = FileIdentity{};
     job.probePath.clear();
     job.probeResult = 0;
     job.progressPercent = 0;
@@ -94,28 +109,6 @@ bool startMixJob(MixJob &job) {
         return false;
     }
     return true;
-}
-
-std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase) {
-    // Integer milliseconds first, then the time base as a floating quotient.
-    return static_cast<std::int64_t>(static_cast<double>(timestamp * 1000) * av_q2d(timeBase));
-}
-
-AVChannelLayout stereoLayout() {
-    AVChannelLayout layout{};
-    av_channel_layout_default(&layout, 2);
-    return layout;
-}
-
-AVChannelLayout effectiveLayout(const AVChannelLayout &layout) {
-    // Only native (mask) layouts are kept as they are; anything else becomes
-    // the default layout for its channel count, which needs no allocation.
-    AVChannelLayout result{};
-    if (layout.order == AV_CHANNEL_ORDER_NATIVE && av_channel_layout_check(&layout))
-        av_channel_layout_from_mask(&result, layout.u.mask);
-    else
-        av_channel_layout_default(&result, layout.nb_channels > 0 ? layout.nb_channels : 2);
-    return result;
 }
 
 } // namespace melvora

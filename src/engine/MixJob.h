@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FFmpegHandles.h"
+#include "engine/OutputClaim.h"
 
 #include <atomic>
 #include <chrono>
@@ -70,6 +71,10 @@ struct MixJob {
     std::int32_t videoStreamIndex = -1;
 
     std::string outputPath;
+    // The file the start flow created for this run, when it did; a run that
+    // fails before opening it removes it again.
+    FileIdentity claimedOutput;
+    FileIdentity writtenOutput; // the file the worker opened, while it is ours
     OutputContextPtr outputContext;
     AVStream *outputAudioStream = nullptr;
     CodecContextPtr audioEncoder;
@@ -103,8 +108,8 @@ struct MixJob {
     MediaInfo info;
     std::int32_t segmentIndex = -1;
 
-    // The reason of a failed run, e.g. "Could not open the music file (No such
-    // file or directory)"; written by the worker before it publishes Failed.
+    // The reason of a failed run, e.g. "Could not open the music file: No such
+    // file or directory"; written by the worker before it publishes Failed.
     std::string errorMessage;
 
     // Lets the stop flag interrupt blocking reads; armed once the loop runs.
@@ -120,7 +125,9 @@ struct MixJob {
     std::condition_variable workerEnded;
 };
 
-// Resets a record to its initial state (no worker may be running).
+// Resets a record to its initial state: waits for a worker, releases every
+// object of a run and clears the probe's results. The constructor and every
+// run go through the same list.
 void initMixJob(MixJob &job);
 
 // Starts the worker on the job. A previous worker is waited for first, so a

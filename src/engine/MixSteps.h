@@ -1,16 +1,17 @@
 #pragma once
 
-// The steps of one run, in the order the worker calls them. Each set-up step
-// marks the job Failed (with a reason) when it fails and returns an FFmpeg
-// result; the worker looks at the job's status after each step.
+// The steps of one run, in the order the worker calls them, and the working
+// state of the mixing loop. Engine-internal: this header brings in FFmpeg.
+// Each set-up step marks the job Failed (with a reason) when it fails and
+// returns an FFmpeg result; the worker looks at the job's status after each.
 
 #include "engine/AudioEncodeStage.h"
+#include "engine/LoopHelpers.h"
 #include "engine/MixJob.h"
 
 #include <memory>
-#include <vector>
-
 #include <string_view>
+#include <vector>
 
 namespace melvora {
 
@@ -27,7 +28,15 @@ struct LoopState {
     // Where the new sound starts on the output's clock (output audio time
     // base): videos whose clock starts late (MPEG-TS, offset MP4) keep sync.
     std::int64_t encodedPtsShift = 0;
+    // Where the new sound starts on the video's clock, and where the picture
+    // written so far ends, both in samples (1/44100 s); the latter counted
+    // from the former. Re-encoded music is cut at the picture's end.
+    std::int64_t soundStartSamples = 0;
+    std::int64_t videoEndSamples = AV_NOPTS_VALUE;
     int lastResult = 0;
+    // Set when a write or muxing error ended the loop: nothing more is
+    // written, not even the rest of the sound.
+    bool writeFailed = false;
     FramePtr musicFrame;
     FramePtr videoSoundFrame;
     FramePtr sinkFrame;
@@ -41,54 +50,77 @@ struct LoopState {
     // are written by the loop. Null when encoding on the loop's own thread.
     std::unique_ptr<AudioEncodeStage> encodeStage;
     std::vector<PacketPtr> readyPackets;
+    // Silence put before the first sample so that the encoder's first packet
+    // (its priming) starts exactly on the output clock's grid: Matroska
+    // counts milliseconds, and 1024 samples are no whole number of them.
+    // The frames are cut anew behind it. Null when the grid fits as it is.
+    AudioFifoPtr leadFifo;
+    std::int64_t leadFramePts = 0;
 };
 
-// Records a failure: status Failed and, for the first failure, its reason.
+// Records a failure: status Failed and, for the first failure, its reason
+// ("step: FFmpeg's words"). Returns code.
 int failJob(MixJob &job, std::string_view step, int code);
 
+// MixJob.cpp: the one list of a run's objects and start values.
+void releaseRunObjects(MixJob &job);
+void resetRunFields(MixJob &job);
+
+// Inputs.cpp
 // Opens a local file for reading; no other protocol can be reached from the
 // name or from inside the file. The stop flag interrupts blocking reads.
 int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path);
-
 int openMusicInput(MixJob &job);
 int openVideoInput(MixJob &job);
 int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &inLayout, AVSampleFormat inFormat,
                     int inRate);
+
+// Output.cpp: the muxer, its streams, the encoder, and the file itself
+// (opened through our own descriptor unless the muxer writes no file).
 int openOutput(MixJob &job);
 
+// FilterGraphs.cpp
 int buildSingleInputGraph(MixJob &job, const char *description);
 int buildMixGraph(MixJob &job, const char *description);
 
+// MixingLoop.cpp
 // Lines the new sound up with the start of the video's own clock; call after
 // the header is written, when the output time bases are final.
 void anchorSoundToVideo(MixJob &job, LoopState &state);
-
-// Runs passes until the video is exhausted, an error ends the loop, or a stop is seen.
+// Runs passes until the video is exhausted, an error ends the loop, or a
+// stop is seen; then lets the sound still held in the chain reach the file.
 void runMixingLoop(MixJob &job, LoopState &state);
-
-// Helpers of the loop.
-int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encoder, int sampleCount);
-int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex);
-int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo);
-int readFifoFrame(MixJob &job, AVAudioFifo *fifo, AVFrame *frame, int sampleCount);
-int pushToSource(MixJob &job, AVFilterContext *source, AVFrame *frame);
-int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame);
+// Back to the start of the music, unless a whole pass gave no sound.
 int rewindMusic(MixJob &job, LoopState &state);
+// Re-encoded music made so far: encoded, and waiting in the FIFO.
+std::int64_t soundMadeSamples(const MixJob &job, const LoopState &state);
 
-// Result of resampleToFifo when the FIFO does not yet hold a whole chunk.
-inline constexpr int kFifoNeedsMore = -1;
+// CopiedMusic.cpp: silent video, the music's packets copied.
+bool copyMusicPass(MixJob &job, LoopState &state);
 
-// Milliseconds of a time stamp, truncated toward zero.
-std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase);
+// ReencodedMusic.cpp: silent video, the music decoded and encoded as AAC.
+bool reencodeMusicPass(MixJob &job, LoopState &state);
+// After the video's end: the music up to the video's last moment. False
+// when that failed (the reason in state.lastResult).
+bool finishReencodedMusic(MixJob &job, LoopState &state);
 
-// The target format of every re-encoded sound: 44100 Hz, planar float, stereo.
-inline constexpr int kOutputSampleRate = 44100;
-inline constexpr AVSampleFormat kOutputSampleFormat = AV_SAMPLE_FMT_FLTP;
-inline constexpr int kOutputBitRate = 128000;
-AVChannelLayout stereoLayout();
+// MixedSound.cpp: the video's own sound mixed with the music.
+bool mixOwnSoundPacket(MixJob &job, LoopState &state, AVPacket *packet);
+// After the video's end: the own sound still held by the decoder, the
+// resampler and the FIFO, mixed and let out of the graph. False when that
+// failed (the reason in state.lastResult).
+bool finishMixedSound(MixJob &job, LoopState &state);
 
-// The layout a decoder or frame really has, or the default for its channel
-// count when it carries none.
-AVChannelLayout effectiveLayout(const AVChannelLayout &layout);
+// SoundEncoding.cpp: every AAC frame goes through here.
+void startSoundEncoding(MixJob &job, LoopState &state);
+// Sends one stamped frame to the encoder and writes what comes out; false
+// when encoding or writing failed. The frame is left blank.
+bool encodeFrame(MixJob &job, LoopState &state, AVFrame *frame);
+// The encoder's delayed packets after its last frame (flush), then the end
+// of the encoding thread. A failed run only ends the thread.
+void finishSoundEncoding(MixJob &job, LoopState &state, bool flush);
+// Writes one packet of a copied stream, or of the new sound; a failed write
+// ends the loop (state.writeFailed).
+bool writeToOutput(MixJob &job, LoopState &state, AVPacket *packet);
 
 } // namespace melvora

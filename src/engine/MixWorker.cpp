@@ -13,48 +13,6 @@ constexpr const char *kMusicOnlyDescription = "aresample=44100,aformat=sample_fm
 
 bool setUpFailed(const MixJob &job) { return job.status.load() == JobStatus::Failed; }
 
-void resetRunFields(MixJob &job) {
-    job.audioClockMs = 0;
-    job.videoClockMs = 0;
-    job.positionSeconds = 0;
-    job.videoAudioStreamIndex = 0;
-    job.videoStreamIndex = 0;
-    job.musicStreamIndex = 0;
-    job.outputAudioStreamIndex = 0;
-    job.mode = MixMode::ReencodeMusic;
-    job.streamMapCount = 0;
-    job.outputStreamCount = 0;
-    job.musicFifo.reset();
-    job.videoAudioFifo.reset();
-    job.musicResampler.reset();
-    job.videoAudioResampler.reset();
-    job.interruptArmed = false;
-}
-
-// Releases everything the run opened, in reverse order of need: buffers and
-// converters, the inputs, the output (closing its file), then the graph and
-// the codecs.
-void tearDown(MixJob &job) {
-    job.interruptArmed = false;
-    job.conversionBuffer.reset();
-    job.musicFifo.reset();
-    job.videoAudioFifo.reset();
-    job.musicResampler.reset();
-    job.videoAudioResampler.reset();
-    job.videoAudioStream = nullptr;
-    job.videoInput.reset();
-    job.musicStream = nullptr;
-    job.musicInput.reset();
-    job.outputAudioStream = nullptr;
-    job.outputContext.reset();
-    job.streamMap.clear();
-    job.sinkFilter = job.firstSource = job.secondSource = nullptr;
-    job.filterGraph.reset();
-    job.musicDecoder.reset();
-    job.videoAudioDecoder.reset();
-    job.audioEncoder.reset();
-}
-
 // Packets the muxer took for the output stream of a video stream, or for
 // every output stream when the index is negative.
 std::int64_t packetsWritten(const MixJob &job, int videoStream) {
@@ -87,13 +45,19 @@ bool unreadableWhenEmpty(const MixJob &job) {
 // the final status, decided once.
 void finishOutput(MixJob &job, LoopState &state) {
     AVFormatContext *output = job.outputContext.get();
-    const int trailerResult = av_write_trailer(output);
+    // After a failed write the file is broken off: no trailer is tried.
+    const int trailerResult = state.writeFailed ? 0 : av_write_trailer(output);
     const bool stopped = job.stopRequested.load() != 0;
     // A read interrupted by the stop flag is the stop itself, not a failure.
     const bool interruptedByStop = stopped && state.lastResult == AVERROR_EXIT;
 
     if (setUpFailed(job))
         return;
+    if (state.writeFailed) {
+        failJob(job, "Could not write the output file",
+                output->pb && output->pb->error < 0 ? output->pb->error : state.lastResult);
+        return;
+    }
     if (trailerResult < 0) {
         failJob(job, "Could not finish the output file", trailerResult);
         return;
@@ -116,9 +80,28 @@ void finishOutput(MixJob &job, LoopState &state) {
     // A stopped run without an error is left Running: it is not reported as finished.
 }
 
+// What is left of the output once everything is closed: a failed run's file
+// is no usable video and goes, whether the run had written into it or only
+// claimed it; a Matroska file without a packet goes too. Only the file this
+// run created or opened is ever removed.
+void settleOutputFile(MixJob &job, bool unreadable) {
+    const bool failed = job.status.load() == JobStatus::Failed;
+    if (job.writtenOutput.known()) {
+        if (failed || unreadable)
+            removeIfSameFile(job.outputPath, job.writtenOutput);
+    } else if (failed) {
+        removeIfSameEmptyFile(job.outputPath, job.claimedOutput);
+    }
+    job.writtenOutput = FileIdentity{};
+}
+
 } // namespace
 
 void mixWorker(MixJob &job) {
+    releaseRunObjects(job);
+    resetRunFields(job);
+    job.status = JobStatus::Running;
+
     LoopState state;
     state.musicFrame.reset(av_frame_alloc());
     state.videoSoundFrame.reset(av_frame_alloc());
@@ -126,18 +109,12 @@ void mixWorker(MixJob &job) {
     state.readPacket.reset(av_packet_alloc());
     state.musicPacket.reset(av_packet_alloc());
     state.encodedPacket.reset(av_packet_alloc());
-
-    resetRunFields(job);
-    job.status = JobStatus::Running;
-
     if (!state.musicFrame || !state.videoSoundFrame || !state.sinkFrame || !state.readPacket || !state.musicPacket ||
-        !state.encodedPacket) {
+        !state.encodedPacket)
         failJob(job, "Out of memory", AVERROR(ENOMEM));
-        tearDown(job);
-        return;
-    }
 
-    openMusicInput(job);
+    if (!setUpFailed(job))
+        openMusicInput(job);
     if (!setUpFailed(job))
         openVideoInput(job);
     if (!setUpFailed(job))
@@ -149,37 +126,23 @@ void mixWorker(MixJob &job) {
             buildSingleInputGraph(job, kMusicOnlyDescription);
     }
 
-    bool removeOutput = false;
+    bool unreadable = false;
     if (!setUpFailed(job)) {
-        AVFormatContext *output = job.outputContext.get();
-        int result = 0;
-        if (!(output->oformat->flags & AVFMT_NOFILE)) {
-            // Our own file I/O: the name is only ever a local file (never
-            // "concat:x" or another protocol), and a link is never followed.
-            result = openOutputFile(job.outputPath, &output->pb);
-            if (result >= 0)
-                output->flags |= AVFMT_FLAG_CUSTOM_IO;
-            if (result < 0)
-                failJob(job, "Could not create the output file", result);
-        }
-        if (result >= 0) {
-            result = avformat_write_header(output, nullptr);
-            if (result < 0) {
-                failJob(job, "Could not write the output file's header", result);
-            } else {
-                state.lastResult = result;
-                anchorSoundToVideo(job, state);
-                job.interruptArmed = true;
-                runMixingLoop(job, state);
-                job.interruptArmed = false;
-                finishOutput(job, state);
-                removeOutput = unreadableWhenEmpty(job);
-            }
+        const int result = avformat_write_header(job.outputContext.get(), nullptr);
+        if (result < 0) {
+            failJob(job, "Could not write the output file's header", result);
+        } else {
+            state.lastResult = result;
+            anchorSoundToVideo(job, state);
+            job.interruptArmed = true;
+            runMixingLoop(job, state);
+            job.interruptArmed = false;
+            finishOutput(job, state);
+            unreadable = unreadableWhenEmpty(job);
         }
     }
-    tearDown(job);
-    if (removeOutput)
-        ::unlink(job.outputPath.c_str());
+    releaseRunObjects(job);
+    settleOutputFile(job, unreadable);
 }
 
 } // namespace melvora

@@ -1,6 +1,7 @@
 // The output file's muxer, its streams and the AAC encoder.
 
 #include "engine/MixSteps.h"
+#include "engine/OutputFile.h"
 
 #include <string_view>
 
@@ -122,6 +123,20 @@ int addCopiedStream(MixJob &job, const AVStream *input, AVStream *&output) {
     return 0;
 }
 
+// The file itself, through our own descriptor: the name is only ever a local
+// file (never "concat:x" or another protocol), a link is never followed, and
+// a file put in place of the one claimed for the run is never written.
+int openOutputFileOf(MixJob &job) {
+    AVFormatContext *output = job.outputContext.get();
+    if (output->oformat->flags & AVFMT_NOFILE)
+        return 0;
+    const int result = openOutputFile(job.outputPath, job.claimedOutput, &output->pb, job.writtenOutput);
+    if (result < 0)
+        return failJob(job, "Could not create the output file", result);
+    output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return 0;
+}
+
 } // namespace
 
 int openOutput(MixJob &job) {
@@ -190,7 +205,7 @@ int openOutput(MixJob &job) {
     }
 
     av_dump_format(output, 0, job.outputPath.c_str(), 1);
-    return 0;
+    return openOutputFileOf(job);
 }
 
 } // namespace melvora

@@ -43,10 +43,49 @@ std::int64_t seekTo(void *opaque, std::int64_t offset, int whence) {
     return position < 0 ? AVERROR(errno) : position;
 }
 
+FileIdentity identityOf(const struct stat &status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+bool sameFile(const FileIdentity &a, const FileIdentity &b) { return a.device == b.device && a.inode == b.inode; }
+
+// Removes path when lstat shows the identified regular file and accepts it.
+template <typename Accept> bool removeWhen(const std::string &path, const FileIdentity &identity, Accept accept) {
+    if (!identity.known())
+        return false;
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !sameFile(identityOf(status), identity) ||
+        !accept(status))
+        return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
 } // namespace
 
-int openOutputFile(const std::string &path, AVIOContext **io) {
+int claimNewFile(const std::string &path, FileIdentity &identity) {
+    identity = {};
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -errno;
+    struct stat status {};
+    const bool known = ::fstat(fd, &status) == 0;
+    ::close(fd);
+    if (known)
+        identity = identityOf(status);
+    return 0;
+}
+
+bool removeIfSameFile(const std::string &path, const FileIdentity &identity) {
+    return removeWhen(path, identity, [](const struct stat &) { return true; });
+}
+
+bool removeIfSameEmptyFile(const std::string &path, const FileIdentity &identity) {
+    return removeWhen(path, identity, [](const struct stat &status) { return status.st_size == 0; });
+}
+
+int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened) {
     *io = nullptr;
+    opened = {};
     // O_NONBLOCK: a FIFO planted at the name must not hold the open for ever;
     // it is refused below anyway.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
@@ -56,6 +95,10 @@ int openOutputFile(const std::string &path, AVIOContext **io) {
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         return AVERROR(EINVAL);
+    }
+    if (claimed.known() && !sameFile(identityOf(status), claimed)) {
+        ::close(fd);
+        return AVERROR(EEXIST); // another file took the claimed name's place
     }
     // Emptied only now that it is known to be a regular file of its own.
     if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
@@ -72,6 +115,7 @@ int openOutputFile(const std::string &path, AVIOContext **io) {
         ::close(fd);
         return AVERROR(ENOMEM);
     }
+    opened = identityOf(status);
     return 0;
 }
 

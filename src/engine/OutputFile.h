@@ -4,6 +4,9 @@
 // FFmpeg's file protocol, which would follow a link planted at the output's
 // name and truncate whatever it points to.
 
+#include "engine/EngineInternal.h"
+#include "engine/OutputClaim.h"
+
 #include <string>
 
 extern "C" {
@@ -13,11 +16,12 @@ extern "C" {
 namespace melvora {
 
 // Opens path for writing, creating it when missing and emptying it when it
-// is there, but never through a link at its last component and never
-// anything but a regular file. On success *io is a seekable I/O context for
-// an output context flagged AVFMT_FLAG_CUSTOM_IO; a negative FFmpeg error
-// otherwise.
-int openOutputFile(const std::string &path, AVIOContext **io);
+// is there, but never through a link at its last component, never anything
+// but a regular file, and, when claimed is known, only that very file. On
+// success *io is a seekable I/O context for an output context flagged
+// AVFMT_FLAG_CUSTOM_IO and opened tells which file it writes; a negative
+// FFmpeg error otherwise.
+int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened);
 
 // Flushes and closes what openOutputFile opened; *io becomes null.
 void closeOutputFile(AVIOContext **io);

@@ -3,8 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace melvora {
 
@@ -23,7 +21,7 @@ std::string numberedCandidate(const std::string &basePath, int counter) {
 }
 
 std::optional<std::string> claimOutputPath(const std::string &folder, const std::string &videoPath,
-                                           std::string &error) {
+                                           std::string &error, FileIdentity *claimed) {
     const std::string name = fileNameOfPath(videoPath);
     if (name.empty()) {
         error = "the video path names no file";
@@ -36,14 +34,16 @@ std::optional<std::string> claimOutputPath(const std::string &folder, const std:
             candidate = numberedCandidate(basePath, counter);
         if (pathExists(candidate))
             continue;
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
+        FileIdentity identity;
+        const int result = claimNewFile(candidate, identity);
+        if (result == 0) {
+            if (claimed)
+                *claimed = identity;
             return candidate;
         }
-        if (errno == EEXIST)
+        if (result == -EEXIST)
             continue; // taken between the look and the claim
-        error = "cannot create " + candidate + ": " + std::strerror(errno);
+        error = "cannot create " + candidate + ": " + std::strerror(-result);
         return std::nullopt;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/OutputClaim.h"
+
 #include <optional>
 #include <string>
 
@@ -16,8 +18,8 @@ std::string numberedCandidate(const std::string &basePath, int counter);
 // folder/name(0).ext, name(1).ext, ... The chosen name is claimed by
 // creating it exclusively, so no existing file is ever overwritten, even
 // when another program takes a name at the same moment. Empty on failure,
-// with the reason in error.
+// with the reason in error. claimed, when given, tells which file was made.
 std::optional<std::string> claimOutputPath(const std::string &folder, const std::string &videoPath,
-                                           std::string &error);
+                                           std::string &error, FileIdentity *claimed = nullptr);
 
 } // namespace melvora

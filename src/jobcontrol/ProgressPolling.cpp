@@ -11,6 +11,15 @@ std::string progressLine(std::string_view videoPath, std::int32_t percent, std::
     return line;
 }
 
+std::string failureMessage(std::string_view failedText, std::string_view reason) {
+    std::string text(failedText);
+    if (!reason.empty()) {
+        text += '\n';
+        text += reason;
+    }
+    return text;
+}
+
 bool progressBarTakes(std::int32_t percent) {
     return percent >= 0 && percent <= 100;
 }

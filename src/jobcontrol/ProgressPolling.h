@@ -15,6 +15,10 @@ namespace melvora {
 // percent outside 0..100 is written as it is.
 std::string progressLine(std::string_view videoPath, std::int32_t percent, std::string_view doneText);
 
+// The text of the failure box: the failure text and, on a second line, the
+// step and FFmpeg's reason that the engine recorded, when there is one.
+std::string failureMessage(std::string_view failedText, std::string_view reason);
+
 // Whether a progress bar of range 0..100 takes the percent; otherwise the
 // bar keeps its last position.
 bool progressBarTakes(std::int32_t percent);

@@ -21,20 +21,23 @@ StartRefusal checkStartInputs(const StartInputs &inputs) {
     return StartRefusal::None;
 }
 
+bool launchMixJob(MixJob &job, const RunRequest &request) {
+    // Waits for a previous worker: the paths and the duration must not
+    // change under a running one.
+    initMixJob(job);
+    job.videoPath = request.videoPath;
+    job.musicPath = request.musicPath;
+    job.outputPath = request.outputPath;
+    job.claimedOutput = request.claimedOutput;
+    job.durationSeconds = 0;
+    if (request.videoDurationMicroseconds > 0)
+        job.durationSeconds = static_cast<double>(request.videoDurationMicroseconds) / 1000000.0;
+    return startMixJob(job);
+}
+
 bool launchMixJob(MixJob &job, const std::string &videoPath, const std::string &musicPath,
                   const std::string &outputPath, std::int64_t videoDurationMicroseconds) {
-    // The paths and the duration must not change under a running worker.
-    joinMixJob(job);
-    job.videoPath = videoPath;
-    job.musicPath = musicPath;
-    job.outputPath = outputPath;
-    job.durationSeconds = 0;
-    if (videoDurationMicroseconds > 0)
-        job.durationSeconds = static_cast<double>(videoDurationMicroseconds) / 1000000.0;
-    job.segmentIndex = -1;
-    job.stopRequested = 0;
-    job.progressPercent = 0;
-    return startMixJob(job);
+    return launchMixJob(job, RunRequest{videoPath, musicPath, outputPath, {}, videoDurationMicroseconds});
 }
 
 } // namespace melvora

@@ -2,6 +2,7 @@
 
 #include "engine/MixJob.h"
 
+#include <cstdint>
 #include <string>
 
 namespace melvora {
@@ -28,9 +29,22 @@ struct StartInputs {
 // The checks of a start, stopping at the first failure.
 StartRefusal checkStartInputs(const StartInputs &inputs);
 
-// Fills the job for a run and starts its worker (waiting first for a
-// previous worker to end). The duration comes from the video probe of this
-// very video, in microseconds; unknown or negative durations count as 0.
+// What a run needs from the start flow.
+struct RunRequest {
+    std::string videoPath;
+    std::string musicPath;
+    std::string outputPath;
+    FileIdentity claimedOutput; // the file created for the run, when one was
+    std::int64_t videoDurationMicroseconds = 0;
+};
+
+// Prepares the job (initMixJob), fills it for a run and starts its worker,
+// waiting first for a previous worker to end. The duration comes from the
+// video probe of this very video, in microseconds; unknown or negative
+// durations count as 0. False when no worker could be started.
+bool launchMixJob(MixJob &job, const RunRequest &request);
+
+// The same for an output name nobody claimed for the run.
 bool launchMixJob(MixJob &job, const std::string &videoPath, const std::string &musicPath,
                   const std::string &outputPath, std::int64_t videoDurationMicroseconds);
 

@@ -9,7 +9,8 @@
 #include "engine/MixJob.h"
 #include "jobcontrol/OutputFolder.h"
 #include "jobcontrol/OutputNaming.h"
-#include "jobcontrol/StartChecks.h"
+#include "jobcontrol/ProgressPolling.h"
+#include "jobcontrol/StartFlow.h"
 #include "mainwindow/CTonvexDlg.h"
 #include "mainwindow/OutputFolderBox.h"
 #include "mainwindow/WorkerWait.h"
@@ -19,9 +20,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace melvora {
 namespace {
@@ -34,17 +32,10 @@ void tell(const IniKey &languageKey) {
     desktop().messageBox(QString::fromStdString(LanguageTexts::instance().text(languageKey)));
 }
 
-// Removes a claimed output file that nothing was written into.
-void removeIfEmpty(const std::string &path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
-        ::unlink(path.c_str());
-}
-
 } // namespace
 
 MainWindowActions::MainWindowActions(CTonvexDlg &window)
-    : QObject(&window), m_window(window), m_launcher(launchMixJob) {
+    : QObject(&window), m_window(window) {
     connect(window.addVideoButton(), &QPushButton::clicked, this, &MainWindowActions::addVideo);
     connect(window.addMusicButton(), &QPushButton::clicked, this, &MainWindowActions::addMusic);
     connect(window.browseButton(), &QPushButton::clicked, this, &MainWindowActions::browseForOutputFolder);
@@ -62,9 +53,7 @@ QString MainWindowActions::filterText(const char *patterns) {
            u'|' + QString::fromStdString(texts.text(languagekeys::allFilesFilterName)) + QStringLiteral("|*.*|");
 }
 
-void MainWindowActions::setLauncher(Launcher launcher) {
-    m_launcher = launcher ? std::move(launcher) : Launcher(launchMixJob);
-}
+void MainWindowActions::setLauncher(RunLauncher launcher) { m_launcher = std::move(launcher); }
 
 MixJob *MainWindowActions::readyJob() {
     if (m_closing)
@@ -78,9 +67,7 @@ MixJob *MainWindowActions::readyJob() {
 }
 
 bool MainWindowActions::probe(MixJob &job, const QString &path, ProbeKind kind) {
-    job.probePath = path.toStdString();
-    const int result = kind == ProbeKind::Video ? probeVideo(job) : probeAudio(job);
-    return result >= 0 && job.info.startTime >= 0;
+    return probeAccepts(job, path.toStdString(), kind == ProbeKind::Video ? MediaKind::Video : MediaKind::Music, true);
 }
 
 void MainWindowActions::addVideo() {
@@ -170,11 +157,52 @@ void MainWindowActions::start() {
     m_window.readControlsIntoMembers();
     const QString video = m_window.videoPathBox()->text();
     const QString music = m_window.musicPathBox()->text();
-    const StartInputs inputs{video.toStdString(), music.toStdString(), m_window.outputFolder().toStdString()};
-    switch (checkStartInputs(inputs)) {
-    case StartRefusal::None:
+    MixJob *job = readyJob();
+    if (!job)
+        return;
+    StartRequest request;
+    request.inputs = {video.toStdString(), music.toStdString(), m_window.outputFolder().toStdString()};
+    // The run takes its length from the probe of this very video: a path
+    // typed by hand, or one whose probe results a later probe replaced, is
+    // probed again by the start flow.
+    if (video == m_video.path)
+        request.probedVideoDuration = m_video.videoDuration;
+    request.musicProbed = music == m_music;
+    request.musicStartMustNotBeNegative = true;
+    const StartOutcome outcome = startMixRun(*job, request, m_launcher);
+
+    // The folder that passed the existence check is the accepted one, even
+    // when its write test failed.
+    if (outcome.refusal == StartRefusal::None || outcome.refusal == StartRefusal::FolderNotWritable)
         m_window.setAcceptedOutputFolder(m_window.outputFolder());
-        break;
+    if (outcome.videoDuration)
+        m_video = {video, *outcome.videoDuration};
+    if (outcome.musicAccepted)
+        m_music = music;
+
+    switch (outcome.step) {
+    case StartStep::Started:
+        return runProgressDialog(*job, video);
+    case StartStep::Refused:
+        return tellRefusal(outcome.refusal);
+    case StartStep::NotAVideo:
+        return tell(kNotAVideo);
+    case StartStep::NotMusic:
+        return tell(kNotMusic);
+    case StartStep::NoOutputName:
+        return tell(kOutputNotCreated);
+    case StartStep::NotStarted:
+        desktop().messageBox(QString::fromStdString(
+            failureMessage(LanguageTexts::instance().text(languagekeys::jobFailed), outcome.reason)));
+        return;
+    }
+}
+
+void MainWindowActions::tellRefusal(StartRefusal refusal) {
+    switch (refusal) {
+    case StartRefusal::None:
+    case StartRefusal::FolderIsSeparator: // refused without a word
+        return;
     case StartRefusal::NoVideo:
         return tell(kNoVideo);
     case StartRefusal::NoMusic:
@@ -183,43 +211,11 @@ void MainWindowActions::start() {
         return tell(kVideoMissing);
     case StartRefusal::MusicMissing:
         return tell(kMusicMissing);
-    case StartRefusal::FolderIsSeparator:
-        return;
     case StartRefusal::FolderMissing:
         return tell(languagekeys::missingOutputFolder);
     case StartRefusal::FolderNotWritable:
-        m_window.setAcceptedOutputFolder(m_window.outputFolder());
         return tell(kOutputNotCreated);
     }
-
-    MixJob *job = readyJob();
-    if (!job)
-        return;
-    // The run takes its length from the probe of this very video: a path
-    // typed by hand, or one whose probe results a later probe replaced, is
-    // probed now.
-    if (video != m_video.path) {
-        if (!probe(*job, video, ProbeKind::Video))
-            return tell(kNotAVideo);
-        m_video = {video, job->info.videoDuration};
-    }
-    if (music != m_music) {
-        if (!probe(*job, music, ProbeKind::Music))
-            return tell(kNotMusic);
-        m_music = music;
-    }
-
-    std::string error;
-    const std::optional<std::string> outputPath =
-        claimOutputPath(m_window.acceptedOutputFolder().toStdString(), inputs.videoPath, error);
-    if (!outputPath)
-        return tell(kOutputNotCreated);
-
-    if (!m_launcher(*job, inputs.videoPath, inputs.musicPath, *outputPath, m_video.videoDuration)) {
-        removeIfEmpty(*outputPath);
-        return tell(languagekeys::jobFailed);
-    }
-    runProgressDialog(*job, video);
 }
 
 void MainWindowActions::runProgressDialog(MixJob &job, const QString &videoPath) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "jobcontrol/StartFlow.h"
 #include "progress/CDUDuduzezDlg.h"
 
 #include <QObject>
@@ -43,10 +44,6 @@ public:
     static constexpr const char *kMusicPatterns = "*.aac;*.ac3;*.flac;*.dts;*.amr;*.mid;*.aiff;*.ape;*.cue;*.mpa;*.au;"
                                                   "*.mp3;*.ogg;*.ra;*.ram;*.wav;*.cda;*.m4a;*.wma;*.mp2";
 
-    // Starts the worker on a filled-in job; false when no worker could be started.
-    using Launcher = std::function<bool(MixJob &job, const std::string &videoPath, const std::string &musicPath,
-                                        const std::string &outputPath, std::int64_t videoDurationMicroseconds)>;
-
     explicit MainWindowActions(CTonvexDlg &window);
     ~MainWindowActions() override;
 
@@ -54,8 +51,9 @@ public:
     // language, its patterns, then all files.
     static QString filterText(const char *patterns);
 
-    // Replaces the worker start, so that tests can have it fail.
-    void setLauncher(Launcher launcher);
+    // Replaces the worker start, so that tests can have it fail; an empty
+    // one restores the real start.
+    void setLauncher(RunLauncher launcher);
 
     // The progress dialog of the current or last run; none before the first.
     CDUDuduzezDlg *progressDialog() const { return m_progressDialog; }
@@ -85,11 +83,12 @@ private:
     // Probes a file into the job; true when it is of the wanted kind.
     bool probe(MixJob &job, const QString &path, ProbeKind kind);
     void addFile(ProbeKind kind);
+    void tellRefusal(StartRefusal refusal);
     void runProgressDialog(MixJob &job, const QString &videoPath);
     void windowClosing();
 
     CTonvexDlg &m_window;
-    Launcher m_launcher;
+    RunLauncher m_launcher; // empty: the real start
     // What the last accepting video probe accepted, with the duration it
     // read, and the last accepted music file: a start uses these only while
     // the boxes still show the same files.

@@ -56,6 +56,14 @@ void make(const std::string &name, const std::string &path) {
         makeMedia(picture(4) + " " + tone(440, 4) + " " + tone(660, 4) + " -map 0 -map 1 -map 2 " + kH264 +
                       " -c:a:0 aac -c:a:1 libmp3lame",
                   path);
+    else if (name == "noise-own.mp4" || name == "noise-own.mkv") // sound that matches itself at one lag only
+        makeMedia(picture(4) + " -f lavfi -i anoisesrc=d=4:c=pink:r=48000:a=0.3:s=7 " + kH264 +
+                      " -c:a aac -ac 1 -shortest",
+                  path);
+    else if (name == "noise.wma")
+        makeMedia("-f lavfi -i anoisesrc=d=3:c=pink:r=44100:a=0.3:s=11 -ac 2 -c:a wmav2", path);
+    else if (name == "silence.mp3")
+        makeMedia("-f lavfi -i anullsrc=r=44100:cl=stereo -t 2 -c:a libmp3lame", path);
     else if (name == "music-1000.mp3")
         makeMedia(tone(1000, 1.5) + " -ac 2 -c:a libmp3lame", path);
     else if (name == "music-long.mp3")

@@ -16,6 +16,9 @@ namespace melvora::test {
 //   "long-video-440.mp4" 30 s with its 440 Hz tone
 //   "subs.mkv"          video, 440 Hz AAC, subtitles
 //   "two-sounds.mkv"    video, 440 Hz AAC, 660 Hz MP3
+//   "noise-own.mp4", "noise-own.mkv"  4 s video with 48 kHz mono pink noise
+//   "noise.wma"         3 s pink noise, WMA v2 44.1 kHz stereo
+//   "silence.mp3"       2 s of digital silence
 //   "music-1000.mp3"    1.5 s 1000 Hz stereo MP3 (shorter than the videos)
 //   "music-long.mp3"    8 s 1000 Hz MP3 (longer than the videos)
 //   "music-1000.wma"    1.5 s 1000 Hz WMA v2, 22050 Hz mono

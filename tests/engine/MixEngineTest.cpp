@@ -146,6 +146,31 @@ TEST(Timing, NewSoundStartsWithTheVideosClock) {
     }
 }
 
+// The new sound plays in step with the picture to the sample, in every
+// container, whether it carries the video's own sound or the music alone,
+// and it lasts until the last picture (within one AAC frame).
+TEST(Timing, SoundIsInStepWithThePictureToTheSample) {
+    struct Case {
+        const char *video;
+        const char *music;
+        bool againstOwnSound; // else against the music
+    };
+    for (const Case c : {Case{"noise-own.mp4", "silence.mp3", true}, Case{"noise-own.mkv", "silence.mp3", true},
+                         Case{"silent.mp4", "noise.wma", false}, Case{"silent.mkv", "noise.wma", false}}) {
+        SCOPED_TRACE(std::string(c.video) + " + " + c.music);
+        const std::string video = fixture(c.video);
+        const std::string output =
+            outputPath(std::string("step-") + c.music + std::filesystem::path(video).extension().string());
+        ASSERT_EQ(runJob(video, fixture(c.music), output).status, JobStatus::Finished);
+        const DecodedSound source = decodeSound(c.againstOwnSound ? video : fixture(c.music));
+        const DecodedSound made = decodeSound(output);
+        EXPECT_NEAR(soundOffsetSamples(source, made), 0, 1);
+        const double soundEnd = made.startSeconds + static_cast<double>(made.samples.size()) / 44100;
+        EXPECT_NEAR(soundEnd, pictureLengthSeconds(output), 1024.0 / 44100) << "sound " << made.startSeconds << ".."
+                                                                           << soundEnd;
+    }
+}
+
 // The music loops: its tone is heard after its own end, in every mode, and
 // a mix carries both tones.
 TEST(MixedSound, MusicLoopsAndBothTonesArePresent) {

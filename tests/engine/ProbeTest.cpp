@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 namespace melvora::test {
 namespace {
 

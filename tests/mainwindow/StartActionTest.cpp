@@ -378,6 +378,9 @@ TEST(StartAction, JobThatFailsAtOnceReportsFailure) {
     EXPECT_FALSE(flow.progressDialog()->isVisible());
     EXPECT_EQ(flow.progressDialog()->progressLine(), q(media.video) + QStringLiteral("   0% 完成"));
     EXPECT_EQ(flow.window.mixJob()->status.load(), JobStatus::Failed);
+    // The run wrote nothing usable: the folder is as it was.
+    EXPECT_TRUE(flow.waitForWorker());
+    EXPECT_TRUE(folderEntries(out).empty());
 }
 
 // A worker that cannot be started ends the action with the failure text at
@@ -390,9 +393,9 @@ TEST(StartAction, WorkerThatCannotStartReportsFailure) {
     flow.prepareRun(media.video, media.music, out);
     int launches = 0;
     flow.window.actions()->setLauncher(
-        [&](MixJob &job, const std::string &, const std::string &, const std::string &outputPath, std::int64_t) {
+        [&](MixJob &job, const RunRequest &run) {
             ++launches;
-            EXPECT_TRUE(std::filesystem::exists(outputPath));
+            EXPECT_TRUE(std::filesystem::exists(run.outputPath));
             job.status = JobStatus::Failed;
             return false;
         });

@@ -14,6 +14,10 @@
 #include <filesystem>
 #include <memory>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 namespace melvora::test {
 namespace {
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace melvora::test {
 namespace {
@@ -79,14 +80,30 @@ TEST_P(WriteFailure, EndsAsFailedWithTheReasonWhereverTheDiskFills) {
         EXPECT_FALSE(outcome.hung);
         EXPECT_EQ(outcome.status, JobStatus::Failed);
         EXPECT_NE(outcome.error.find("File too large"), std::string::npos) << outcome.error;
-        // Never past the limit; a Matroska file that took no packet opens
-        // nowhere and is removed instead.
-        std::error_code missing;
-        const auto written = std::filesystem::file_size(output, missing);
-        if (!missing)
-            EXPECT_LE(written, limit);
-        else
-            EXPECT_EQ(c.extension, std::string(".mkv"));
+        // A file broken off mid-way is no usable video: nothing is left.
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+// A file system that fills up mid-way: the run ends at the first failed
+// write, at once, as failed with the system's reason, and leaves the folder
+// empty. Needs root to mount a small file system; skipped otherwise.
+TEST(FullFileSystem, EndsAtTheFirstFailedWriteAndLeavesNothing) {
+    const std::string folder = makeFolder("full-file-system");
+    if (::geteuid() != 0 || runCommand("mount -t tmpfs -o size=160k tmpfs " + shellQuote(folder)).exitCode != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { runCommand("umount " + shellQuote(folder)); }
+    } unmount{folder};
+    for (const char *video : {"long-sound.mp4", "long-silent.mp4"}) {
+        SCOPED_TRACE(video);
+        MixJob job;
+        const MixOutcome outcome = watchedMix(job, sample(video), sample("music.mp3"), folder + "/out.mp4");
+        EXPECT_FALSE(outcome.hung);
+        EXPECT_EQ(outcome.status, JobStatus::Failed);
+        EXPECT_NE(outcome.error.find("No space left on device"), std::string::npos) << outcome.error;
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
     }
 }
 

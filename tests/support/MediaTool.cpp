@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -185,6 +188,100 @@ int packetCount(const std::string &path, const std::string &streamType) {
         }
     }
     return total;
+}
+
+} // namespace melvora::test
+
+namespace melvora::test {
+namespace {
+
+std::string commandBytes(const std::string &command) {
+    std::string bytes;
+    std::FILE *pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return bytes;
+    std::array<char, 65536> buffer{};
+    size_t count = 0;
+    while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        bytes.append(buffer.data(), count);
+    ::pclose(pipe);
+    return bytes;
+}
+
+// The time of the earliest of a stream's first decoded frames ("v:0",
+// "a:1"), or NaN. Pictures may come out of order, hence several.
+double firstFrameSeconds(const std::string &path, const std::string &stream) {
+    const CommandResult result =
+        runCommand("ffprobe -v error -select_streams " + stream +
+                   " -read_intervals %+#16 -show_entries frame=best_effort_timestamp_time -of csv=p=0 " +
+                   shellQuote(path));
+    std::istringstream lines(result.output);
+    std::string line;
+    double first = std::nan("");
+    while (std::getline(lines, line)) {
+        double time = 0;
+        if (std::sscanf(line.c_str(), "%lf", &time) == 1 && (std::isnan(first) || time < first))
+            first = time;
+    }
+    return first;
+}
+
+} // namespace
+
+DecodedSound decodeSound(const std::string &path, int audioStream) {
+    DecodedSound sound;
+    const std::string stream = "a:" + std::to_string(audioStream);
+    const std::string bytes = commandBytes("ffmpeg -hide_banner -nostdin -v error -i " + shellQuote(path) +
+                                           " -map 0:" + stream + " -ac 1 -ar 44100 -f f32le -");
+    sound.samples.resize(bytes.size() / sizeof(float));
+    std::memcpy(sound.samples.data(), bytes.data(), sound.samples.size() * sizeof(float));
+    // Music has no picture to play with: its own clock does not matter.
+    const double picture = firstFrameSeconds(path, "v:0");
+    sound.startSeconds = std::isnan(picture) ? 0.0 : firstFrameSeconds(path, stream) - picture;
+    return sound;
+}
+
+long soundOffsetSamples(const DecodedSound &reference, const DecodedSound &candidate, int maxLag) {
+    const std::vector<float> &a = reference.samples;
+    const std::vector<float> &b = candidate.samples;
+    const long window = 44100;
+    long bestLag = 0;
+    double best = -1;
+    for (long lag = -maxLag; lag <= maxLag; ++lag) {
+        // candidate[i + lag] against reference[i]
+        double dot = 0, energy = 0;
+        for (long i = maxLag; i < window + maxLag; ++i) {
+            const long j = i + lag;
+            if (i >= static_cast<long>(a.size()) || j >= static_cast<long>(b.size()))
+                break;
+            dot += static_cast<double>(a[i]) * b[j];
+            energy += static_cast<double>(b[j]) * b[j];
+        }
+        const double score = energy > 0 ? dot / std::sqrt(energy) : 0;
+        if (score > best) {
+            best = score;
+            bestLag = lag;
+        }
+    }
+    return std::lround((candidate.startSeconds - reference.startSeconds) * 44100.0) + bestLag;
+}
+
+double pictureLengthSeconds(const std::string &path) {
+    const CommandResult result = runCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                                            "packet=pts_time,duration_time -of csv=p=0 " +
+                                            shellQuote(path));
+    std::istringstream lines(result.output);
+    std::string line;
+    double first = std::nan(""), end = 0;
+    while (std::getline(lines, line)) {
+        double pts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) < 1)
+            continue;
+        if (std::isnan(first) || pts < first)
+            first = pts;
+        end = std::max(end, pts + duration);
+    }
+    return std::isnan(first) ? 0 : end - first;
 }
 
 } // namespace melvora::test

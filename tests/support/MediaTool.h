@@ -55,4 +55,21 @@ std::string packetLayout(const std::string &path);
 // Number of packets in the file's stream of that type ("a" or "v").
 int packetCount(const std::string &path, const std::string &streamType);
 
+// One sound stream of a file as a player gives it: mono, 44100 Hz, and where
+// its first sample plays, in seconds after the file's first picture (0 for
+// a file without pictures).
+struct DecodedSound {
+    std::vector<float> samples;
+    double startSeconds = 0;
+};
+DecodedSound decodeSound(const std::string &path, int audioStream = 0);
+
+// Where candidate plays against reference, in samples (positive: later):
+// the difference of their starts plus the lag of the best match of their
+// first second, searched within maxLag samples either way.
+long soundOffsetSamples(const DecodedSound &reference, const DecodedSound &candidate, int maxLag = 4096);
+
+// The time of the end of the file's last picture, in seconds after its first.
+double pictureLengthSeconds(const std::string &path);
+
 } // namespace melvora::test

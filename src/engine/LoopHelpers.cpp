@@ -1,0 +1,169 @@
+// The small operations the mixing loop is made of.
+
+#include "engine/LoopHelpers.h"
+#include "engine/MixSteps.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavfilter/buffersrc.h>
+#include <libavutil/opt.h>
+}
+
+namespace melvora {
+
+AVChannelLayout stereoLayout() {
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, 2);
+    return layout;
+}
+
+AVChannelLayout effectiveLayout(const AVChannelLayout &layout) {
+    // Only native (mask) layouts are kept as they are; anything else becomes
+    // the default layout for its channel count, which needs no allocation.
+    AVChannelLayout result{};
+    if (layout.order == AV_CHANNEL_ORDER_NATIVE && av_channel_layout_check(&layout))
+        av_channel_layout_from_mask(&result, layout.u.mask);
+    else
+        av_channel_layout_default(&result, layout.nb_channels > 0 ? layout.nb_channels : 2);
+    return result;
+}
+
+std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase) {
+    // Integer milliseconds first, then the time base as a floating quotient.
+    return static_cast<std::int64_t>(static_cast<double>(timestamp * 1000) * av_q2d(timeBase));
+}
+
+int allocEncoderFrame(MixJob &, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
+    frame.reset(av_frame_alloc());
+    if (!frame)
+        return AVERROR(ENOMEM);
+    frame->nb_samples = sampleCount;
+    frame->format = encoder->sample_fmt;
+    frame->sample_rate = encoder->sample_rate;
+    int result = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
+    if (result >= 0)
+        result = av_frame_get_buffer(frame.get(), 0);
+    if (result < 0) {
+        frame.reset();
+        return result;
+    }
+    return 0;
+}
+
+int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex) {
+    packet->stream_index = outIndex;
+    constexpr auto rounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+    packet->pts = av_rescale_q_rnd(packet->pts, inStream->time_base, outStream->time_base, rounding);
+    packet->dts = av_rescale_q_rnd(packet->dts, inStream->time_base, outStream->time_base, rounding);
+    packet->duration = av_rescale_q(packet->duration, inStream->time_base, outStream->time_base);
+    packet->pos = -1;
+    return av_interleaved_write_frame(job.outputContext.get(), packet);
+}
+
+namespace {
+
+// A stream may change its format midway; the resampler must always match
+// the frame it reads, or it would read past the frame's buffers.
+int matchResamplerToFrame(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame) {
+    AVChannelLayout configured{};
+    std::int64_t configuredRate = 0;
+    AVSampleFormat configuredFormat = AV_SAMPLE_FMT_NONE;
+    // A failed read leaves the default, which differs from any real frame
+    // and so rebuilds the resampler: nothing to act on here.
+    av_opt_get_chlayout(resampler.get(), "in_chlayout", 0, &configured);
+    av_opt_get_int(resampler.get(), "in_sample_rate", 0, &configuredRate);
+    av_opt_get_sample_fmt(resampler.get(), "in_sample_fmt", 0, &configuredFormat);
+    const bool matches = configured.nb_channels == frame->ch_layout.nb_channels && configuredRate == frame->sample_rate &&
+                         configuredFormat == frame->format;
+    av_channel_layout_uninit(&configured);
+    if (matches)
+        return 0;
+    return createResampler(job, resampler, effectiveLayout(frame->ch_layout), static_cast<AVSampleFormat>(frame->format),
+                           frame->sample_rate);
+}
+
+// Converts input (null: the resampler's remainder) into the FIFO.
+int convertIntoFifo(MixJob &job, SwrContext *resampler, const std::uint8_t **input, int inputSamples, int capacity,
+                    AudioFifoPtr &fifo) {
+    if (!fifo) {
+        fifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max({capacity, inputSamples, 1})));
+        if (!fifo)
+            return AVERROR(ENOMEM);
+    }
+    // One conversion buffer serves the whole run; it only ever grows.
+    FramePtr &converted = job.conversionBuffer;
+    if (!converted || converted->nb_samples < capacity) {
+        const int result = allocEncoderFrame(job, converted, job.audioEncoder.get(), std::max(capacity, 1024));
+        if (result < 0)
+            return result;
+    }
+    const int produced = swr_convert(resampler, converted->data, capacity, input, inputSamples);
+    if (produced < 0)
+        return produced;
+    if (produced > 0) {
+        const int written = av_audio_fifo_write(fifo.get(), reinterpret_cast<void **>(converted->data), produced);
+        if (written < produced)
+            return written < 0 ? written : AVERROR(ENOMEM);
+    }
+    return av_audio_fifo_size(fifo.get());
+}
+
+} // namespace
+
+int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo) {
+    const int matched = matchResamplerToFrame(job, resampler, frame);
+    if (matched < 0)
+        return matched;
+    const int capacity = static_cast<int>(av_rescale_rnd(swr_get_delay(resampler.get(), frame->sample_rate) +
+                                                             frame->nb_samples,
+                                                         kOutputSampleRate, frame->sample_rate, AV_ROUND_UP));
+    return convertIntoFifo(job, resampler.get(), const_cast<const std::uint8_t **>(frame->extended_data),
+                           frame->nb_samples, capacity, fifo);
+}
+
+int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fifo) {
+    if (!resampler)
+        return fifo ? av_audio_fifo_size(fifo.get()) : 0;
+    const int capacity = static_cast<int>(swr_get_out_samples(resampler.get(), 0)) + 32;
+    return convertIntoFifo(job, resampler.get(), nullptr, 0, capacity, fifo);
+}
+
+int readFifoFrame(MixJob &, AVAudioFifo *fifo, AVFrame *frame, int sampleCount) {
+    return av_audio_fifo_read(fifo, reinterpret_cast<void **>(frame->data), sampleCount);
+}
+
+int pushToSource(MixJob &, AVFilterContext *source, AVFrame *frame) {
+    return av_buffersrc_add_frame_flags(source, frame, 0);
+}
+
+int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame) {
+    AVCodecContext *decoder = job.musicDecoder.get();
+    AVPacket *packet = state.musicPacket.get();
+    for (;;) {
+        int result = avcodec_receive_frame(decoder, frame);
+        if (result >= 0) {
+            state.musicSoundSinceRewind = true;
+            return 0;
+        }
+        if (job.stopRequested.load())
+            return AVERROR_EXIT;
+        result = av_read_frame(job.musicInput.get(), packet);
+        if (result == AVERROR_EOF) {
+            result = rewindMusic(job, state);
+            if (result < 0)
+                return result;
+            continue;
+        }
+        if (result < 0)
+            return result;
+        if (packet->stream_index == job.musicStreamIndex) {
+            // An undecodable packet is skipped; a pass that gives no sound at
+            // all ends the run at the rewind.
+            avcodec_send_packet(decoder, packet);
+        }
+        av_packet_unref(packet);
+    }
+}
+
+} // namespace melvora

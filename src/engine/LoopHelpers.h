@@ -1,0 +1,64 @@
+#pragma once
+
+// The small operations the mixing loop is made of. Engine-internal: this
+// header brings in FFmpeg. Every result is an FFmpeg result code.
+
+#include "engine/EngineInternal.h"
+#include "engine/FFmpegHandles.h"
+
+#include <cstdint>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+}
+
+namespace melvora {
+
+struct MixJob;
+struct LoopState;
+
+// The target format of every re-encoded sound: 44100 Hz, planar float, stereo.
+inline constexpr int kOutputSampleRate = 44100;
+inline constexpr AVSampleFormat kOutputSampleFormat = AV_SAMPLE_FMT_FLTP;
+inline constexpr int kOutputBitRate = 128000;
+AVChannelLayout stereoLayout();
+
+// The layout a decoder or frame really has, or the default for its channel
+// count when it carries none.
+AVChannelLayout effectiveLayout(const AVChannelLayout &layout);
+
+// Milliseconds of a time stamp, truncated toward zero.
+std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase);
+
+// A frame of sampleCount samples in the encoder's format, with its buffers.
+// AVERROR(ENOMEM) when it cannot be had.
+int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encoder, int sampleCount);
+
+// Rescales a packet from inStream's clock to outStream's, gives it the output
+// index and writes it interleaved; the write's result.
+int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex);
+
+// Converts a decoded frame to 44100 Hz fltp stereo and appends it to the FIFO
+// (created on first use). The number of samples the FIFO then holds, or a
+// negative FFmpeg error.
+int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo);
+
+// Lets out what the resampler still holds at the end of a stream.
+int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fifo);
+
+// Moves sampleCount samples from the FIFO into the frame; the number read.
+int readFifoFrame(MixJob &job, AVAudioFifo *fifo, AVFrame *frame, int sampleCount);
+
+// Hands a frame (or, when null, the end of the stream) to a buffer source.
+int pushToSource(MixJob &job, AVFilterContext *source, AVFrame *frame);
+
+// The next decoded music frame, rewinding at the end of the music.
+int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame);
+
+} // namespace melvora

@@ -1,0 +1,211 @@
+// The AAC encoding of the new sound track and the writing of every packet.
+// Frames are stamped in samples from the first sample of the new sound; the
+// encoder's packets start one frame earlier (its priming, which it reports as
+// initial padding), and that reaches the muxer as it is, so that each
+// container can tell players to skip it (an MP4 edit list, Matroska's codec
+// delay) and the first sample plays with the video's first frame.
+
+#include "engine/MixSteps.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+namespace melvora {
+namespace {
+
+bool isAgainOrEnd(int result) { return result == AVERROR(EAGAIN) || result == AVERROR_EOF; }
+
+// Frames queued to the encoding thread; it runs beside the mixing.
+constexpr std::size_t kEncodeQueueFrames = 32;
+
+// Writes one encoded packet of the new sound track.
+bool writeEncodedPacket(MixJob &job, LoopState &state, AVPacket *packet) {
+    packet->stream_index = job.outputAudioStreamIndex;
+    av_packet_rescale_ts(packet, job.audioEncoder->time_base, job.outputAudioStream->time_base);
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts += state.encodedPtsShift;
+    if (packet->dts != AV_NOPTS_VALUE) {
+        packet->dts += state.encodedPtsShift;
+        job.audioClockMs = timestampToMs(packet->dts, job.outputAudioStream->time_base);
+    }
+    return writeToOutput(job, state, packet);
+}
+
+// Moves every packet the encoder has ready into the output.
+bool receivePackets(MixJob &job, LoopState &state) {
+    AVPacket *packet = state.encodedPacket.get();
+    for (;;) {
+        const int result = avcodec_receive_packet(job.audioEncoder.get(), packet);
+        if (isAgainOrEnd(result))
+            return true;
+        if (result < 0) {
+            state.lastResult = result;
+            return false;
+        }
+        if (!writeEncodedPacket(job, state, packet))
+            return false;
+    }
+}
+
+// Writes what the encoding thread has finished so far.
+bool writeStagePackets(MixJob &job, LoopState &state) {
+    state.encodeStage->takePackets(state.readyPackets);
+    bool written = true;
+    for (PacketPtr &packet : state.readyPackets) {
+        if (written)
+            written = writeEncodedPacket(job, state, packet.get());
+    }
+    state.readyPackets.clear();
+    return written;
+}
+
+int leadSamplesFor(AVRational timeBase, int priming) {
+    // The smallest lead that makes priming + lead samples a whole number of
+    // ticks of the stream's clock; none for clocks that count samples.
+    if (timeBase.num <= 0 || timeBase.den <= 0)
+        return 0;
+    const std::int64_t perTick = std::int64_t(kOutputSampleRate) * timeBase.num;
+    for (std::int64_t lead = 0; lead <= kOutputSampleRate; ++lead) {
+        if (((priming + lead) * timeBase.den) % perTick == 0)
+            return static_cast<int>(lead);
+    }
+    return 0;
+}
+
+// Hands one frame to the encoder (or its thread) and writes what comes out.
+bool sendToEncoder(MixJob &job, LoopState &state, AVFrame *frame) {
+    if (state.encodeStage) {
+        FramePtr queued(av_frame_alloc());
+        if (!queued) {
+            state.lastResult = AVERROR(ENOMEM);
+            return false;
+        }
+        av_frame_move_ref(queued.get(), frame);
+        const int result = state.encodeStage->submit(std::move(queued));
+        if (!writeStagePackets(job, state))
+            return false;
+        if (result < 0)
+            state.lastResult = result;
+        return result >= 0;
+    }
+    const int result = avcodec_send_frame(job.audioEncoder.get(), frame);
+    av_frame_unref(frame);
+    state.lastResult = result;
+    if (result < 0)
+        return false;
+    return receivePackets(job, state);
+}
+
+} // namespace
+
+bool writeToOutput(MixJob &job, LoopState &state, AVPacket *packet) {
+    // The muxer takes the packet's contents, whatever the result.
+    const int result = av_interleaved_write_frame(job.outputContext.get(), packet);
+    if (result < 0) {
+        state.lastResult = result;
+        state.writeFailed = true;
+        return false;
+    }
+    state.lastResult = result;
+    return true;
+}
+
+void startSoundEncoding(MixJob &job, LoopState &state) {
+    if (!job.audioEncoder)
+        return;
+    if (job.mode == MixMode::MixBoth && job.parallelEncoding)
+        state.encodeStage = std::make_unique<AudioEncodeStage>(job.audioEncoder.get(), kEncodeQueueFrames);
+    const int lead = leadSamplesFor(job.outputAudioStream->time_base, job.audioEncoder->initial_padding);
+    if (lead == 0)
+        return;
+    FramePtr silence;
+    if (allocEncoderFrame(job, silence, job.audioEncoder.get(), lead) < 0)
+        return; // without the lead the sound is at most one tick off
+    av_samples_set_silence(silence->extended_data, 0, lead, silence->ch_layout.nb_channels,
+                           static_cast<AVSampleFormat>(silence->format));
+    state.leadFifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, lead + 2 * job.audioEncoder->frame_size));
+    if (state.leadFifo &&
+        av_audio_fifo_write(state.leadFifo.get(), reinterpret_cast<void **>(silence->extended_data), lead) < lead)
+        state.leadFifo.reset();
+    state.leadFramePts = -lead;
+}
+
+namespace {
+
+// Cuts whole encoder frames (or, at the end, what is left) out of the lead
+// FIFO and sends them on.
+bool sendLeadFrames(MixJob &job, LoopState &state, bool last) {
+    const int chunk = job.audioEncoder->frame_size;
+    for (;;) {
+        const int available = av_audio_fifo_size(state.leadFifo.get());
+        if (available == 0 || (available < chunk && !last))
+            return true;
+        const int samples = std::min(available, chunk);
+        FramePtr frame;
+        int result = allocEncoderFrame(job, frame, job.audioEncoder.get(), samples);
+        if (result < 0) {
+            state.lastResult = result;
+            return false;
+        }
+        readFifoFrame(job, state.leadFifo.get(), frame.get(), samples); // the FIFO holds them: all are read
+        frame->pts = state.leadFramePts;
+        state.leadFramePts += samples;
+        if (!sendToEncoder(job, state, frame.get()))
+            return false;
+    }
+}
+
+} // namespace
+
+bool encodeFrame(MixJob &job, LoopState &state, AVFrame *frame) {
+    if (!state.leadFifo)
+        return sendToEncoder(job, state, frame);
+    const int written =
+        av_audio_fifo_write(state.leadFifo.get(), reinterpret_cast<void **>(frame->extended_data), frame->nb_samples);
+    const int expected = frame->nb_samples;
+    av_frame_unref(frame);
+    if (written < expected) {
+        state.lastResult = written < 0 ? written : AVERROR(ENOMEM);
+        return false;
+    }
+    return sendLeadFrames(job, state, false);
+}
+
+void finishSoundEncoding(MixJob &job, LoopState &state, bool flush) {
+    if (!job.audioEncoder)
+        return;
+    // The loop's own ending result (the end of the video) stands unless
+    // encoding or writing fails here.
+    const int endingResult = state.lastResult;
+    bool ok = true;
+    if (flush && state.leadFifo)
+        ok = sendLeadFrames(job, state, true);
+    flush = flush && ok;
+    if (state.encodeStage) {
+        if (flush)
+            ok = state.encodeStage->submit(FramePtr{}) >= 0; // an empty frame ends the stream
+        state.encodeStage->drain();
+        if (ok && !state.writeFailed)
+            ok = writeStagePackets(job, state);
+        const int error = state.encodeStage->error();
+        state.encodeStage.reset();
+        if (error < 0) {
+            state.lastResult = error;
+            return;
+        }
+    } else if (flush) {
+        const int result = avcodec_send_frame(job.audioEncoder.get(), nullptr);
+        ok = result >= 0;
+        if (!ok)
+            state.lastResult = result;
+        else
+            ok = receivePackets(job, state);
+    }
+    if (ok)
+        state.lastResult = endingResult;
+}
+
+} // namespace melvora
