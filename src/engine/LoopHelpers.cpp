@@ -133,6 +133,19 @@ int readFifoFrame(MixJob &, AVAudioFifo *fifo, AVFrame *frame, int sampleCount) 
     return av_audio_fifo_read(fifo, reinterpret_cast<void **>(frame->data), sampleCount);
 }
 
+int takeFifoFrame(MixJob &job, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame) {
+    const int result = allocEncoderFrame(job, frame, job.audioEncoder.get(), sampleCount);
+    if (result < 0)
+        return result;
+    const int read = readFifoFrame(job, fifo, frame.get(), sampleCount);
+    if (read < sampleCount) {
+        frame.reset();
+        return read < 0 ? read : AVERROR_BUG; // callers take only what the FIFO holds
+    }
+    frame->pts = pts;
+    return 0;
+}
+
 int pushToSource(MixJob &, AVFilterContext *source, AVFrame *frame) {
     return av_buffersrc_add_frame_flags(source, frame, 0);
 }

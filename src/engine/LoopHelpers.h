@@ -55,6 +55,10 @@ int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fif
 // Moves sampleCount samples from the FIFO into the frame; the number read.
 int readFifoFrame(MixJob &job, AVAudioFifo *fifo, AVFrame *frame, int sampleCount);
 
+// A new encoder-format frame holding the next sampleCount samples of the
+// FIFO (which must hold them), stamped pts.
+int takeFifoFrame(MixJob &job, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame);
+
 // Hands a frame (or, when null, the end of the stream) to a buffer source.
 int pushToSource(MixJob &job, AVFilterContext *source, AVFrame *frame);
 

@@ -18,12 +18,9 @@ bool isAgainOrEnd(int result) { return result == AVERROR(EAGAIN) || result == AV
 // source of the graph, stamped with the samples handed to it before.
 bool pushChunk(MixJob &job, LoopState &state, AVAudioFifo *fifo, AVFilterContext *source, int sampleCount) {
     FramePtr chunk;
-    int result = allocEncoderFrame(job, chunk, job.audioEncoder.get(), sampleCount);
-    if (result >= 0) {
-        readFifoFrame(job, fifo, chunk.get(), sampleCount); // the caller made sure the FIFO holds them
-        chunk->pts = state.mixInputSamples;
+    int result = takeFifoFrame(job, fifo, sampleCount, state.mixInputSamples, chunk);
+    if (result >= 0)
         result = pushToSource(job, source, chunk.get());
-    }
     if (result < 0) {
         state.lastResult = result;
         return false;

@@ -33,13 +33,11 @@ bool encodeFifoUpTo(MixJob &job, LoopState &state, std::int64_t limit, bool allo
                 return true;
         }
         FramePtr frame;
-        const int result = allocEncoderFrame(job, frame, job.audioEncoder.get(), samples);
+        const int result = takeFifoFrame(job, job.musicFifo.get(), samples, state.sampleCounter, frame);
         if (result < 0) {
             state.lastResult = result;
             return false;
         }
-        readFifoFrame(job, job.musicFifo.get(), frame.get(), samples); // the FIFO holds them: all are read
-        frame->pts = state.sampleCounter;
         state.sampleCounter += samples;
         if (!encodeFrame(job, state, frame.get()))
             return false;

@@ -145,13 +145,11 @@ bool sendLeadFrames(MixJob &job, LoopState &state, bool last) {
             return true;
         const int samples = std::min(available, chunk);
         FramePtr frame;
-        int result = allocEncoderFrame(job, frame, job.audioEncoder.get(), samples);
+        const int result = takeFifoFrame(job, state.leadFifo.get(), samples, state.leadFramePts, frame);
         if (result < 0) {
             state.lastResult = result;
             return false;
         }
-        readFifoFrame(job, state.leadFifo.get(), frame.get(), samples); // the FIFO holds them: all are read
-        frame->pts = state.leadFramePts;
         state.leadFramePts += samples;
         if (!sendToEncoder(job, state, frame.get()))
             return false;
