@@ -18,4 +18,19 @@ inline constexpr std::string_view openFolderWhenDoneDefault = "1";
 // Selections of the hidden preset lists (see JoinPresets).
 inline constexpr std::string_view joinSection = "JOIN";
 
+// How the music is mixed (MixSettings); a key that is missing, empty, not a number or out of
+// range gives the default, which is the plain mix.
+inline constexpr std::string_view mixSection = "MIX";
+inline constexpr IniKey mixMusicGain{mixSection, "musicgain"};         // dB; empty: amix's equal levels
+inline constexpr IniKey mixOwnGain{mixSection, "owngain"};             // dB; empty: amix's equal levels
+inline constexpr IniKey mixReplace{mixSection, "replace"};             // "1": the music alone
+inline constexpr IniKey mixFadeIn{mixSection, "fadein"};               // seconds
+inline constexpr IniKey mixFadeOut{mixSection, "fadeout"};             // seconds
+inline constexpr IniKey mixDelay{mixSection, "delay"};                 // seconds
+inline constexpr IniKey mixMusicStart{mixSection, "musicstart"};       // seconds
+inline constexpr IniKey mixLoop{mixSection, "loop"};                   // "0": one pass, then silence
+inline constexpr IniKey mixCrossfade{mixSection, "crossfade"};         // seconds
+inline constexpr IniKey mixDuck{mixSection, "duck"};                   // dB; empty: no ducking
+inline constexpr IniKey mixMusicLoudness{mixSection, "musicloudness"}; // LUFS; empty: no target
+
 } // namespace melvora::settingkeys

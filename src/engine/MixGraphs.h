@@ -1,0 +1,34 @@
+#pragma once
+
+// The filter-graph descriptions that carry out the mix settings. Pure text:
+// the graph building parses them between the sources and the sink.
+//
+// Both graphs expect sources whose frames carry pts in samples (time base
+// 1/44100) counted from 0, the first sample of the new sound track: the
+// fades are placed by those pts.
+
+#include "engine/MixSettings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace melvora {
+
+// The music alone (a silent video, re-encoded music), between "in" and
+// "out". The default settings give
+// "aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo".
+// videoSeconds is the length of the video from where the new sound starts;
+// the fade-out ends there (no fade-out when it is not positive).
+std::string musicGraphDescription(const MixSettings &settings, double videoSeconds);
+
+// The video's own sound ("in0") and the music ("in1") mixed into "out".
+// The default settings give "[in0][in1]amix=inputs=2[out]".
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds);
+
+// Sample count at 44100 Hz of a length in seconds, rounded to the nearest.
+std::int64_t secondsToSamples(double seconds);
+
+// Linear factor of a level in dB.
+double decibelsToFactor(double decibels);
+
+} // namespace melvora
