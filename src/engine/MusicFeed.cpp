@@ -1,5 +1,6 @@
 #include "engine/MusicFeed.h"
 
+#include "engine/LoopHelpers.h"
 #include "engine/MixGraphs.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // run through real FFmpeg graphs and judged by measured tone levels, the
 // music feed on generated tones, and the loudness measurement.
 
-#include "engine/FFmpegHandles.h"
+#include "engine/LoopHelpers.h"
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixSettings.h"
