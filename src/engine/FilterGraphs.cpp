@@ -106,7 +106,7 @@ std::string mixInputArguments(const AVStream *stream, const ResamplerPtr &resamp
 
 } // namespace
 
-int buildSingleInputGraph(MixJob &job, const char *description) {
+int buildSingleInputGraph(MixJob &job, const char *description, bool resampledSource) {
     job.filterGraph.reset(avfilter_graph_alloc());
     if (!job.filterGraph)
         return failJob(job, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
@@ -116,8 +116,9 @@ int buildSingleInputGraph(MixJob &job, const char *description) {
     // format or layout to the encoder's 44100 Hz planar float stereo.
     const AVCodecContext *decoder = job.musicDecoder.get();
     int result = createSource(job, job.firstSource, "in",
-                              sourceArguments(job.musicStream->time_base, decoder->sample_rate, decoder->sample_fmt,
-                                              decoder->ch_layout));
+                              resampledSource ? resampledSourceArguments()
+                                              : sourceArguments(job.musicStream->time_base, decoder->sample_rate,
+                                                                decoder->sample_fmt, decoder->ch_layout));
     if (result < 0)
         return result;
     result = createSink(job);

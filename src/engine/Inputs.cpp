@@ -241,6 +241,9 @@ int openVideoInput(MixJob &job) {
     const AVCodecID musicCodec = job.musicDecoder->codec_id;
     job.mode = (musicCodec == AV_CODEC_ID_WMAV1 || musicCodec == AV_CODEC_ID_WMAV2) ? MixMode::ReencodeMusic
                                                                                     : MixMode::CopyMusic;
+    // Copied packets cannot fade, start later or loop otherwise.
+    if (job.appliedMixSettings.changesMusicSound())
+        job.mode = MixMode::ReencodeMusic;
     return 0;
 }
 

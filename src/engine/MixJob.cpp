@@ -1,6 +1,7 @@
 #include "engine/MixJob.h"
 #include "engine/MixSteps.h"
 
+#include <cmath>
 #include <system_error>
 
 namespace melvora {
@@ -52,6 +53,8 @@ void resetRunFields(MixJob &job) {
     job.streamMapCount = 0;
     job.outputStreamCount = 0;
     job.writtenOutput = FileIdentity{};
+    job.appliedMixSettings = job.mixSettings;
+    job.measuredMusicLoudness = std::nan("");
 }
 
 MixJob::MixJob() { initMixJob(*this); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FFmpegHandles.h"
+#include "engine/MixSettings.h"
 #include "engine/OutputClaim.h"
 
 #include <atomic>
@@ -107,6 +108,15 @@ struct MixJob {
     std::atomic<std::int32_t> progressPercent{0};
     MediaInfo info;
     std::int32_t segmentIndex = -1;
+
+    // How the sound is mixed; the default is the plain mix. Written before a
+    // start like the paths.
+    MixSettings mixSettings;
+    // What the run applies: mixSettings with a loudness target turned into a
+    // level once the music was measured (its integrated loudness, LUFS, in
+    // measuredMusicLoudness; NaN when not measured).
+    MixSettings appliedMixSettings;
+    double measuredMusicLoudness = 0;
 
     // The reason of a failed run, e.g. "Could not open the music file: No such
     // file or directory"; written by the worker before it publishes Failed.

@@ -8,6 +8,7 @@
 #include "engine/AudioEncodeStage.h"
 #include "engine/LoopHelpers.h"
 #include "engine/MixJob.h"
+#include "engine/MusicFeed.h"
 
 #include <memory>
 #include <string_view>
@@ -50,6 +51,11 @@ struct LoopState {
     // are written by the loop. Null when encoding on the loop's own thread.
     std::unique_ptr<AudioEncodeStage> encodeStage;
     std::vector<PacketPtr> readyPackets;
+    // The music as the mix settings shape it (start point, no loop,
+    // crossfade), resampled; null for the plain mix, which reads the music
+    // as it always has.
+    std::unique_ptr<MusicFeed> musicFeed;
+    AudioFifoPtr feedFifo; // the feed's samples waiting for the single-input graph
     // Silence put before the first sample so that the encoder's first packet
     // (its priming) starts exactly on the output clock's grid: Matroska
     // counts milliseconds, and 1024 samples are no whole number of them.
@@ -80,7 +86,9 @@ int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &in
 int openOutput(MixJob &job);
 
 // FilterGraphs.cpp
-int buildSingleInputGraph(MixJob &job, const char *description);
+// With resampledSource the source takes 44100 Hz fltp stereo (the music
+// feed's) instead of the decoder's own format.
+int buildSingleInputGraph(MixJob &job, const char *description, bool resampledSource = false);
 int buildMixGraph(MixJob &job, const char *description);
 
 // MixingLoop.cpp

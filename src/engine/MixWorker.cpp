@@ -1,5 +1,7 @@
 // The worker: one whole run from opening the files to releasing them.
 
+#include "engine/Loudness.h"
+#include "engine/MixGraphs.h"
 #include "engine/MixSteps.h"
 
 #include <string_view>
@@ -7,9 +9,6 @@
 
 namespace melvora {
 namespace {
-
-constexpr const char *kMixDescription = "[in0][in1]amix=inputs=2[out]";
-constexpr const char *kMusicOnlyDescription = "aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo";
 
 bool setUpFailed(const MixJob &job) { return job.status.load() == JobStatus::Failed; }
 
@@ -95,6 +94,38 @@ void settleOutputFile(MixJob &job, bool unreadable) {
     job.writtenOutput = FileIdentity{};
 }
 
+// A loudness target becomes the music's level once the music is measured.
+void measureMusicLoudness(MixJob &job) {
+    if (!job.mixSettings.musicLoudnessLufs)
+        return;
+    double lufs = 0;
+    const int result =
+        measureIntegratedLoudness(job.musicInput.get(), job.musicStreamIndex, job.musicDecoder.get(), lufs,
+                                  &job.stopRequested);
+    if (result < 0) {
+        failJob(job, "Could not measure the music's loudness", result);
+        return;
+    }
+    job.measuredMusicLoudness = lufs;
+    job.appliedMixSettings = withMeasuredLoudness(job.mixSettings, lufs);
+}
+
+// The graph of the mode, from the mix settings; the plain mix reads the
+// music as it always has, any other through the feed that shapes it.
+void buildGraph(MixJob &job, LoopState &state) {
+    const MixSettings &settings = job.appliedMixSettings;
+    if (job.mode == MixMode::CopyMusic)
+        return;
+    const bool shaped = !settings.isDefault();
+    if (shaped)
+        state.musicFeed = std::make_unique<MusicFeed>(job.musicInput.get(), job.musicStreamIndex,
+                                                      job.musicDecoder.get(), settings, &job.stopRequested);
+    if (job.mode == MixMode::MixBoth)
+        buildMixGraph(job, mixGraphDescription(settings, job.durationSeconds).c_str());
+    else
+        buildSingleInputGraph(job, musicGraphDescription(settings, job.durationSeconds).c_str(), shaped);
+}
+
 } // namespace
 
 void mixWorker(MixJob &job) {
@@ -116,15 +147,13 @@ void mixWorker(MixJob &job) {
     if (!setUpFailed(job))
         openMusicInput(job);
     if (!setUpFailed(job))
+        measureMusicLoudness(job);
+    if (!setUpFailed(job))
         openVideoInput(job);
     if (!setUpFailed(job))
         openOutput(job);
-    if (!setUpFailed(job)) {
-        if (job.mode == MixMode::MixBoth)
-            buildMixGraph(job, kMixDescription);
-        else if (job.mode == MixMode::ReencodeMusic)
-            buildSingleInputGraph(job, kMusicOnlyDescription);
-    }
+    if (!setUpFailed(job))
+        buildGraph(job, state);
 
     bool unreadable = false;
     if (!setUpFailed(job)) {

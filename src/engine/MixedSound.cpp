@@ -49,6 +49,14 @@ bool drainMix(MixJob &job, LoopState &state) {
 
 // Fills the music FIFO to at least sampleCount samples.
 bool fillMusic(MixJob &job, LoopState &state, int sampleCount) {
+    if (state.musicFeed) {
+        if (!job.musicFifo)
+            job.musicFifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(sampleCount, 1)));
+        const int result = job.musicFifo ? state.musicFeed->read(job.musicFifo.get(), sampleCount) : AVERROR(ENOMEM);
+        if (result < 0)
+            state.lastResult = result;
+        return result >= 0;
+    }
     while (!job.musicFifo || av_audio_fifo_size(job.musicFifo.get()) < sampleCount) {
         int result = readNextMusicFrame(job, state, state.musicFrame.get());
         if (result >= 0) {

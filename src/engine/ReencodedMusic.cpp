@@ -123,10 +123,52 @@ bool decodeMusicPacket(MixJob &job, LoopState &state) {
     }
 }
 
+// The shaped music: one chunk from the feed through the graph, stamped with
+// the samples handed to the graph before it.
+bool feedMusicChunk(MixJob &job, LoopState &state) {
+    const int chunk = job.audioEncoder->frame_size;
+    if (!state.feedFifo) {
+        state.feedFifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, 2 * chunk));
+        if (!state.feedFifo) {
+            state.lastResult = AVERROR(ENOMEM);
+            return false;
+        }
+    }
+    int result = state.musicFeed->read(state.feedFifo.get(), chunk);
+    FramePtr frame;
+    if (result >= 0)
+        result = takeFifoFrame(job, state.feedFifo.get(), chunk, state.mixInputSamples, frame);
+    if (result >= 0)
+        result = pushToSource(job, job.firstSource, frame.get());
+    if (result < 0) {
+        state.lastResult = result;
+        return false;
+    }
+    state.mixInputSamples += chunk;
+    AVFrame *converted = state.sinkFrame.get();
+    for (;;) {
+        result = av_buffersink_get_frame(job.sinkFilter, converted);
+        if (isAgainOrEnd(result))
+            return true;
+        if (result < 0) {
+            state.lastResult = result;
+            return false;
+        }
+        const bool appended = appendToFifo(job, state, converted);
+        av_frame_unref(converted);
+        if (!appended)
+            return false;
+    }
+}
+
+bool makeMusic(MixJob &job, LoopState &state) {
+    return state.musicFeed ? feedMusicChunk(job, state) : decodeMusicPacket(job, state);
+}
+
 } // namespace
 
 bool reencodeMusicPass(MixJob &job, LoopState &state) {
-    if (!decodeMusicPacket(job, state))
+    if (!makeMusic(job, state))
         return false;
     return !job.musicFifo || encodeFifoUpTo(job, state, state.videoEndSamples, false);
 }
@@ -138,7 +180,7 @@ bool finishReencodedMusic(MixJob &job, LoopState &state) {
     while (soundMadeSamples(job, state) < end) {
         if (job.stopRequested.load())
             return true;
-        if (!decodeMusicPacket(job, state))
+        if (!makeMusic(job, state))
             return false;
         if (job.musicFifo && !encodeFifoUpTo(job, state, end, false))
             return false;
