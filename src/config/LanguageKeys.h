@@ -30,4 +30,32 @@ inline constexpr std::array catalogue{
     progressSuffix,   jobSucceeded,       jobFailed,      startButtonTip,
 };
 
+// The mix settings: the main window's button and its dialog. A text missing from the file
+// falls back to the English one the window carries.
+namespace mix {
+inline constexpr std::string_view section = "MIX";
+inline constexpr IniKey button{section, "button"};         // main window: opens the dialog
+inline constexpr IniKey title{section, "title"};           // dialog caption
+inline constexpr IniKey levels{section, "levels"};         // check: set the levels by hand
+inline constexpr IniKey musicLevel{section, "musiclevel"}; // slider label
+inline constexpr IniKey ownLevel{section, "ownlevel"};     // slider label
+inline constexpr IniKey loudness{section, "loudness"};     // check: bring the music to a loudness
+inline constexpr IniKey replace{section, "replace"};       // check: drop the video's own sound
+inline constexpr IniKey fadeIn{section, "fadein"};         // seconds
+inline constexpr IniKey fadeOut{section, "fadeout"};       // seconds
+inline constexpr IniKey delay{section, "delay"};           // seconds
+inline constexpr IniKey musicStart{section, "musicstart"}; // seconds
+inline constexpr IniKey loop{section, "loop"};             // check: repeat the music
+inline constexpr IniKey crossfade{section, "crossfade"};   // seconds
+inline constexpr IniKey duck{section, "duck"};             // check: lower the music under the own sound
+inline constexpr IniKey duckDepth{section, "duckdepth"};   // slider label
+inline constexpr IniKey reset{section, "reset"};           // button
+inline constexpr IniKey ok{section, "ok"};                 // button
+inline constexpr IniKey cancel{section, "cancel"};         // button
+
+inline constexpr std::array catalogue{button,    title,  levels,    musicLevel, ownLevel,   loudness,
+                                      replace,   fadeIn, fadeOut,   delay,      musicStart, loop,
+                                      crossfade, duck,   duckDepth, reset,      ok,         cancel};
+} // namespace mix
+
 } // namespace melvora::languagekeys

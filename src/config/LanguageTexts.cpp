@@ -31,6 +31,8 @@ void LanguageTexts::load(std::string fileName) {
         if (const std::optional<IniDocument> document = IniFile::read(path)) {
             for (const IniKey &key : languagekeys::catalogue)
                 texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
+            for (const IniKey &key : languagekeys::mix::catalogue)
+                texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
         }
     }
     std::lock_guard lock(m_mutex);

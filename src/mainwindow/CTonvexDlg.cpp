@@ -2,6 +2,7 @@
 
 #include "config/LanguageKeys.h"
 #include "config/LanguageTexts.h"
+#include "config/MixSettingsStore.h"
 #include "config/SettingKeys.h"
 #include "config/Settings.h"
 #include "controls/BitmapResource.h"
@@ -10,6 +11,7 @@
 #include "engine/MixJob.h"
 #include "mainwindow/MainWindowActions.h"
 #include "mainwindow/MainWindowTemplate.h"
+#include "mainwindow/MixSettingsDlg.h"
 #include "mainwindow/OutputFolderBox.h"
 
 #include <QApplication>
@@ -122,6 +124,10 @@ void CTonvexDlg::startUp() {
     // entries are language texts, so this comes after step 8.
     m_joinPresets.emplace();
     m_joinPresets->loadFromSettings();
+    // The mix settings and their button, which comes after every control of
+    // the template in the tab order.
+    m_mixSettings = MixSettingsStore::load();
+    createMixSettingsButton();
     // 12. The keyboard starts on the start button.
     setUpTabOrder();
     m_startButton->setFocus(Qt::OtherFocusReason);
@@ -198,6 +204,24 @@ void CTonvexDlg::setUpButtonFaces() {
     m_openFolderButton->ApplyBitmapRegion(BitmapId::OpenFolderNormal);
     m_openFolderButton->SetBitmaps(BitmapId::OpenFolderHover, BitmapId::OpenFolderNormal,
                                    BitmapId::OpenFolderNormal);
+}
+
+void CTonvexDlg::createMixSettingsButton() {
+    m_mixSettingsButton = new QPushButton(mixSettingsText(languagekeys::mix::button), this);
+    m_mixSettingsButton->setObjectName(QStringLiteral("mixSettingsButton"));
+    m_mixSettingsButton->setAutoDefault(false);
+    // The free strip at the bottom left, below the output folder row.
+    m_mixSettingsButton->setGeometry(m_units.toPixels(QRect(6, 184, 100, 14)));
+    connect(m_mixSettingsButton, &QPushButton::clicked, this, &CTonvexDlg::openMixSettings);
+}
+
+void CTonvexDlg::openMixSettings() {
+    MixSettingsDlg dialog(m_mixSettings, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_mixSettings = dialog.settings();
+    // An unwritable settings file still leaves the settings for this session.
+    MixSettingsStore::save(m_mixSettings);
 }
 
 void CTonvexDlg::ApplyLanguageTexts() {

@@ -2,6 +2,7 @@
 
 #include "config/JoinPresets.h"
 #include "controls/DialogUnits.h"
+#include "engine/MixSettings.h"
 
 #include <QColor>
 #include <QDialog>
@@ -99,6 +100,15 @@ public:
 
     const JoinPresets &joinPresets() const { return *m_joinPresets; }
 
+    // How the next start mixes: read from [MIX] at start-up, changed by the
+    // mix settings dialog (and saved there when it is accepted).
+    const MixSettings &mixSettings() const { return m_mixSettings; }
+    void setMixSettings(const MixSettings &settings) { m_mixSettings = settings; }
+    // "Mix settings…", in the free strip below the output folder row.
+    QPushButton *mixSettingsButton() const { return m_mixSettingsButton; }
+    // Runs the dialog modally; on OK keeps its settings and saves them to [MIX].
+    void openMixSettings();
+
     // The window's data exchange: members into the controls, and back.
     void loadControlsFromMembers();
     void readControlsIntoMembers();
@@ -128,6 +138,7 @@ private:
     void createControls();
     void setUpTabOrder();
     void setUpButtonFaces();
+    void createMixSettingsButton();
 
     DialogUnits m_units;
     QHash<int, QWidget *> m_controls;
@@ -148,6 +159,8 @@ private:
     bool m_openFolderWhenDone = true;
     std::string m_languageFileName;
     std::optional<JoinPresets> m_joinPresets;
+    MixSettings m_mixSettings;
+    QPushButton *m_mixSettingsButton = nullptr;
 
     bool m_dragging = false;
     QPoint m_dragOffset;

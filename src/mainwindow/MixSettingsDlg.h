@@ -1,0 +1,75 @@
+#pragma once
+
+#include "config/IniKey.h"
+#include "engine/MixSettings.h"
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QDoubleSpinBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+
+namespace melvora {
+
+// The mix settings as controls: the two levels (or a loudness target) as
+// sliders with their dB shown, seconds in spin boxes, replace, loop and
+// ducking as check boxes, and a reset to the defaults. It only edits a
+// value; the main window keeps and saves it. Texts come from the language
+// file's [MIX] section, in English where it has none.
+class MixSettingsDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit MixSettingsDlg(const MixSettings &settings, QWidget *parent = nullptr);
+
+    void setSettings(const MixSettings &settings);
+    MixSettings settings() const;
+
+    QGroupBox *levelsGroup() const { return m_levels; }
+    QSlider *musicLevelSlider() const { return m_musicLevel; }
+    QSlider *ownLevelSlider() const { return m_ownLevel; }
+    QLabel *musicLevelValue() const { return m_musicLevelValue; }
+    QCheckBox *loudnessBox() const { return m_loudness; }
+    QDoubleSpinBox *loudnessTarget() const { return m_loudnessTarget; }
+    QCheckBox *replaceBox() const { return m_replace; }
+    QDoubleSpinBox *fadeInBox() const { return m_fadeIn; }
+    QDoubleSpinBox *fadeOutBox() const { return m_fadeOut; }
+    QDoubleSpinBox *delayBox() const { return m_delay; }
+    QDoubleSpinBox *musicStartBox() const { return m_musicStart; }
+    QCheckBox *loopBox() const { return m_loop; }
+    QDoubleSpinBox *crossfadeBox() const { return m_crossfade; }
+    QCheckBox *duckBox() const { return m_duck; }
+    QSlider *duckDepthSlider() const { return m_duckDepth; }
+    QPushButton *resetButton() const { return m_reset; }
+    QPushButton *okButton() const { return m_ok; }
+
+private:
+    void updateEnabledControls();
+
+    QGroupBox *m_levels = nullptr;
+    QSlider *m_musicLevel = nullptr;
+    QLabel *m_musicLevelValue = nullptr;
+    QSlider *m_ownLevel = nullptr;
+    QCheckBox *m_loudness = nullptr;
+    QDoubleSpinBox *m_loudnessTarget = nullptr;
+    QCheckBox *m_replace = nullptr;
+    QDoubleSpinBox *m_fadeIn = nullptr;
+    QDoubleSpinBox *m_fadeOut = nullptr;
+    QDoubleSpinBox *m_delay = nullptr;
+    QDoubleSpinBox *m_musicStart = nullptr;
+    QCheckBox *m_loop = nullptr;
+    QDoubleSpinBox *m_crossfade = nullptr;
+    QCheckBox *m_duck = nullptr;
+    QSlider *m_duckDepth = nullptr;
+    QPushButton *m_reset = nullptr;
+    QPushButton *m_ok = nullptr;
+};
+
+// The language text of a [MIX] key, or the English text when the file has none.
+QString mixSettingsText(const IniKey &key);
+
+} // namespace melvora

@@ -1,0 +1,136 @@
+// The mix settings button and dialog, driven offscreen.
+
+#include "WindowTesting.h"
+
+#include "config/MixSettingsStore.h"
+#include "controls/CControlButton.h"
+#include "mainwindow/CTonvexDlg.h"
+#include "mainwindow/MixSettingsDlg.h"
+#include "platform/ScriptedDesktop.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+namespace melvora {
+namespace {
+
+using namespace melvora::testing;
+
+// Clicks the window's button and, once the dialog is up, lets act drive it.
+void runDialog(CTonvexDlg &window, const std::function<void(MixSettingsDlg &)> &act) {
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<MixSettingsDlg *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        ran = true;
+        act(*dialog);
+    });
+    window.mixSettingsButton()->click();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(MixSettingsButton, SitsInTheFreeStripWithItsLanguageText) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    {
+        CTonvexDlg window; // no language file: the English text
+        EXPECT_EQ(window.mixSettingsButton()->text(), QStringLiteral("Mix settings…"));
+        const QRect button = window.mixSettingsButton()->geometry();
+        EXPECT_TRUE(window.rect().contains(button));
+        EXPECT_GT(button.top(), window.control(CTonvexDlg::OutputFolderCombo)->geometry().bottom());
+        EXPECT_LT(button.right(), window.startButton()->geometry().left());
+        EXPECT_TRUE(window.mixSettings().isDefault());
+    }
+    sandbox.writeSettings("[LANGUAGE]\nfile=test.ini\n[MIX]\nfadeout=2.5\n");
+    sandbox.writeLanguage("test.ini", "[MIX]\nbutton=Réglages du mixage…\n");
+    CTonvexDlg window;
+    EXPECT_EQ(window.mixSettingsButton()->text(), QStringLiteral("Réglages du mixage…"));
+    EXPECT_EQ(window.mixSettings().fadeOutSeconds, 2.5); // read at start-up for the next start
+}
+
+TEST(MixSettingsDialog, OkSavesToTheSettingsAndResetGivesTheDefaults) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    CTonvexDlg window;
+
+    runDialog(window, [](MixSettingsDlg &dialog) {
+        EXPECT_FALSE(dialog.levelsGroup()->isChecked());
+        dialog.levelsGroup()->setChecked(true);
+        dialog.musicLevelSlider()->setValue(-24); // half decibels
+        EXPECT_TRUE(dialog.musicLevelValue()->text().endsWith(QStringLiteral("12.0 dB")))
+            << dialog.musicLevelValue()->text().toStdString();
+        dialog.fadeOutBox()->setValue(3);
+        dialog.loopBox()->setChecked(false);
+        EXPECT_FALSE(dialog.crossfadeBox()->isEnabled());
+        dialog.duckBox()->setChecked(true);
+        dialog.duckDepthSlider()->setValue(28);
+        dialog.okButton()->click();
+    });
+    MixSettings expected;
+    expected.musicGainDb = -12;
+    expected.ownGainDb = 0;
+    expected.fadeOutSeconds = 3;
+    expected.loop = false;
+    expected.duckDb = 14;
+    EXPECT_EQ(window.mixSettings(), expected);
+    EXPECT_EQ(MixSettingsStore::load(), expected);
+    EXPECT_NE(sandbox.settings().find("musicgain=-12"), std::string::npos) << sandbox.settings();
+
+    // The dialog opens on what was saved; reset and OK bring back the plain mix.
+    runDialog(window, [](MixSettingsDlg &dialog) {
+        EXPECT_TRUE(dialog.levelsGroup()->isChecked());
+        EXPECT_FALSE(dialog.loopBox()->isChecked());
+        EXPECT_EQ(dialog.fadeOutBox()->value(), 3);
+        dialog.resetButton()->click();
+        EXPECT_TRUE(dialog.settings().isDefault());
+        dialog.okButton()->click();
+    });
+    EXPECT_TRUE(window.mixSettings().isDefault());
+    EXPECT_TRUE(MixSettingsStore::load().isDefault());
+}
+
+TEST(MixSettingsDialog, CancelKeepsEverythingAsItWas) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    CTonvexDlg window;
+    runDialog(window, [](MixSettingsDlg &dialog) {
+        dialog.replaceBox()->setChecked(true);
+        dialog.reject();
+    });
+    EXPECT_TRUE(window.mixSettings().isDefault());
+    EXPECT_EQ(sandbox.settings().find("[MIX]"), std::string::npos);
+}
+
+TEST(MixSettingsDialog, ALoudnessTargetTakesThePlaceOfTheMusicLevel) {
+    MixSettings settings;
+    settings.musicLoudnessLufs = -27;
+    MixSettingsDlg dialog(settings);
+    EXPECT_TRUE(dialog.levelsGroup()->isChecked());
+    EXPECT_TRUE(dialog.loudnessBox()->isChecked());
+    EXPECT_FALSE(dialog.musicLevelSlider()->isEnabled());
+    EXPECT_EQ(dialog.loudnessTarget()->value(), -27);
+    const MixSettings read = dialog.settings();
+    EXPECT_EQ(read.musicLoudnessLufs, -27);
+    EXPECT_FALSE(read.musicGainDb);
+    EXPECT_EQ(validateMixSettings(read), "");
+
+    // A picture of the dialog for reviewers, beside the main window's.
+    QDir().mkpath(QStringLiteral(MELVORA_ARTIFACT_DIR));
+    dialog.adjustSize();
+    EXPECT_TRUE(dialog.grab().save(QStringLiteral(MELVORA_ARTIFACT_DIR "/mix-settings.png")));
+}
+
+} // namespace
+} // namespace melvora
