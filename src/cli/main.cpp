@@ -1,5 +1,6 @@
 // melvora-cli: lays background music under a video from the command line.
 
+#include "cli/MixControlOptions.h"
 #include "cli/ProgressDisplay.h"
 #include "engine/MediaProbe.h"
 #include "engine/MixJob.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -77,12 +79,14 @@ std::string folderOf(const std::string &path) {
 }
 
 // Runs one mix and reports it; the exit code tells how it ended.
-int runMix(const std::string &videoPath, const std::string &musicPath, std::string outputFolder) {
+int runMix(const std::string &videoPath, const std::string &musicPath, std::string outputFolder,
+           const MixSettings &mixSettings = {}) {
     if (outputFolder.empty())
         outputFolder = folderOf(videoPath);
     MixJob job;
     StartRequest request;
     request.inputs = {videoPath, musicPath, outputFolder};
+    request.mixSettings = mixSettings;
 
     // Stop signals are taken from here on: a run that starts is always
     // finalised, never killed half-written.
@@ -116,6 +120,10 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
     if (status == JobStatus::Finished)
         progress.update(100);
     progress.finish();
+    if (std::isfinite(job.measuredMusicLoudness) && job.appliedMixSettings.musicGainDb)
+        std::cerr << "melvora-cli: music loudness " << formatMixNumber(std::round(job.measuredMusicLoudness * 10) / 10)
+                  << " LUFS, music level set to "
+                  << formatMixNumber(std::round(*job.appliedMixSettings.musicGainDb * 10) / 10) << " dB\n";
     if (status == JobStatus::Failed) {
         // The engine has removed the output it could not finish.
         std::cerr << "melvora-cli: mix failed: " << job.errorMessage << "\n";
@@ -190,6 +198,8 @@ int main(int argc, char **argv) {
     mix->add_option("VIDEO", videoPath, "The video file")->required();
     mix->add_option("MUSIC", musicPath, "The music file")->required();
     mix->add_option("-o,--output", outputFolder, "Output folder (default: the video's own folder)");
+    MixControlOptions mixControls;
+    addMixControlOptions(*mix, mixControls);
 
     std::string demoFolder;
     CLI::App *demo = app.add_subcommand("demo", "Mix the bundled sample music under the bundled sample video");
@@ -218,8 +228,13 @@ int main(int argc, char **argv) {
     ignoreFileSizeSignal();
     // Our own messages say what failed; FFmpeg's are for -v.
     av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
-    if (mix->parsed())
-        return runMix(videoPath, musicPath, outputFolder);
+    if (mix->parsed()) {
+        MixSettings settings;
+        std::string error;
+        if (!mixSettingsFromOptions(mixControls, settings, error))
+            return refuse(error);
+        return runMix(videoPath, musicPath, outputFolder, settings);
+    }
     if (demo->parsed())
         return runDemo(demoFolder);
     return runProbe(probePath, probeAsAudio);

@@ -29,6 +29,7 @@ bool launchMixJob(MixJob &job, const RunRequest &request) {
     job.musicPath = request.musicPath;
     job.outputPath = request.outputPath;
     job.claimedOutput = request.claimedOutput;
+    job.mixSettings = request.mixSettings;
     job.durationSeconds = 0;
     if (request.videoDurationMicroseconds > 0)
         job.durationSeconds = static_cast<double>(request.videoDurationMicroseconds) / 1000000.0;
@@ -37,7 +38,12 @@ bool launchMixJob(MixJob &job, const RunRequest &request) {
 
 bool launchMixJob(MixJob &job, const std::string &videoPath, const std::string &musicPath,
                   const std::string &outputPath, std::int64_t videoDurationMicroseconds) {
-    return launchMixJob(job, RunRequest{videoPath, musicPath, outputPath, {}, videoDurationMicroseconds});
+    RunRequest request;
+    request.videoPath = videoPath;
+    request.musicPath = musicPath;
+    request.outputPath = outputPath;
+    request.videoDurationMicroseconds = videoDurationMicroseconds;
+    return launchMixJob(job, request);
 }
 
 } // namespace melvora

@@ -36,6 +36,7 @@ struct RunRequest {
     std::string outputPath;
     FileIdentity claimedOutput; // the file created for the run, when one was
     std::int64_t videoDurationMicroseconds = 0;
+    MixSettings mixSettings;
 };
 
 // Prepares the job (initMixJob), fills it for a run and starts its worker,

@@ -30,6 +30,7 @@ struct StartRequest {
     // The front end already accepted this very music file.
     bool musicProbed = false;
     bool musicStartMustNotBeNegative = false;
+    MixSettings mixSettings;
 };
 
 enum class StartStep {

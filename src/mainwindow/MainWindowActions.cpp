@@ -169,6 +169,7 @@ void MainWindowActions::start() {
         request.probedVideoDuration = m_video.videoDuration;
     request.musicProbed = music == m_music;
     request.musicStartMustNotBeNegative = true;
+    request.mixSettings = m_window.mixSettings();
     const StartOutcome outcome = startMixRun(*job, request, m_launcher);
 
     // The folder that passed the existence check is the accepted one, even

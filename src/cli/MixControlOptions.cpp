@@ -1,0 +1,76 @@
+#include "cli/MixControlOptions.h"
+
+namespace melvora {
+namespace {
+
+struct OptionText {
+    MixControl control;
+    const char *description;
+};
+
+// In the order of mixControls().
+constexpr OptionText kDescriptions[] = {
+    {MixControl::MusicGain, "The music's level"},
+    {MixControl::OwnGain, "The level of the video's own sound"},
+    {MixControl::FadeIn, "Fade the music in over its first S seconds"},
+    {MixControl::FadeOut, "Fade the music out over the last S seconds, ending with the video"},
+    {MixControl::Delay, "The music begins S seconds into the video"},
+    {MixControl::MusicStart, "Take the music from S seconds into its file (every loop pass starts there)"},
+    {MixControl::Crossfade, "Overlap consecutive passes of the music by S seconds, with an equal-power crossfade"},
+    {MixControl::Duck, "Lower the music by DB while the video's own sound is on"},
+    {MixControl::MusicLoudness, "Measure the music (EBU R128) and set its level so that it sits at LUFS"},
+};
+
+std::string rangeText(const MixControlInfo &info) {
+    return formatMixNumber(info.minimum) + " to " + formatMixNumber(info.maximum) + " " + std::string(info.unit);
+}
+
+} // namespace
+
+void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
+    const std::string group = "Mix controls (the defaults give the plain mix)";
+    for (const OptionText &text : kDescriptions) {
+        const MixControlInfo &info = mixControlInfo(text.control);
+        std::string &value = options.values[text.control];
+        std::string description = std::string(text.description) + " (" + rangeText(info) + ")";
+        if (text.control == MixControl::Duck) {
+            description += "; --duck alone lowers it by " + formatMixNumber(info.defaultValue) + " dB";
+            options.duck = command.add_option(std::string(info.option), value, description)
+                               ->expected(0, 1)
+                               ->group(group);
+            continue;
+        }
+        command.add_option(std::string(info.option), value, description)->group(group);
+        if (text.control == MixControl::OwnGain)
+            command.add_flag("--replace", options.replace,
+                             "Drop the video's own sound: the music alone (other sound tracks are still copied; the "
+                             "own level and ducking then have nothing to act on)")
+                ->group(group);
+        if (text.control == MixControl::MusicStart)
+            command.add_flag("--no-loop", options.noLoop, "Play the music once, then silence")->group(group);
+    }
+}
+
+bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &settings, std::string &error) {
+    settings = MixSettings{};
+    settings.replaceOwnSound = options.replace;
+    settings.loop = !options.noLoop;
+    for (const auto &[control, text] : options.values) {
+        std::string typed = text;
+        if (typed.empty()) {
+            // --duck without a value lowers the music by the usual depth.
+            if (control == MixControl::Duck && options.duck && options.duck->count() > 0)
+                typed = formatMixNumber(mixControlInfo(control).defaultValue);
+            else
+                continue;
+        }
+        double value = 0;
+        if (!parseMixControlValue(control, typed, value, error))
+            return false;
+        settings.setValue(control, value);
+    }
+    error = validateMixSettings(settings);
+    return error.empty();
+}
+
+} // namespace melvora
