@@ -74,6 +74,9 @@ TickDecision ProgressPoller::tick() {
     // The owner's flag is asked only when it matters, at a success.
     const bool openFolder = status == JobStatus::Finished && m_openFolderWhenDone && m_openFolderWhenDone();
     const TickDecision decision = decideTick(status, stopSeen, openFolder);
+    // Asked before the dialog closes: while activation passes back to the main window no window
+    // is active, and that would read as a user who went away.
+    const bool userAway = decision.message != ResultMessage::None && !m_windowActive();
     if (!decision.keepPolling)
         stop();
     if (decision.closeDialog && m_dialog)
@@ -86,7 +89,7 @@ TickDecision ProgressPoller::tick() {
     const QString text = success ? languageText(languagekeys::jobSucceeded)
                                  : failureText(languageText(languagekeys::jobFailed), m_job.errorMessage);
     // A user who went on to other work learns of the end without coming back; the box waits.
-    if (!m_windowActive()) {
+    if (userAway) {
         QString summary = languageText(languagekeys::applicationName);
         if (summary.isEmpty())
             summary = applicationTitle();
