@@ -62,9 +62,8 @@ int main(int argc, char **argv) {
     QApplication::setApplicationVersion(QStringLiteral(MELVORA_VERSION));
     // Wayland matches the window to its desktop entry, and so to its icon, by this name.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(melvora::CTonvexApp::applicationId()));
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QString::fromLatin1(melvora::CTonvexApp::applicationId()),
-                         QIcon(melvora::bitmapResource(melvora::BitmapId::AppIcon))));
+    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(melvora::CTonvexApp::applicationId()),
+                                                 QIcon(melvora::bitmapResource(melvora::BitmapId::AppIcon))));
 
     QCommandLineParser parser;
     describeCommandLine(parser);

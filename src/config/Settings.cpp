@@ -1,8 +1,8 @@
 #include "config/Settings.h"
 
+#include "config/AtomicFileWriter.h"
 #include "config/IniFile.h"
 #include "config/IniSyntax.h"
-#include "config/AtomicFileWriter.h"
 #include "platform/DataFolder.h"
 #include "platform/ExecutableFolder.h"
 
@@ -35,8 +35,8 @@ bool seedUserFile(const std::string &path, std::string *error) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     if (ec) {
         if (error)
-            *error = "Could not create " + std::filesystem::path(path).parent_path().string() + " (" + ec.message() +
-                     ")";
+            *error =
+                "Could not create " + std::filesystem::path(path).parent_path().string() + " (" + ec.message() + ")";
         return false;
     }
     const std::optional<IniDocument> defaults = IniFile::read(Settings::defaultsPath());

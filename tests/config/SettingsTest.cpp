@@ -192,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(UserFolderCase{"installed",
                                    [](const TempFolder &f) {
                                        std::filesystem::create_directories(f.path() / "usr/bin");
-                                       return std::pair(f.path() / "usr/bin", f.path() / "usr/share/melvora/setting.ini");
+                                       return std::pair(f.path() / "usr/bin",
+                                                        f.path() / "usr/share/melvora/setting.ini");
                                    },
                                    false},
                     UserFolderCase{"readOnlyFolder",

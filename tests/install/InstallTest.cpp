@@ -94,7 +94,7 @@ int waitForExit(pid_t pid, std::chrono::seconds limit) {
 }
 
 ProgramRun runToEnd(const std::vector<std::string> &command, const std::vector<std::string> &environment,
-             const fs::path &workingFolder) {
+                    const fs::path &workingFolder) {
     const fs::path outputFile = workingFolder / "output.txt";
     ProgramRun run;
     const pid_t pid = spawn(command, environment, outputFile, workingFolder);
@@ -196,7 +196,8 @@ TEST_P(InstalledFileValidation, Passes) {
 INSTANTIATE_TEST_SUITE_P(
     Validators, InstalledFileValidation,
     ::testing::Values(Validator{"desktop-file-validate", {}, "share/applications/" + kAppId + ".desktop"},
-                      Validator{"appstreamcli", {"validate", "--no-net"}, "share/metainfo/" + kAppId + ".metainfo.xml"}),
+                      Validator{
+                          "appstreamcli", {"validate", "--no-net"}, "share/metainfo/" + kAppId + ".metainfo.xml"}),
     [](const auto &info) { return std::string(info.param.program[0] == 'd' ? "desktop_file" : "metainfo"); });
 
 // The command-line program, run from the install tree, finds its samples there: FFmpeg's stream
@@ -249,7 +250,8 @@ TEST(InstalledWindow, KeepsItsSettingsInTheUserFolder) {
 TEST(InstalledWindow, LinkOpensTheShippedHelpPage) {
     const fs::path folder = freshFolder("link");
     const char *savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::optional<std::string> previousConfig = savedConfig ? std::optional<std::string>(savedConfig) : std::nullopt;
+    const std::optional<std::string> previousConfig =
+        savedConfig ? std::optional<std::string>(savedConfig) : std::nullopt;
     ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
     overrideExecutableFolderForTesting((kPrefix / "bin").string());
     {

@@ -104,8 +104,8 @@ TEST_P(StartUpTexts, FollowTheSettingsAndTheLanguageFile) {
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8(c.title));
     EXPECT_EQ(window.webLink()->text(), QString::fromUtf8(c.linkText));
     // "{data}" stands for the data folder, here the stand-in executable folder.
-    EXPECT_EQ(window.webLink()->url(),
-              QString::fromUtf8(c.url).replace(QStringLiteral("{data}"), QString::fromStdString(sandbox.path().string())));
+    const QString dataFolder = QString::fromStdString(sandbox.path().string());
+    EXPECT_EQ(window.webLink()->url(), QString::fromUtf8(c.url).replace(QStringLiteral("{data}"), dataFolder));
     EXPECT_EQ(window.startButton()->toolTip(), QString::fromUtf8(c.tooltip));
     EXPECT_EQ(window.outputFolderBox()->currentText(), QString::fromUtf8(c.folder));
     EXPECT_EQ(window.outputFolder(), QString::fromUtf8(c.folder));

@@ -150,8 +150,16 @@ INSTANTIATE_TEST_SUITE_P(
                               true,
                               {q(kName + "|" + kSucceeded)},
                               {q(kOutputFile)}},
-                      EndCase{"finished_file_manager_no_open", JobStatus::Finished, false, false, {q(kSucceeded)},
-                              kNone, true, "", true, true}),
+                      EndCase{"finished_file_manager_no_open",
+                              JobStatus::Finished,
+                              false,
+                              false,
+                              {q(kSucceeded)},
+                              kNone,
+                              true,
+                              "",
+                              true,
+                              true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ProgressPoller, ClearingTheBoxDuringTheRunKeepsTheFolderClosed) {
