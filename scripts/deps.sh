@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need,
+# Installs the Debian packages that building, running, testing and packaging need
+# (desktop-file-utils and appstream validate the installed desktop files; dpkg-dev
+# gives the package its library dependencies, lintian checks it),
 # but only those that are missing, so a second run costs nothing.
 set -euo pipefail
 
@@ -10,6 +12,8 @@ packages=(
   libsimpleini-dev libcli11-dev
   libgtest-dev libgmock-dev
   ffmpeg fonts-noto-cjk
+  desktop-file-utils appstream
+  dpkg-dev lintian
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 namespace melvora {
 
 // The application: runs the main window as the one modal dialog of the
@@ -7,8 +9,14 @@ namespace melvora {
 // and saves the hidden preset selections), the run is over.
 class CTonvexApp {
 public:
-    // Needs a QApplication. Returns the process's exit code.
-    int run();
+    // The id of the desktop entry, the icon and the metainfo.
+    static const char *applicationId();
+
+    // Needs a QApplication. A video given (the file manager's "Open with")
+    // goes through the add-video path as if chosen in the open-file dialog:
+    // probed, then shown in the video box or refused with the usual message.
+    // Returns the process's exit code.
+    int run(const QStringList &videos = {});
 };
 
 } // namespace melvora

@@ -3,7 +3,7 @@
 #include "config/IniFile.h"
 #include "config/SettingKeys.h"
 #include "config/Settings.h"
-#include "platform/ExecutableFolder.h"
+#include "platform/DataFolder.h"
 
 namespace melvora {
 
@@ -14,7 +14,7 @@ std::string LanguageFile::nameFromSettings() {
 std::string LanguageFile::path(std::string_view fileName) {
     if (fileName.empty())
         return {};
-    return executableFolder() + "/languages/" + std::string(fileName);
+    return dataFile("languages/" + std::string(fileName));
 }
 
 std::string LanguageFile::readText(std::string_view fileName, const IniKey &key) {

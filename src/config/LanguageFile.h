@@ -7,7 +7,8 @@
 
 namespace melvora {
 
-// The language file named by setting.ini: executableFolder() + "/languages/" + name.
+// The language file named by setting.ini: executableFolder() + "/languages/" + name, or, when
+// no such file is beside the program, the installed one in share/melvora/languages.
 class LanguageFile {
 public:
     // LANGUAGE/file of the settings, "" when missing.

@@ -7,11 +7,19 @@
 
 namespace melvora {
 
-// setting.ini beside the executable. Every call rebuilds the path and goes to the file, so there
+// setting.ini: beside the executable while that folder is writable (a build folder, a portable
+// copy); for an installed program, or one whose folder it may not write, in the user's
+// $XDG_CONFIG_HOME/melvora, which is created at the first write from the installed defaults and
+// read from those defaults until then. Every call rebuilds the path and goes to the file, so there
 // is nothing to keep in step; only the UI thread uses it.
 class Settings {
 public:
+    // The file that writes go to.
     static std::string filePath();
+    // The installed defaults: setting.ini in the data folder.
+    static std::string defaultsPath();
+    // True when the settings live in the user's configuration folder.
+    static bool usesUserFolder();
 
     // The stored text, cut to 999 characters; the default when the file, section or key is
     // missing or the file cannot be read. A key present with an empty value reads as "".

@@ -13,6 +13,7 @@
 #include "mainwindow/MainWindowTemplate.h"
 #include "mainwindow/MixSettingsDlg.h"
 #include "mainwindow/OutputFolderBox.h"
+#include "platform/DesktopTarget.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -231,7 +232,8 @@ void CTonvexDlg::ApplyLanguageTexts() {
     m_webLink->setText(fromUtf8(texts.text(languagekeys::linkText)));
     m_webLink->setFont(linkFont());
     m_webLink->attach();
-    m_webLink->SetURL(fromUtf8(texts.text(languagekeys::applicationUrl)));
+    // The help page's address is relative to the program's data folder.
+    m_webLink->SetURL(addressInDataFolder(fromUtf8(texts.text(languagekeys::applicationUrl))));
     m_webLink->SetUnderline(CHyperLink::UnderlineAlways);
     m_webLink->SetLinkCursor(QCursor(Qt::PointingHandCursor));
 

@@ -36,6 +36,14 @@ public:
 
     // The short warning sound that goes with a failure report.
     virtual void beep() = 0;
+
+    // A desktop notification (the desktop's notification service); nothing happens when the
+    // desktop has none.
+    virtual void notify(const QString &summary, const QString &body) = 0;
+
+    // Shows a file selected in the desktop's file manager; where the file manager cannot do that,
+    // opens the folder with openInDesktop and returns its code.
+    virtual int showInFileManager(const QString &filePath, const QString &folder) = 0;
 };
 
 // The installed services: the Qt ones unless a test installed others.

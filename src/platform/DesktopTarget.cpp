@@ -1,5 +1,6 @@
 #include "platform/DesktopTarget.h"
 
+#include "platform/DataFolder.h"
 #include "platform/OpenResult.h"
 
 #include <QDir>
@@ -66,6 +67,15 @@ DesktopTarget resolveDesktopTarget(const QString &target) {
     // A path is taken as typed: leading or trailing blanks may be part of a
     // file name here.
     return localTarget(target);
+}
+
+QString addressInDataFolder(const QString &address) {
+    const QString text = address.trimmed();
+    if (text.isEmpty() || hasScheme(text) || text.startsWith(QLatin1String("www."), Qt::CaseInsensitive) ||
+        QDir::isAbsolutePath(text))
+        return address;
+    const QString folder = QString::fromStdString(dataFolder());
+    return QDir::cleanPath(folder + u'/' + text);
 }
 
 } // namespace melvora

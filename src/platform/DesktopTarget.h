@@ -24,4 +24,10 @@ struct DesktopTarget {
 // folder exists and PathNotFound otherwise; an unreadable one AccessDenied.
 DesktopTarget resolveDesktopTarget(const QString &target);
 
+// The language files name the help page relative to the program's data
+// folder ("help/index.html"), so that it works wherever the program is
+// installed: a relative path becomes that file in dataFolder(). Addresses
+// with a scheme, "www." addresses, absolute paths and "" stay as they are.
+QString addressInDataFolder(const QString &address);
+
 } // namespace melvora

@@ -5,8 +5,13 @@
 #include "platform/OpenResult.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 
@@ -48,6 +53,48 @@ int QtDesktop::openInDesktop(const QString &target) {
 
 void QtDesktop::beep() {
     QApplication::beep();
+}
+
+namespace {
+
+// A bus name that answers now or that the bus can start on demand.
+bool serviceAvailable(const QDBusConnection &bus, const QString &name) {
+    const QDBusConnectionInterface *busInterface = bus.interface();
+    if (!busInterface)
+        return false;
+    if (busInterface->isServiceRegistered(name).value())
+        return true;
+    return busInterface->activatableServiceNames().value().contains(name);
+}
+
+} // namespace
+
+void QtDesktop::notify(const QString &summary, const QString &body) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    const QString icon = QGuiApplication::desktopFileName();
+    call << applicationTitle() << 0u << icon << summary << body << QStringList() << QVariantMap() << -1;
+    // Sent without waiting: with no notification service the bus's error reply is simply dropped.
+    bus.send(call);
+}
+
+int QtDesktop::showInFileManager(const QString &filePath, const QString &folder) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    if (!filePath.isEmpty() && QFileInfo::exists(filePath) && bus.isConnected() && serviceAvailable(bus, service)) {
+        QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                                           service, QStringLiteral("ShowItems"));
+        call << QStringList{QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath()).toString()} << QString();
+        // A file manager that does not answer within a few seconds is taken as absent.
+        const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return OpenResult::Opened;
+    }
+    return openInDesktop(folder);
 }
 
 } // namespace melvora

@@ -30,6 +30,8 @@ void ScriptedDesktop::clearRecords() {
     m_folderPickerTitles.clear();
     m_openedTargets.clear();
     m_beeps = 0;
+    m_notifications.clear();
+    m_shownFiles.clear();
 }
 
 void ScriptedDesktop::messageBox(const QString &text, MessageIcon icon) {
@@ -68,6 +70,18 @@ int ScriptedDesktop::openInDesktop(const QString &target) {
 
 void ScriptedDesktop::beep() {
     ++m_beeps;
+}
+
+void ScriptedDesktop::notify(const QString &summary, const QString &body) {
+    m_notifications << summary + u'|' + body;
+}
+
+int ScriptedDesktop::showInFileManager(const QString &filePath, const QString &folder) {
+    if (m_fileManagerPresent && !filePath.isEmpty()) {
+        m_shownFiles << filePath;
+        return OpenResult::Opened;
+    }
+    return openInDesktop(folder);
 }
 
 } // namespace melvora

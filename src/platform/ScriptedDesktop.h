@@ -32,6 +32,10 @@ public:
     void queueFolderCancel();
     void queueOpenResult(int code);
     void setDefaultOpenResult(int code) { m_defaultOpenResult = code; }
+    // Whether showInFileManager finds a file manager; without one (the
+    // default) it falls back to openInDesktop on the folder, as a desktop
+    // without the service does.
+    void setFileManagerPresent(bool present) { m_fileManagerPresent = present; }
     int defaultOpenResult() const { return m_defaultOpenResult; }
 
     // What was asked of the desktop, oldest first.
@@ -40,6 +44,10 @@ public:
     const QStringList &folderPickerTitles() const { return m_folderPickerTitles; }
     const QStringList &openedTargets() const { return m_openedTargets; }
     int beeps() const { return m_beeps; }
+    // Notifications as "summary|body".
+    const QStringList &notifications() const { return m_notifications; }
+    // Files shown selected in the file manager.
+    const QStringList &shownFiles() const { return m_shownFiles; }
 
     // Forgets the records; queued answers stay.
     void clearRecords();
@@ -49,6 +57,8 @@ public:
     std::optional<QString> pickFolder(const QString &title) override;
     int openInDesktop(const QString &target) override;
     void beep() override;
+    void notify(const QString &summary, const QString &body) override;
+    int showInFileManager(const QString &filePath, const QString &folder) override;
 
 private:
     DesktopServices *m_previous = nullptr;
@@ -62,6 +72,9 @@ private:
     QStringList m_folderPickerTitles;
     QStringList m_openedTargets;
     int m_beeps = 0;
+    QStringList m_notifications;
+    QStringList m_shownFiles;
+    bool m_fileManagerPresent = false;
 };
 
 } // namespace melvora

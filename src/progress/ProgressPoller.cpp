@@ -6,6 +6,8 @@
 #include "platform/DesktopServices.h"
 #include "progress/CDUDuduzezDlg.h"
 
+#include <QApplication>
+
 namespace melvora {
 namespace {
 
@@ -13,10 +15,21 @@ QString languageText(const IniKey &key) {
     return QString::fromStdString(LanguageTexts::instance().text(key));
 }
 
+bool anyWindowActive() {
+    return QApplication::activeWindow() != nullptr;
+}
+
 } // namespace
 
+QString ProgressPoller::failureText(const QString &languageText, const std::string &reason) {
+    if (reason.empty())
+        return languageText;
+    return languageText + u'\n' + QString::fromStdString(reason);
+}
+
 ProgressPoller::ProgressPoller(MixJob &job, std::function<bool()> openFolderWhenDone, QObject *parent)
-    : QObject(parent), m_job(job), m_openFolderWhenDone(std::move(openFolderWhenDone)) {
+    : QObject(parent), m_job(job), m_openFolderWhenDone(std::move(openFolderWhenDone)),
+      m_windowActive(anyWindowActive) {
     m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &ProgressPoller::tick);
 }
@@ -61,6 +74,9 @@ TickDecision ProgressPoller::tick() {
     // The owner's flag is asked only when it matters, at a success.
     const bool openFolder = status == JobStatus::Finished && m_openFolderWhenDone && m_openFolderWhenDone();
     const TickDecision decision = decideTick(status, stopSeen, openFolder);
+    // Asked before the dialog closes: while activation passes back to the main window no window
+    // is active, and that would read as a user who went away.
+    const bool userAway = decision.message != ResultMessage::None && !m_windowActive();
     if (!decision.keepPolling)
         stop();
     if (decision.closeDialog && m_dialog)
@@ -69,10 +85,20 @@ TickDecision ProgressPoller::tick() {
         return decision;
 
     const bool success = decision.message == ResultMessage::Success;
-    desktop().messageBox(languageText(success ? languagekeys::jobSucceeded : languagekeys::jobFailed));
+    // The worker has published its status, so the reason and the output path are complete.
+    const QString text = success ? languageText(languagekeys::jobSucceeded)
+                                 : failureText(languageText(languagekeys::jobFailed), m_job.errorMessage);
+    // A user who went on to other work learns of the end without coming back; the box waits.
+    if (userAway) {
+        QString summary = languageText(languagekeys::applicationName);
+        if (summary.isEmpty())
+            summary = applicationTitle();
+        desktop().notify(summary, text);
+    }
+    desktop().messageBox(text);
     // As with the Open-folder button, a folder that cannot be opened is not reported.
     if (decision.openFolder)
-        desktop().openInDesktop(m_outputFolder);
+        desktop().showInFileManager(QString::fromStdString(m_job.outputPath), m_outputFolder);
     emit finished(success);
     return decision;
 }

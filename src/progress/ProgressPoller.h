@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <string>
 
 namespace melvora {
 
@@ -16,9 +17,11 @@ struct MixJob;
 
 // Follows a running job for the main window: every 500 ms it writes the
 // progress line and the bar of the progress dialog and, once the job has
-// ended, stops, closes the dialog, reports the result in a message box and,
-// after a success, opens the output folder when the user asked for it. The
-// worker sends nothing; the job's status byte is the only news.
+// ended, stops, closes the dialog, reports the result in a message box (and
+// in a desktop notification when none of the program's windows is active)
+// and, after a success, shows the new file in the file manager, or opens the
+// output folder, when the user asked for it. The worker sends nothing; the
+// job's status byte is the only news.
 //
 // The poller keeps its own 500 ms timer, or, started with ownTimer false,
 // leaves the ticking to its owner's timer, which calls tick() and stops when
@@ -42,6 +45,14 @@ public:
     void stop();
     bool isPolling() const { return m_polling; }
 
+    // Whether the user is looking at the program; by default, whether any of
+    // its windows is the active one. Tests replace it.
+    void setWindowActiveCheck(std::function<bool()> check) { m_windowActive = std::move(check); }
+
+    // The failure report: the language file's text, then on a line of its
+    // own the reason the engine recorded, when it recorded one.
+    static QString failureText(const QString &languageText, const std::string &reason);
+
 public slots:
     // One poll: the line and the bar, then decideTick() applied in order:
     // stop polling, the dialog's close path, the result message, the folder.
@@ -58,6 +69,7 @@ signals:
 private:
     MixJob &m_job;
     std::function<bool()> m_openFolderWhenDone;
+    std::function<bool()> m_windowActive;
     QTimer m_timer;
     QPointer<CDUDuduzezDlg> m_dialog;
     QMetaObject::Connection m_dialogStop;

@@ -6,9 +6,11 @@
 #include "config/Settings.h"
 #include "engine/MixJob.h"
 #include "mainwindow/CTonvexDlg.h"
+#include "mainwindow/MainWindowActions.h"
 #include "platform/ScriptedDesktop.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -32,7 +34,7 @@ CTonvexDlg *mainWindow() {
 }
 
 // Runs the application; once its window is up, hands it to whileRunning.
-int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning) {
+int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning, const QStringList &videos = {}) {
     QTimer::singleShot(0, [&] {
         CTonvexDlg *window = mainWindow();
         if (!window) {
@@ -42,7 +44,7 @@ int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning) {
         }
         whileRunning(*window);
     });
-    return CTonvexApp().run();
+    return CTonvexApp().run(videos);
 }
 
 TEST(CTonvexApp, RunsTheWindowModallyUntilItIsClosed) {
@@ -111,6 +113,50 @@ TEST(CTonvexApp, CloseDuringAJobWaitsForTheWorker) {
     EXPECT_TRUE(sandbox.hasSettings());
 }
 
+// A video given on the command line ("Open with" in the file manager) is
+// added as the add-video button adds one: probed, then shown in the box or
+// refused with the button's message.
+struct CommandLineCase {
+    const char *name;
+    const char *file; // in the samples folder
+    bool accepted;
+};
+
+class CommandLineVideo : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLineVideo, GoesThroughTheAddVideoPath) {
+    const CommandLineCase &row = GetParam();
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    const QString path = QStringLiteral(MELVORA_SOURCE_SAMPLES "/") + QString::fromLatin1(row.file);
+    QString shown;
+    bool hadJob = false;
+    runApplication(
+        [&](CTonvexDlg &window) {
+            // After the window's own start-up work, which queued the add first.
+            QTimer::singleShot(0, &window, [&] {
+                shown = window.videoPathBox()->text();
+                hadJob = window.mixJob() != nullptr;
+                window.close();
+            });
+        },
+        {path});
+
+    EXPECT_TRUE(hadJob);
+    EXPECT_EQ(shown, row.accepted ? path : QString());
+    QStringList messages;
+    for (const ScriptedDesktop::Message &message : scripted.messages())
+        messages << message.text;
+    EXPECT_EQ(messages, row.accepted ? QStringList{} : QStringList{QString::fromUtf8(MainWindowActions::kNotAVideo)});
+    // The dialog was answered, not shown: no open-file dialog asked the user.
+    EXPECT_TRUE(scripted.fileDialogFilters().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CommandLineVideo,
+                         ::testing::Values(CommandLineCase{"video", "sample-video.mp4", true},
+                                           CommandLineCase{"music_is_refused", "sample-music.mp3", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 // The program is build/melvora, with the language files and a default
 // setting.ini beside it, where it looks for them.
 TEST(CTonvexApp, ExecutableSitsAtTheBuildRootWithItsFiles) {
@@ -118,8 +164,10 @@ TEST(CTonvexApp, ExecutableSitsAtTheBuildRootWithItsFiles) {
     EXPECT_EQ(program.filename(), "melvora");
     EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "CMakeCache.txt")) << program;
     EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "setting.ini"));
-    for (const char *language : {"english.ini", "spanish.ini", "german.ini", "french.ini", "italian.ini", "japanese.ini"})
+    for (const char *language :
+         {"english.ini", "spanish.ini", "german.ini", "french.ini", "italian.ini", "japanese.ini", "chinese.ini"})
         EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "languages" / language)) << language;
+    EXPECT_TRUE(std::filesystem::exists(program.parent_path() / "help" / "index.html"));
 }
 
 } // namespace

@@ -83,7 +83,8 @@ TEST(LanguageTextsTest, NoFileNameMeansNoTexts) {
 TEST(ShippedLanguageFilesTest, EveryLanguageHasEveryText) {
     overrideExecutableFolderForTesting("");
     EXPECT_EQ(LanguageFile::nameFromSettings(), "english.ini");
-    for (const char *name : {"english.ini", "spanish.ini", "german.ini", "french.ini", "italian.ini", "japanese.ini"}) {
+    for (const char *name :
+         {"english.ini", "spanish.ini", "german.ini", "french.ini", "italian.ini", "japanese.ini", "chinese.ini"}) {
         SCOPED_TRACE(name);
         for (const IniKey &key : languagekeys::catalogue)
             EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;

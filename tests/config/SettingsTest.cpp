@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -137,14 +138,71 @@ INSTANTIATE_TEST_SUITE_P(Unwritable, SettingsFailedWriteTest,
                                                              std::filesystem::create_directory(f.file("setting.ini"));
                                                              return f.path();
                                                          },
-                                                         false},
-                                         FailedWriteCase{"readOnlyFolder",
-                                                         [](const TempFolder &f) {
-                                                             ::chmod(f.path().c_str(), 0555);
-                                                             return f.path();
-                                                         },
-                                                         true}),
+                                                         false}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// An installed program (data in ../share/melvora) and a copy whose folder may not be written keep
+// their settings in $XDG_CONFIG_HOME/melvora: read from the shipped defaults until the first write,
+// which starts the user's file from them. The program's own files are never written.
+struct UserFolderCase {
+    const char *name;
+    // Lays out the program under the temporary folder; returns the program's folder and where the
+    // shipped defaults are.
+    std::function<std::pair<std::filesystem::path, std::filesystem::path>(const TempFolder &)> prepare;
+    bool needsPermissions;
+};
+void PrintTo(const UserFolderCase &c, std::ostream *os) { *os << c.name; }
+
+class SettingsUserFolderTest : public testing::TestWithParam<UserFolderCase> {};
+
+TEST_P(SettingsUserFolderTest, StartsFromTheShippedDefaults) {
+    if (GetParam().needsPermissions && ::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    TempFolder folder;
+    const auto [programFolder, defaults] = GetParam().prepare(folder);
+    const std::string shipped = "; shipped\n[LANGUAGE]\nfile=chinese.ini\n";
+    folder.write(std::filesystem::relative(defaults, folder.path()).string(), shipped);
+    const char *saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string previous = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", folder.file("config").c_str(), 1);
+    overrideExecutableFolderForTesting(programFolder.string());
+    ::chmod(programFolder.c_str(), 0555);
+
+    EXPECT_TRUE(Settings::usesUserFolder());
+    EXPECT_EQ(Settings::filePath(), folder.file("config/melvora/setting.ini"));
+    EXPECT_EQ(Settings::readString(settingkeys::languageFile), "chinese.ini");
+    EXPECT_FALSE(std::filesystem::exists(folder.file("config")));
+    std::string error;
+    EXPECT_TRUE(Settings::writeString(settingkeys::outputFolder, "/videos", &error)) << error;
+    EXPECT_EQ(folder.read("config/melvora/setting.ini"), shipped + "\n[PATH]\nname=/videos\n");
+    EXPECT_EQ(Settings::readString(settingkeys::outputFolder), "/videos");
+    EXPECT_EQ(folder.read(std::filesystem::relative(defaults, folder.path()).string()), shipped);
+    if (defaults.parent_path() != programFolder)
+        EXPECT_FALSE(std::filesystem::exists(programFolder / "setting.ini"));
+
+    ::chmod(programFolder.c_str(), 0755);
+    if (saved)
+        ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, SettingsUserFolderTest,
+    testing::Values(UserFolderCase{"installed",
+                                   [](const TempFolder &f) {
+                                       std::filesystem::create_directories(f.path() / "usr/bin");
+                                       return std::pair(f.path() / "usr/bin",
+                                                        f.path() / "usr/share/melvora/setting.ini");
+                                   },
+                                   false},
+                    UserFolderCase{"readOnlyFolder",
+                                   [](const TempFolder &f) {
+                                       std::filesystem::create_directories(f.path() / "portable/languages");
+                                       return std::pair(f.path() / "portable", f.path() / "portable/setting.ini");
+                                   },
+                                   true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // A write that runs out of space part-way must leave the old file whole. The file size limit
 // makes write() fail with EFBIG, for root as well.

@@ -99,7 +99,7 @@ TEST_P(Layout, ControlsSitApartInsideTheWindow) {
 
 INSTANTIATE_TEST_SUITE_P(ShippedLanguages, Layout,
                          ::testing::Values("", "english.ini", "spanish.ini", "german.ini", "french.ini",
-                                           "italian.ini", "japanese.ini"),
+                                           "italian.ini", "japanese.ini", "chinese.ini"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              const std::string name = info.param;
                              return name.empty() ? std::string("None") : name.substr(0, name.find('.'));

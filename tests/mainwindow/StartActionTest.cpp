@@ -361,7 +361,8 @@ TEST(StartAction, ProgressLineFormat) {
 }
 
 // A job that fails at once (its music no longer decodes) is reported with
-// the failure text at the first poll, and the dialog closes.
+// the failure text and the engine's reason at the first poll, and the dialog
+// closes.
 TEST(StartAction, JobThatFailsAtOnceReportsFailure) {
     const FlowMedia &media = FlowMedia::get();
     const std::string folder = freshFolder("failing");
@@ -373,7 +374,10 @@ TEST(StartAction, JobThatFailsAtOnceReportsFailure) {
 
     flow.pressStart();
 
-    EXPECT_EQ(flow.messages(), QStringList{kFailed});
+    // The failure text, then the reason the engine recorded.
+    const std::string reason = flow.window.mixJob()->errorMessage;
+    EXPECT_NE(reason.find("music"), std::string::npos) << reason;
+    EXPECT_EQ(flow.messages(), QStringList{kFailed + u'\n' + QString::fromStdString(reason)});
     EXPECT_TRUE(flow.scripted.openedTargets().isEmpty());
     EXPECT_FALSE(flow.progressDialog()->isVisible());
     EXPECT_EQ(flow.progressDialog()->progressLine(), q(media.video) + QStringLiteral("   0% 完成"));

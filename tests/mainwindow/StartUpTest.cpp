@@ -103,7 +103,9 @@ TEST_P(StartUpTexts, FollowTheSettingsAndTheLanguageFile) {
 
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8(c.title));
     EXPECT_EQ(window.webLink()->text(), QString::fromUtf8(c.linkText));
-    EXPECT_EQ(window.webLink()->url(), QString::fromUtf8(c.url));
+    // "{data}" stands for the data folder, here the stand-in executable folder.
+    const QString dataFolder = QString::fromStdString(sandbox.path().string());
+    EXPECT_EQ(window.webLink()->url(), QString::fromUtf8(c.url).replace(QStringLiteral("{data}"), dataFolder));
     EXPECT_EQ(window.startButton()->toolTip(), QString::fromUtf8(c.tooltip));
     EXPECT_EQ(window.outputFolderBox()->currentText(), QString::fromUtf8(c.folder));
     EXPECT_EQ(window.outputFolder(), QString::fromUtf8(c.folder));
@@ -126,6 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
         StartUpCase{"NamedFileMissing", "[LANGUAGE]\nfile=nowhere.ini\n", nullptr, " ", "", "", "", "", true},
         StartUpCase{"WholeLanguageFile", "[LANGUAGE]\nfile=test.ini\n", fullLanguage, "Melvora 2.3", "访问我们的网站",
                     "https://example.org/tools", "开始合成", "", true},
+        StartUpCase{"HelpPageIsInTheDataFolder", "[LANGUAGE]\nfile=test.ini\n",
+                    "[APPLICATION]\nurl=help/index.html\n", " ", "", "{data}/help/index.html", "", "", true},
+        StartUpCase{"AbsolutePathStaysAsItIs", "[LANGUAGE]\nfile=test.ini\n", "[APPLICATION]\nurl=/usr/share/doc\n",
+                    " ", "", "/usr/share/doc", "", "", true},
         StartUpCase{"RememberedFolder", "[PATH]\nname=/home/user/视频 输出\n", nullptr, " ", "", "", "",
                     "/home/user/视频 输出", true},
         StartUpCase{"OpenFolderOne", "[DIR]\nopen=1\n", nullptr, " ", "", "", "", "", true},

@@ -1,9 +1,11 @@
 #include "platform/DesktopServices.h"
+#include "platform/OpenResult.h"
 #include "platform/QtDesktop.h"
 #include "platform/ScriptedDesktop.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -157,6 +159,19 @@ TEST(QtDesktop, FolderPickerShowsItsTitleAndCancelGivesNothing) {
     QtDesktop real;
     EXPECT_EQ(real.pickFolder(QStringLiteral("Please select output folder:")), std::nullopt);
     EXPECT_EQ(title, QStringLiteral("Please select output folder:"));
+}
+
+// With no session bus there is neither a notification service nor a file
+// manager to ask: the notification is dropped without a word, and showing a
+// file falls back to opening the folder given (here a missing one, so that
+// nothing opens and the fallback's own answer comes back).
+TEST(QtDesktop, WithoutASessionBusShowingAFileOpensTheFolderInstead) {
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/melvora-test-bus");
+    QtDesktop real;
+    real.notify(QStringLiteral("Melvora"), QStringLiteral("done"));
+    const QString existingFile = QCoreApplication::applicationFilePath();
+    const QString missingFolder = QDir::tempPath() + QStringLiteral("/melvora-no-such-folder/sub");
+    EXPECT_EQ(real.showInFileManager(existingFile, missingFolder), OpenResult::PathNotFound);
 }
 
 } // namespace

@@ -26,6 +26,8 @@ using namespace melvora::test;
 
 const QString kVideo = QStringLiteral("/视频/clip.mp4");
 const QString kOutputFolder = QStringLiteral("/out/混音");
+const std::string kOutputFile = "/out/混音/clip(0).mp4";
+const std::string kNoSpace = "Could not write the output file (No space left on device)";
 
 QStringList messageTexts(const ScriptedDesktop &desktop) {
     QStringList texts;
@@ -44,6 +46,13 @@ struct EndCase {
     QStringList messages;
     QStringList opened;
     bool dialogEnded;
+    // The reason the engine recorded, whether the user is looking at the
+    // program, and whether the desktop has a file manager that shows files.
+    std::string reason = {};
+    bool windowActive = true;
+    bool fileManager = false;
+    QStringList notified = {};
+    QStringList shown = {};
 };
 
 void PrintTo(const EndCase &row, std::ostream *out) {
@@ -56,11 +65,14 @@ TEST_P(PollOutcome, ReportsOnceAndClosesTheDialog) {
     const EndCase &row = GetParam();
     ProgressFolder folder;
     ScriptedDesktop desktop;
+    desktop.setFileManagerPresent(row.fileManager);
     MixJob job;
     job.status = JobStatus::Running;
+    job.outputPath = kOutputFile;
     CDUDuduzezDlg dialog(job);
     dialog.show();
     ProgressPoller poller(job, [&] { return row.openFlag; });
+    poller.setWindowActiveCheck([&] { return row.windowActive; });
     QSignalSpy stoppedSpy(&poller, &ProgressPoller::pollingStopped);
     QSignalSpy finishedSpy(&poller, &ProgressPoller::finished);
     poller.start(&dialog, kVideo, kOutputFolder, false);
@@ -75,10 +87,13 @@ TEST_P(PollOutcome, ReportsOnceAndClosesTheDialog) {
     job.progressPercent = 100;
     job.status = row.status;
     job.stopRequested = row.stop ? 1 : 0;
+    job.errorMessage = row.reason;
     poller.tick();
     EXPECT_EQ(dialog.progressLine(), kVideo + QStringLiteral("   100% ") + q(kDone));
     EXPECT_EQ(messageTexts(desktop), row.messages);
     EXPECT_EQ(desktop.openedTargets(), row.opened);
+    EXPECT_EQ(desktop.notifications(), row.notified);
+    EXPECT_EQ(desktop.shownFiles(), row.shown);
     EXPECT_EQ(!dialog.isVisible(), row.dialogEnded);
     EXPECT_EQ(poller.isPolling(), !row.dialogEnded);
     EXPECT_EQ(stoppedSpy.count(), row.dialogEnded ? 1 : 0);
@@ -103,7 +118,48 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"failed_while_stopping", JobStatus::Failed, true, true, {q(kFailed)}, kNone, true},
                       EndCase{
                           "finished_open", JobStatus::Finished, false, true, {q(kSucceeded)}, {kOutputFolder}, true},
-                      EndCase{"finished_no_open", JobStatus::Finished, false, false, {q(kSucceeded)}, kNone, true}),
+                      EndCase{"finished_no_open", JobStatus::Finished, false, false, {q(kSucceeded)}, kNone, true},
+                      EndCase{"failed_with_reason",
+                              JobStatus::Failed,
+                              false,
+                              true,
+                              {q(kFailed + "\n" + kNoSpace)},
+                              kNone,
+                              true,
+                              kNoSpace},
+                      EndCase{"failed_while_away",
+                              JobStatus::Failed,
+                              false,
+                              true,
+                              {q(kFailed + "\n" + kNoSpace)},
+                              kNone,
+                              true,
+                              kNoSpace,
+                              false,
+                              false,
+                              {q(kName + "|" + kFailed + "\n" + kNoSpace)}},
+                      EndCase{"finished_while_away_shows_the_file",
+                              JobStatus::Finished,
+                              false,
+                              true,
+                              {q(kSucceeded)},
+                              kNone,
+                              true,
+                              "",
+                              false,
+                              true,
+                              {q(kName + "|" + kSucceeded)},
+                              {q(kOutputFile)}},
+                      EndCase{"finished_file_manager_no_open",
+                              JobStatus::Finished,
+                              false,
+                              false,
+                              {q(kSucceeded)},
+                              kNone,
+                              true,
+                              "",
+                              true,
+                              true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ProgressPoller, ClearingTheBoxDuringTheRunKeepsTheFolderClosed) {
@@ -220,7 +276,8 @@ TEST(ProgressPollerRealRun, GarbageMusicReportsFailure) {
     EXPECT_EQ(result.status, JobStatus::Failed);
     EXPECT_EQ(result.finishedCount, 1);
     EXPECT_FALSE(result.success);
-    EXPECT_EQ(messageTexts(desktop), QStringList{q(kFailed)});
+    ASSERT_FALSE(job.errorMessage.empty());
+    EXPECT_EQ(messageTexts(desktop), QStringList{q(kFailed + "\n" + job.errorMessage)});
     EXPECT_TRUE(desktop.openedTargets().isEmpty());
 }
 
