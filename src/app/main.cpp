@@ -1,6 +1,7 @@
 #include "app/CTonvexApp.h"
 #include "app/TerminationSignals.h"
 #include "controls/BitmapResource.h"
+#include "jobcontrol/FileSizeSignal.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -58,6 +59,9 @@ int main(int argc, char **argv) {
         return 0;
     }
     melvora::TerminationSignals::installHandlers();
+    // A file-size limit fails the run and removes its output instead of
+    // killing the program.
+    melvora::ignoreFileSizeSignal();
     QApplication application(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(MELVORA_VERSION));
     // Wayland matches the window to its desktop entry, and so to its icon, by this name.

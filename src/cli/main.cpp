@@ -6,7 +6,7 @@
 #include "engine/MixJob.h"
 #include "jobcontrol/OutputFolder.h"
 #include "jobcontrol/StartFlow.h"
-#include "platform/ExecutableFolder.h"
+#include "platform/DataFolder.h"
 #include "jobcontrol/FileSizeSignal.h"
 
 #include <CLI/CLI.hpp>
@@ -134,7 +134,8 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
 }
 
 std::string samplesFolder() {
-    const std::string besideProgram = executableFolder() + "/samples";
+    // Beside the program in a build, ../share/melvora/samples when installed.
+    const std::string besideProgram = dataFile("samples");
     if (folderExists(besideProgram))
         return besideProgram;
     return MELVORA_SOURCE_SAMPLES;

@@ -177,8 +177,9 @@ TEST_P(SettingsUserFolderTest, StartsFromTheShippedDefaults) {
     EXPECT_EQ(folder.read("config/melvora/setting.ini"), shipped + "\n[PATH]\nname=/videos\n");
     EXPECT_EQ(Settings::readString(settingkeys::outputFolder), "/videos");
     EXPECT_EQ(folder.read(std::filesystem::relative(defaults, folder.path()).string()), shipped);
-    if (defaults.parent_path() != programFolder)
+    if (defaults.parent_path() != programFolder) {
         EXPECT_FALSE(std::filesystem::exists(programFolder / "setting.ini"));
+    }
 
     ::chmod(programFolder.c_str(), 0755);
     if (saved)
