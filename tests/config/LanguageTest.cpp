@@ -97,9 +97,6 @@ TEST(ShippedLanguageFilesTest, EveryLanguageHasEveryText) {
         EXPECT_NE(message.find(" clip.mp3 "), std::string::npos) << message;
         EXPECT_EQ(texts.text(languagekeys::mix::ok), LanguageFile::readText(name, languagekeys::mix::ok));
     }
-    // The Chinese texts of the mix settings, kept apart until they join chinese.ini.
-    for (const IniKey &key : languagekeys::mix::catalogue)
-        EXPECT_FALSE(LanguageFile::readText("chinese-mix-section.ini", key).empty()) << key.key;
 }
 
 } // namespace
