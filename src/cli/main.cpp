@@ -1,7 +1,9 @@
 // melvora-cli: lays background music under a video from the command line.
 
-#include "cli/MixControlOptions.h"
+#include "cli/Batch.h"
+#include "cli/JsonEvents.h"
 #include "cli/ProgressDisplay.h"
+#include "cli/VideoRun.h"
 #include "engine/MediaProbe.h"
 #include "engine/MixJob.h"
 #include "jobcontrol/OutputFolder.h"
@@ -52,73 +54,65 @@ int refuse(const std::string &message) {
     return kExitRefused;
 }
 
-std::string refusalText(StartRefusal refusal, const StartInputs &inputs) {
-    switch (refusal) {
-    case StartRefusal::NoVideo:
-        return "no video file given";
-    case StartRefusal::NoMusic:
-        return "no music file given";
-    case StartRefusal::VideoMissing:
-        return "video file not found: " + inputs.videoPath;
-    case StartRefusal::MusicMissing:
-        return "music file not found: " + inputs.musicPath;
-    case StartRefusal::FolderIsSeparator:
-    case StartRefusal::FolderMissing:
-        return "output folder not found: " + inputs.outputFolder;
-    case StartRefusal::FolderNotWritable:
-        return "cannot create files in the output folder: " + inputs.outputFolder;
-    case StartRefusal::None:
-        break;
-    }
-    return {};
-}
-
 std::string folderOf(const std::string &path) {
     const auto parent = std::filesystem::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
 }
 
-// Runs one mix and reports it; the exit code tells how it ended.
+// Runs one mix and reports it, as text or as JSON events; the exit code
+// tells how it ended.
 int runMix(const std::string &videoPath, const std::string &musicPath, std::string outputFolder,
-           const MixSettings &mixSettings = {}) {
+           const MixOptions &options, bool json) {
     if (outputFolder.empty())
         outputFolder = folderOf(videoPath);
+    JsonEvents events(stdout, json);
+    BatchTotals totals;
     MixJob job;
     StartRequest request;
     request.inputs = {videoPath, musicPath, outputFolder};
-    request.mixSettings = mixSettings;
+    applyMixOptions(options, request);
 
     // Stop signals are taken from here on: a run that starts is always
     // finalised, never killed half-written.
     installStopHandlers();
     const StartOutcome outcome = startMixRun(job, request);
-    switch (outcome.step) {
-    case StartStep::Started:
-        break;
-    case StartStep::Refused:
-        return refuse(refusalText(outcome.refusal, request.inputs));
-    case StartStep::NotAVideo:
-        return refuse("not a valid video file: " + videoPath + " (" + outcome.reason + ")");
-    case StartStep::NotMusic:
-        return refuse("not a valid audio file: " + musicPath + " (" + outcome.reason + ")");
-    case StartStep::NoOutputName:
-        return refuse(outcome.reason);
-    case StartStep::NotStarted:
-        std::cerr << "melvora-cli: " << outcome.reason << "\n";
-        return kExitFailed;
+    if (outcome.step != StartStep::Started) {
+        const std::string why = startFailureText(outcome, request.inputs);
+        std::cerr << "melvora-cli: " << why << "\n";
+        const bool refused = isRefusal(outcome.step);
+        if (refused) {
+            events.refused(videoPath, why);
+            ++totals.refused;
+        } else {
+            events.failed(videoPath, {}, why);
+            ++totals.failed;
+        }
+        events.summary(totals, false);
+        return refused ? kExitRefused : kExitFailed;
     }
+    events.start(videoPath, outcome.outputPath);
 
     ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) != 0);
+    SpeedMeter speed;
+    int reportedPercent = -1;
+    const auto show = [&](int percent) {
+        speed.update(job.durationSeconds * percent / 100.0, job.durationSeconds);
+        if (percent != reportedPercent)
+            events.progress(videoPath, percent, speed.speed());
+        reportedPercent = percent;
+        if (!json)
+            progress.update(percent, speedText(speed.speed()) + "  " + timeLeftText(speed.secondsLeft()) + " left");
+    };
     while (!waitForMixJob(job, std::chrono::milliseconds(50))) {
         if (pendingSignal.load() != 0)
             job.stopRequested = 1;
-        progress.update(job.progressPercent.load());
+        show(job.progressPercent.load());
     }
     joinMixJob(job);
 
     const JobStatus status = job.status.load();
     if (status == JobStatus::Finished)
-        progress.update(100);
+        show(100);
     progress.finish();
     if (std::isfinite(job.measuredMusicLoudness) && job.appliedMixSettings.musicGainDb)
         std::cerr << "melvora-cli: music loudness " << formatMixNumber(std::round(job.measuredMusicLoudness * 10) / 10)
@@ -127,10 +121,19 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
     if (status == JobStatus::Failed) {
         // The engine has removed the output it could not finish.
         std::cerr << "melvora-cli: mix failed: " << job.errorMessage << "\n";
+        events.failed(videoPath, outcome.outputPath, "mix failed: " + job.errorMessage);
+        ++totals.failed;
+        events.summary(totals, false);
         return kExitFailed;
     }
-    std::cout << outcome.outputPath << std::endl;
-    return status == JobStatus::Finished ? kExitFinished : kExitStopped;
+    const bool stopped = status != JobStatus::Finished;
+    events.finished(videoPath, outcome.outputPath, stopped);
+    ++(stopped ? totals.stopped : totals.finished);
+    totals.outputs.push_back(outcome.outputPath);
+    events.summary(totals, stopped);
+    if (!json)
+        std::cout << outcome.outputPath << std::endl;
+    return stopped ? kExitStopped : kExitFinished;
 }
 
 std::string samplesFolder() {
@@ -147,24 +150,7 @@ int runDemo(std::string outputFolder) {
     std::error_code ec;
     std::filesystem::create_directories(outputFolder, ec);
     const std::string samples = samplesFolder();
-    return runMix(samples + "/sample-video.mp4", samples + "/sample-music.mp3", outputFolder);
-}
-
-std::string jsonEscape(const std::string &text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            escaped += '\\';
-            escaped += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
-            escaped += code;
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
+    return runMix(samples + "/sample-video.mp4", samples + "/sample-music.mp3", outputFolder, {}, false);
 }
 
 int runProbe(const std::string &path, bool audio) {
@@ -185,6 +171,20 @@ int runProbe(const std::string &path, bool audio) {
     return result == 0 ? 0 : 1;
 }
 
+constexpr const char *kJsonHelp =
+    "Write newline-delimited JSON events on stdout instead of text, one object a line: "
+    "start {video, output}, progress {video, percent, speed}, finished {video, output, stopped}, "
+    "failed {video, output, reason}, refused {video, output: null, reason}, and last a summary "
+    "{finished, failed, refused, cutShort, notStarted, stopped, outputs}. Every video gets one of "
+    "finished/failed/refused; speed is media time per real time";
+
+constexpr const char *kBatchHelp =
+    "Mix MUSIC under every video of the INPUTs, each into a new file named as mix names it. "
+    "Progress on stderr (one line redrawn on a terminal, plain lines otherwise), a summary on stdout. "
+    "Exit 0: all finished; 1: some failed or were refused (the others still ran); 2: usage, bad music "
+    "or folder, or no videos; 130: stopped by SIGINT/SIGTERM (running outputs finalised, videos not "
+    "yet started are not created)";
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -199,8 +199,23 @@ int main(int argc, char **argv) {
     mix->add_option("VIDEO", videoPath, "The video file")->required();
     mix->add_option("MUSIC", musicPath, "The music file")->required();
     mix->add_option("-o,--output", outputFolder, "Output folder (default: the video's own folder)");
-    MixControlOptions mixControls;
-    addMixControlOptions(*mix, mixControls);
+    bool mixJson = false;
+    mix->add_flag("--json", mixJson, kJsonHelp);
+    MixOptions mixOptions;
+    addMixOptions(*mix, mixOptions);
+
+    BatchSettings batchSettings;
+    CLI::App *batch = app.add_subcommand("batch", kBatchHelp);
+    batch->add_option("INPUT", batchSettings.inputs, "Video files and folders (a folder gives its files that are videos)")
+        ->required();
+    batch->add_option("--music", batchSettings.musicPath, "The music laid under every video")->required();
+    batch->add_option("-o,--output", batchSettings.outputFolder, "Output folder (default: each video's own folder)");
+    batch->add_option("-j,--jobs", batchSettings.parallelVideos,
+                      "Videos mixed at once (default 1); the encoder threads are shared out among them")
+        ->check(CLI::Range(1, 64));
+    batch->add_flag("-r,--recursive", batchSettings.recursive, "Also take the videos in the folders' sub-folders");
+    batch->add_flag("--json", batchSettings.json, kJsonHelp);
+    addMixOptions(*batch, batchSettings.options);
 
     std::string demoFolder;
     CLI::App *demo = app.add_subcommand("demo", "Mix the bundled sample music under the bundled sample video");
@@ -229,12 +244,17 @@ int main(int argc, char **argv) {
     ignoreFileSizeSignal();
     // Our own messages say what failed; FFmpeg's are for -v.
     av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+    std::string optionError;
     if (mix->parsed()) {
-        MixSettings settings;
-        std::string error;
-        if (!mixSettingsFromOptions(mixControls, settings, error))
-            return refuse(error);
-        return runMix(videoPath, musicPath, outputFolder, settings);
+        if (!resolveMixOptions(mixOptions, optionError))
+            return refuse(optionError);
+        return runMix(videoPath, musicPath, outputFolder, mixOptions, mixJson);
+    }
+    if (batch->parsed()) {
+        if (!resolveMixOptions(batchSettings.options, optionError))
+            return refuse(optionError);
+        installStopHandlers();
+        return runBatch(batchSettings, pendingSignal);
     }
     if (demo->parsed())
         return runDemo(demoFolder);

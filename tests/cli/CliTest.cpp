@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <csignal>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +57,115 @@ std::string lastLine(const std::string &text) {
 
 CommandResult cli(const std::string &arguments) { return runCommand(shellQuote(kCli) + " " + arguments); }
 
+// A strict reader of one JSON object a line: the top-level members with
+// their values as written (strings unescaped); nullopt when the line is not
+// one complete JSON object.
+class JsonLine {
+public:
+    static std::optional<std::map<std::string, std::string>> parse(const std::string &line) {
+        JsonLine reader(line);
+        std::map<std::string, std::string> members;
+        reader.skipSpace();
+        if (!reader.take('{'))
+            return std::nullopt;
+        reader.skipSpace();
+        bool first = true;
+        while (!reader.take('}')) {
+            if (!first && !reader.take(','))
+                return std::nullopt;
+            first = false;
+            reader.skipSpace();
+            std::string key, value;
+            if (!reader.string(&key) || (reader.skipSpace(), !reader.take(':')) || !reader.value(&value))
+                return std::nullopt;
+            members[key] = value;
+            reader.skipSpace();
+        }
+        reader.skipSpace();
+        if (reader.m_at != line.size())
+            return std::nullopt;
+        return members;
+    }
+
+private:
+    explicit JsonLine(const std::string &text) : m_text(text) {}
+    bool take(char c) {
+        if (m_at < m_text.size() && m_text[m_at] == c)
+            return ++m_at, true;
+        return false;
+    }
+    void skipSpace() {
+        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
+            ++m_at;
+    }
+    bool string(std::string *out) {
+        if (!take('"'))
+            return false;
+        while (m_at < m_text.size() && m_text[m_at] != '"') {
+            char c = m_text[m_at++];
+            if (static_cast<unsigned char>(c) < 0x20)
+                return false;
+            if (c == '\\') {
+                if (m_at >= m_text.size())
+                    return false;
+                c = m_text[m_at++];
+                if (c == 'u') {
+                    if (m_at + 4 > m_text.size())
+                        return false;
+                    c = static_cast<char>(std::stoi(m_text.substr(m_at, 4), nullptr, 16));
+                    m_at += 4;
+                } else if (std::string("\"\\/").find(c) == std::string::npos) {
+                    return false;
+                }
+            }
+            *out += c;
+        }
+        return take('"');
+    }
+    bool value(std::string *out) {
+        skipSpace();
+        const size_t begin = m_at;
+        if (m_at < m_text.size() && m_text[m_at] == '"')
+            return string(out);
+        if (take('[')) {
+            skipSpace();
+            for (bool first = true; !take(']'); first = false) {
+                std::string element;
+                if ((!first && !take(',')) || !value(&element))
+                    return false;
+                skipSpace();
+            }
+        } else {
+            for (const char *word : {"true", "false", "null"})
+                if (m_text.compare(m_at, std::strlen(word), word) == 0)
+                    m_at += std::strlen(word);
+            if (m_at == begin) {
+                size_t used = 0;
+                try {
+                    std::stod(m_text.substr(m_at), &used);
+                } catch (const std::exception &) {
+                    return false;
+                }
+                m_at += used;
+            }
+        }
+        *out = m_text.substr(begin, m_at - begin);
+        return true;
+    }
+
+    const std::string &m_text;
+    size_t m_at = 0;
+};
+
+std::vector<std::string> linesOf(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        if (!line.empty())
+            lines.push_back(line);
+    return lines;
+}
+
 TEST(CliMix, WritesTheMixAndPrintsItsPath) {
     const std::string out = makeFolder("cli-out");
     const CommandResult first =
@@ -65,6 +180,24 @@ TEST(CliMix, WritesTheMixAndPrintsItsPath) {
                                      shellQuote(fixtures() + "/music.mp3") + " -o " + shellQuote(out) + " 2>/dev/null");
     ASSERT_EQ(second.exitCode, 0) << second.output;
     EXPECT_EQ(lastLine(second.output), out + "/video(0).mp4");
+
+    // With --json, stdout holds events only: the start, progress up to 100
+    // and one finished event naming the output, then the summary.
+    const CommandResult json = cli("mix --json " + shellQuote(fixtures() + "/video.mp4") + " " +
+                                   shellQuote(fixtures() + "/music.mp3") + " -o " + shellQuote(out) + " 2>/dev/null");
+    ASSERT_EQ(json.exitCode, 0) << json.output;
+    std::vector<std::string> kinds;
+    for (const std::string &line : linesOf(json.output)) {
+        const auto event = JsonLine::parse(line);
+        ASSERT_TRUE(event.has_value()) << line;
+        if (kinds.empty() || kinds.back() != event->at("event"))
+            kinds.push_back(event->at("event"));
+        if (event->at("event") == "finished") {
+            EXPECT_EQ(event->at("output"), out + "/video(1).mp4");
+        }
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"start", "progress", "finished", "summary"})) << json.output;
+    EXPECT_NE(json.output.find("\"percent\": 100"), std::string::npos) << json.output;
 }
 
 TEST(CliMix, DefaultsToTheVideosFolderAndShowsProgress) {
@@ -190,39 +323,134 @@ TEST(CliMix, MusicLoudnessBringsTheMusicToTheTarget) {
     EXPECT_NEAR(std::stod(measured.output.substr(at + 2)), -30.0, 1.5);
 }
 
-TEST(CliMix, InterruptFinalisesTheOutputAndExits130) {
-    const std::string out = makeFolder("cli-interrupt");
-    int toParent[2];
-    ASSERT_EQ(::pipe(toParent), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(toParent[1], STDERR_FILENO);
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devNull, STDOUT_FILENO);
+// A folder of clips with other files and a sub-folder, plus a named file
+// that is no video: the good clips are mixed, the bad one is reported and
+// gets no output, whether as text or as JSON events, one video or two at once.
+TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
+    const std::string clips = makeFolder("batch-clips");
+    std::filesystem::create_directories(clips + "/more");
+    for (const char *name : {"/a.mp4", "/b.mp4", "/more/c.mp4"})
+        std::filesystem::copy_file(fixtures() + "/video.mp4", clips + name);
+    std::filesystem::copy_file(fixtures() + "/music.mp3", clips + "/song.mp3");
+    std::ofstream(clips + "/notes.txt") << "not a video\n";
+    const std::string bad = clips + "/more/broken.mp4";
+    std::ofstream(bad) << "not a video either\n";
+
+    struct Case {
+        std::string options;
+        std::vector<std::string> outputs;
+    };
+    const Case cases[] = {
+        {"", {"a.mp4", "b.mp4"}},
+        {"-j 2 --json", {"a.mp4", "b.mp4"}},
+        {"-r -j 2", {"a.mp4", "b.mp4", "c.mp4"}},
+    };
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string out = makeFolder("batch-out-" + std::to_string(run++));
+        const bool json = c.options.find("--json") != std::string::npos;
+        const CommandResult result =
+            runCommand(shellQuote(kCli) + " batch --music " + shellQuote(fixtures() + "/music.mp3") + " -o " +
+                       shellQuote(out) + " " + c.options + " " + shellQuote(clips) + " " + shellQuote(bad) +
+                       (json ? " 2>/dev/null" : " 2>&1"));
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+
+        std::set<std::string> written;
+        for (const auto &entry : std::filesystem::directory_iterator(out))
+            written.insert(entry.path().filename().string());
+        EXPECT_EQ(written, std::set<std::string>(c.outputs.begin(), c.outputs.end()));
+        for (const std::string &name : c.outputs) {
+            EXPECT_EQ(decodeErrors(out + "/" + name), 0) << name;
+            EXPECT_EQ(streamSummary(out + "/" + name),
+                      (std::vector<std::string>{"video h264", "audio aac 44100 2"}))
+                << name;
+            EXPECT_EQ(videoPacketChecksums(out + "/" + name), videoPacketChecksums(fixtures() + "/video.mp4"))
+                << name;
+        }
+
+        if (!json) {
+            EXPECT_NE(result.output.find("refused   " + bad + ": not a valid video file"), std::string::npos)
+                << result.output;
+            EXPECT_NE(result.output.find(std::to_string(c.outputs.size()) + " finished, 0 failed, 1 refused"),
+                      std::string::npos)
+                << result.output;
+            EXPECT_EQ(result.output.find("notes.txt"), std::string::npos) << result.output;
+            continue;
+        }
+        // Every line is one JSON object; each video ends with exactly one
+        // final event, and the summary comes last.
+        std::map<std::string, std::vector<std::string>> finalEvents;
+        const std::vector<std::string> lines = linesOf(result.output);
+        ASSERT_FALSE(lines.empty());
+        for (const std::string &line : lines) {
+            const auto event = JsonLine::parse(line);
+            ASSERT_TRUE(event.has_value()) << line;
+            const std::string &kind = event->at("event");
+            if (kind == "finished" || kind == "failed" || kind == "refused")
+                finalEvents[event->at("video")].push_back(kind);
+        }
+        const auto summary = JsonLine::parse(lines.back());
+        EXPECT_EQ(summary->at("event"), "summary");
+        EXPECT_EQ(summary->at("finished"), "2");
+        EXPECT_EQ(summary->at("refused"), "1");
+        EXPECT_EQ(finalEvents.size(), 3u);
+        EXPECT_EQ(finalEvents[bad], std::vector<std::string>{"refused"});
+        for (const char *name : {"/a.mp4", "/b.mp4"})
+            EXPECT_EQ(finalEvents[clips + name], std::vector<std::string>{"finished"});
+    }
+}
+
+// A stop finalises what is being written; a batch starts no further video.
+TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
+    const std::string second = makeFolder("cli-interrupt-second") + "/later.mp4";
+    std::filesystem::copy_file(fixtures() + "/long.mp4", second);
+    const std::string long_ = fixtures() + "/long.mp4";
+    const std::string music = fixtures() + "/music.mp3";
+    const std::vector<std::vector<std::string>> commands = {
+        {"mix", long_, music, "-o"},
+        {"batch", "--music", music, long_, second, "-o"},
+    };
+    int run = 0;
+    for (std::vector<std::string> arguments : commands) {
+        SCOPED_TRACE(arguments[0]);
+        const std::string out = makeFolder("cli-interrupt-" + std::to_string(run++));
+        arguments.push_back(out);
+        int toParent[2];
+        ASSERT_EQ(::pipe(toParent), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(toParent[1], STDERR_FILENO);
+            const int devNull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devNull, STDOUT_FILENO);
+            ::close(toParent[0]);
+            std::vector<char *> argv{const_cast<char *>(kCli.c_str())};
+            for (std::string &argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            ::execv(kCli.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(toParent[1]);
+        // Wait for the first progress line, then interrupt.
+        std::string seen;
+        char buffer[64];
+        ssize_t count = 0;
+        while (seen.find("1%") == std::string::npos && (count = ::read(toParent[0], buffer, sizeof buffer)) > 0)
+            seen.append(buffer, static_cast<size_t>(count));
+        ::kill(child, SIGINT);
+        while (::read(toParent[0], buffer, sizeof buffer) > 0) {
+        }
         ::close(toParent[0]);
-        ::execl(kCli.c_str(), kCli.c_str(), "mix", (fixtures() + "/long.mp4").c_str(),
-                (fixtures() + "/music.mp3").c_str(), "-o", out.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        EXPECT_LT(durationSeconds(out + "/long.mp4"), 100.0);
+        EXPECT_EQ(decodeErrors(out + "/long.mp4"), 0);
+        EXPECT_FALSE(std::filesystem::exists(out + "/later.mp4"));
     }
-    ::close(toParent[1]);
-    // Wait for the first progress line, then interrupt.
-    std::string seen;
-    char buffer[64];
-    ssize_t count = 0;
-    while (seen.find("1%") == std::string::npos && (count = ::read(toParent[0], buffer, sizeof buffer)) > 0)
-        seen.append(buffer, static_cast<size_t>(count));
-    ::kill(child, SIGINT);
-    while (::read(toParent[0], buffer, sizeof buffer) > 0) {
-    }
-    ::close(toParent[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    const int code = WEXITSTATUS(status);
-    EXPECT_EQ(code, 130);
-    EXPECT_LT(durationSeconds(out + "/long.mp4"), 100.0);
-    EXPECT_EQ(decodeErrors(out + "/long.mp4"), 0);
 }
 
 TEST(CliProbe, PrintsJsonAndExitsByResult) {
