@@ -6,13 +6,22 @@
 
 namespace melvora {
 
-void addMixOptions(CLI::App &command, MixOptions &options) { addMixControlOptions(command, options.controls); }
+void addMixOptions(CLI::App &command, MixOptions &options) {
+    command
+        .add_option("--threads", options.encoderThreads,
+                    "Encode the sound on N threads at once (default: one per core; 1 keeps the single encoder)")
+        ->check(CLI::Range(1, 256));
+    addMixControlOptions(command, options.controls);
+}
 
 bool resolveMixOptions(MixOptions &options, std::string &error) {
     return mixSettingsFromOptions(options.controls, options.settings, error);
 }
 
-void applyMixOptions(const MixOptions &options, StartRequest &request) { request.mixSettings = options.settings; }
+void applyMixOptions(const MixOptions &options, StartRequest &request) {
+    request.mixSettings = options.settings;
+    request.encoderThreads = options.encoderThreads;
+}
 
 int threadsPerVideo(int totalThreads, int parallelVideos) {
     return std::max(1, totalThreads / std::max(1, parallelVideos));

@@ -127,6 +127,9 @@ struct MixJob {
 
     // Mixed sound is encoded on a thread of its own (same output, sooner).
     bool parallelEncoding = true;
+    // AAC encoders at once, each on a stretch of the sound spliced where
+    // they agree: 0 one per core, 1 the single encoder as always.
+    int encoderThreads = 0;
 
     // True from startMixJob until the worker has released everything.
     std::atomic<bool> workerActive{false};

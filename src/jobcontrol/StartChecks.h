@@ -37,6 +37,7 @@ struct RunRequest {
     FileIdentity claimedOutput; // the file created for the run, when one was
     std::int64_t videoDurationMicroseconds = 0;
     MixSettings mixSettings;
+    int encoderThreads = 0; // 0: one per core
 };
 
 // Prepares the job (initMixJob), fills it for a run and starts its worker,

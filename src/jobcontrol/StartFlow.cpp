@@ -50,7 +50,8 @@ StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLaun
     }
     outcome.musicAccepted = true;
 
-    RunRequest run{inputs.videoPath, inputs.musicPath, {}, {}, videoDuration, request.mixSettings};
+    RunRequest run{inputs.videoPath, inputs.musicPath, {}, {}, videoDuration, request.mixSettings,
+                   request.encoderThreads};
     const std::optional<std::string> outputPath =
         claimOutputPath(inputs.outputFolder, inputs.videoPath, outcome.reason, &run.claimedOutput);
     if (!outputPath) {

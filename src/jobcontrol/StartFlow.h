@@ -31,6 +31,7 @@ struct StartRequest {
     bool musicProbed = false;
     bool musicStartMustNotBeNegative = false;
     MixSettings mixSettings;
+    int encoderThreads = 0; // 0: one per core
 };
 
 enum class StartStep {
