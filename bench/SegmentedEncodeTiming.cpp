@@ -10,6 +10,11 @@
 //       exact source: SNR summary, bit rates and a table of the seams
 //   melvora-segmented-encode sweep SOURCE
 //       the fidelity summary for several segment lengths and pre-rolls
+//   melvora-segmented-encode write-music SECONDS
+//       writes the rich test music to stdout as 44100 Hz stereo f32le
+//   melvora-segmented-encode files SOURCE ONE_ENCODER SEGMENTED
+//       compares two finished outputs (any files FFmpeg reads) with the
+//       exact source: the fidelity summary without encoding anything
 #include "SoundCheck.h"
 #include "engine/SegmentedAacEncoder.h"
 
@@ -231,6 +236,32 @@ int main(int argc, char **argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "timing" && argc >= 4)
         return timing(std::atof(argv[2]), std::atoi(argv[3]));
+    if (mode == "write-music" && argc >= 3) {
+        RichMusic music;
+        const auto total = std::int64_t(std::atof(argv[2]) * kSoundRate);
+        std::vector<float> left(kBlock), right(kBlock), interleaved(2 * kBlock);
+        for (std::int64_t first = 0; first < total; first += kBlock) {
+            const int count = int(std::min<std::int64_t>(kBlock, total - first));
+            music.fill(left.data(), right.data(), count);
+            for (int i = 0; i < count; ++i) {
+                interleaved[2 * i] = left[i];
+                interleaved[2 * i + 1] = right[i];
+            }
+            std::fwrite(interleaved.data(), sizeof(float), std::size_t(2 * count), stdout);
+        }
+        return 0;
+    }
+    if (mode == "files" && argc >= 5) {
+        const StereoSound source = readSound(argv[2]);
+        const StereoSound one = readSound(argv[3]);
+        const StereoSound segmented = readSound(argv[4]);
+        const SnrSummary a = summarize(blockSnr(source, one));
+        const SnrSummary b = summarize(blockSnr(source, segmented));
+        std::printf("%-22s mean %+.2f dB  p1 %+.2f dB  worst %+.2f dB  (one encoder: %.2f / %.2f / %.2f)\n",
+                    "output files", b.mean - a.mean, b.firstPercentile - a.firstPercentile, b.worst - a.worst, a.mean,
+                    a.firstPercentile, a.worst);
+        return 0;
+    }
     if ((mode == "fidelity" || mode == "sweep") && argc >= 3) {
         const StereoSound sound = readSound(argv[2]);
         CodecContextPtr model;
@@ -274,7 +305,9 @@ int main(int argc, char **argv) {
             }
         return 0;
     }
-    std::fprintf(stderr, "usage: %s timing SECONDS THREADS | fidelity SOURCE [THREADS [SEGMENT_S [PREROLL [POSTROLL]]]] | sweep SOURCE\n",
+    std::fprintf(stderr,
+                 "usage: %s timing SECONDS THREADS | fidelity SOURCE [THREADS [SEGMENT_S [PREROLL [POSTROLL]]]] | "
+                 "sweep SOURCE | write-music SECONDS | files SOURCE ONE_ENCODER SEGMENTED\n",
                  argv[0]);
     return 2;
 }

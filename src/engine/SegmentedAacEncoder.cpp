@@ -151,6 +151,7 @@ int SegmentedAacEncoder::submit(FramePtr frame) {
         return m_error;
     }
     ++m_submitted;
+    m_peakBuffered = std::max<std::int64_t>(m_peakBuffered, std::int64_t(m_store.size()));
     m_shortFrameSeen = shortFrame;
     splice(); // more sound may have decided a seam
     lock.unlock();
@@ -193,6 +194,11 @@ void SegmentedAacEncoder::cancel() {
 int SegmentedAacEncoder::error() {
     std::lock_guard lock(m_mutex);
     return m_error;
+}
+
+std::int64_t SegmentedAacEncoder::peakBufferedFrames() {
+    std::lock_guard lock(m_mutex);
+    return m_peakBuffered;
 }
 
 std::vector<SegmentedAacEncoder::Seam> SegmentedAacEncoder::seams() {
@@ -327,15 +333,17 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment) 
             return result;
         publish(*segment, coded);
     }
-    if (endOfStream) {
-        result = avcodec_send_frame(encoder.get(), nullptr);
-        if (result < 0)
-            return result;
-        result = receiveAll();
-        if (result < 0)
-            return result;
+    // The encoder is flushed in either case, so that it closes with nothing
+    // left over; past the post-roll its last packets heard silence after the
+    // sound, and are dropped.
+    result = avcodec_send_frame(encoder.get(), nullptr);
+    if (result < 0)
+        return result;
+    result = receiveAll();
+    if (result < 0)
+        return result;
+    if (endOfStream)
         publish(*segment, coded);
-    }
     return 0;
 }
 

@@ -79,6 +79,9 @@ public:
     // The seams decided so far, in order.
     std::vector<Seam> seams();
 
+    // The most frames of sound held at once for the segments in flight.
+    std::int64_t peakBufferedFrames();
+
     // Number of threads that run encoders.
     int threadCount() const { return int(m_threads.size()); }
 
@@ -131,6 +134,7 @@ private:
     std::deque<FramePtr> m_store;
     std::int64_t m_storeBase = 0;
     std::int64_t m_submitted = 0;
+    std::int64_t m_peakBuffered = 0;
     bool m_shortFrameSeen = false;
     bool m_finished = false;
     bool m_cancelled = false;
