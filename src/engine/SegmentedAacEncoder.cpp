@@ -75,7 +75,7 @@ bool SegmentedAacEncoder::abandoned(const Segment &segment) const {
 
 std::int64_t SegmentedAacEncoder::feedLimit(const Segment &segment) const {
     if (lastness(segment.index) == Last::No)
-        return nominalStart(segment.index + 1) + m_plan.postrollFrames;
+        return segment.feedTo;
     return kNever; // until the stream ends, or until it is known that more follows
 }
 
@@ -95,13 +95,13 @@ bool SegmentedAacEncoder::needsFrames() const {
     if (mayDispatch())
         return true;
     for (const auto &[index, segment] : m_segments) {
-        if (segment->done || abandoned(*segment))
+        if (segment->done || segment->parked || abandoned(*segment))
             continue;
         if (segment->nextFeed + kRunAheadFrames > m_submitted)
             return true;
         // Past its own end but not knowing whether more follows: the answer
         // lies in the sound still to come.
-        if (lastness(index) == Last::Unknown && segment->nextFeed >= nominalStart(index + 1) + m_plan.postrollFrames)
+        if (lastness(index) == Last::Unknown && segment->nextFeed >= segment->feedTo)
             return true;
     }
     return false;
@@ -178,6 +178,7 @@ int SegmentedAacEncoder::finish() {
     m_workersChanged.notify_all();
     stopThreads();
     std::lock_guard lock(m_mutex);
+    closeEncoders(m_retired); // the threads are gone: nobody else touches them
     return m_error;
 }
 
@@ -220,39 +221,82 @@ void SegmentedAacEncoder::fail(int result) {
     m_producerChanged.notify_all();
 }
 
+// Closes encoders whose segments are spliced: flushed first, so that none
+// closes with sound left in it.
+void SegmentedAacEncoder::closeEncoders(std::vector<CodecContextPtr> &encoders) {
+    for (CodecContextPtr &encoder : encoders) {
+        if (avcodec_send_frame(encoder.get(), nullptr) >= 0) {
+            PacketPtr packet(av_packet_alloc());
+            while (packet && avcodec_receive_packet(encoder.get(), packet.get()) >= 0)
+                av_packet_unref(packet.get()); // past the post-roll: not needed
+        }
+        encoder.reset();
+    }
+    encoders.clear();
+}
+
+std::shared_ptr<SegmentedAacEncoder::Segment> SegmentedAacEncoder::segmentToResume() const {
+    for (const auto &[index, segment] : m_segments)
+        if (segment->resume)
+            return segment;
+    return nullptr;
+}
+
+bool SegmentedAacEncoder::workLeft() const {
+    if (m_nextSegment == 0 || (!m_single && lastness(m_nextSegment - 1) != Last::Yes))
+        return true; // segments still to come
+    for (const auto &[index, segment] : m_segments)
+        if (segment->parked || segment->resume)
+            return true; // a seam may still ask for more post-roll
+    return false;
+}
+
 void SegmentedAacEncoder::runWorker() {
     for (;;) {
         std::shared_ptr<Segment> segment;
+        CodecContextPtr encoder;
+        std::vector<CodecContextPtr> retired;
         {
             std::unique_lock lock(m_mutex);
-            const auto noMoreSegments = [this] {
-                return m_nextSegment > 0 && (m_single || lastness(m_nextSegment - 1) == Last::Yes);
-            };
             m_workersChanged.wait(lock, [&] {
-                return m_cancelled || m_closing || m_error < 0 || mayDispatch() || noMoreSegments();
+                return m_cancelled || m_closing || m_error < 0 || !m_retired.empty() || segmentToResume() ||
+                       mayDispatch() || !workLeft();
             });
-            if (!mayDispatch())
-                return;
-            try {
-                segment = std::make_shared<Segment>();
-                segment->index = m_nextSegment;
-                const std::int64_t start = nominalStart(segment->index);
-                segment->firstFed = std::max<std::int64_t>(0, start - m_plan.prerollFrames);
-                segment->nextFeed = segment->firstFed;
-                segment->keepFrom = segment->index == 0 ? -1 : start - m_backSearch;
-                m_segments[segment->index] = segment;
-            } catch (const std::bad_alloc &) {
-                fail(AVERROR(ENOMEM));
+            if (m_cancelled || m_error < 0)
+                return; // the encoders still held are closed with the object
+            retired.swap(m_retired);
+            if ((segment = segmentToResume())) {
+                segment->resume = false;
+                encoder = std::move(segment->encoder);
+                ++m_running;
+            } else if (mayDispatch()) {
+                try {
+                    segment = std::make_shared<Segment>();
+                    segment->index = m_nextSegment;
+                    const std::int64_t start = nominalStart(segment->index);
+                    segment->firstFed = std::max<std::int64_t>(0, start - m_plan.prerollFrames);
+                    segment->nextFeed = segment->firstFed;
+                    segment->keepFrom = segment->index == 0 ? -1 : start - m_backSearch;
+                    segment->feedTo = start + m_plan.segmentFrames + m_plan.postrollFrames;
+                    m_segments[segment->index] = segment;
+                } catch (const std::bad_alloc &) {
+                    fail(AVERROR(ENOMEM));
+                    return;
+                }
+                ++m_nextSegment;
+                ++m_running;
+            } else if (retired.empty() && (m_closing || !workLeft())) {
                 return;
             }
-            ++m_nextSegment;
-            ++m_running;
         }
-        m_producerChanged.notify_all(); // the new segment wants its sound
+        closeEncoders(retired);
+        if (!segment)
+            continue;
+        m_producerChanged.notify_all(); // the segment wants its sound
 
         int result;
         try {
-            result = encodeSegment(segment);
+            result = encodeSegment(segment, encoder);
         } catch (const std::bad_alloc &) {
             result = AVERROR(ENOMEM);
         }
@@ -260,28 +304,40 @@ void SegmentedAacEncoder::runWorker() {
         {
             std::lock_guard lock(m_mutex);
             --m_running;
-            segment->done = true;
             if (result < 0)
                 fail(result);
+            if (encoder && result >= 0 && !m_cancelled && !abandoned(*segment)) {
+                // At the end of its post-roll, not knowing yet whether its
+                // seam needs more: the encoder waits with the segment.
+                segment->encoder = std::move(encoder);
+                segment->parked = true;
+            } else {
+                segment->done = true;
+            }
             if (abandoned(*segment))
                 m_segments.erase(segment->index);
             releaseFrames();
             splice();
         }
+        encoder.reset();
         m_workersChanged.notify_all();
         m_producerChanged.notify_all();
     }
 }
 
-// Feeds the segment's frames to a fresh encoder, from its pre-roll to its
-// post-roll, or to the end of the stream (then flushing) when it is the last.
-int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment) {
-    CodecContextPtr encoder;
-    int result = m_factory(encoder);
-    if (result < 0)
-        return result;
-    if (!encoder)
-        return AVERROR(EINVAL);
+// Feeds the segment's frames to its encoder (a fresh one, or the one it
+// parked), from where it stopped to the end of its post-roll, or to the end
+// of the stream (then flushing) when it is the last. Leaves the encoder in
+// place when it stopped at its post-roll, and releases it otherwise.
+int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, CodecContextPtr &encoder) {
+    int result = 0;
+    if (!encoder) {
+        result = m_factory(encoder);
+        if (result < 0)
+            return result;
+        if (!encoder)
+            return AVERROR(EINVAL);
+    }
 
     std::vector<CodedFrame> coded;
     const auto receiveAll = [&]() {
@@ -300,8 +356,7 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment) 
         }
     };
 
-    bool endOfStream = false;
-    for (std::int64_t index = segment->firstFed;; ++index) {
+    for (std::int64_t index = segment->nextFeed;; ++index) {
         FramePtr frame;
         {
             std::unique_lock lock(m_mutex);
@@ -309,14 +364,14 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment) 
                 return m_cancelled || m_error < 0 || abandoned(*segment) || index < m_submitted || m_finished ||
                        index >= feedLimit(*segment);
             });
-            if (m_cancelled || m_error < 0 || abandoned(*segment))
+            if (m_cancelled || m_error < 0 || abandoned(*segment)) {
+                encoder.reset();
                 return 0;
-            if (index >= feedLimit(*segment))
-                break;
-            if (index >= m_submitted) {
-                endOfStream = true;
-                break;
             }
+            if (index >= feedLimit(*segment))
+                return 0; // parks
+            if (index >= m_submitted)
+                break; // the end of the stream: this segment is the last
             frame.reset(av_frame_clone(m_store[std::size_t(index - m_storeBase)].get()));
             if (!frame)
                 return AVERROR(ENOMEM);
@@ -333,17 +388,14 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment) 
             return result;
         publish(*segment, coded);
     }
-    // The encoder is flushed in either case, so that it closes with nothing
-    // left over; past the post-roll its last packets heard silence after the
-    // sound, and are dropped.
     result = avcodec_send_frame(encoder.get(), nullptr);
     if (result < 0)
         return result;
     result = receiveAll();
     if (result < 0)
         return result;
-    if (endOfStream)
-        publish(*segment, coded);
+    publish(*segment, coded);
+    encoder.reset();
     return 0;
 }
 
@@ -399,7 +451,7 @@ void SegmentedAacEncoder::splice() {
         Segment &right = *next->second;
         // The left encoder stops after its post-roll; the seam may lie as
         // late as its last packet, with the right encoder's next one after it.
-        if (!left.done || (right.producedTo <= left.producedTo && !right.done))
+        if (!(left.parked || left.done) || left.resume || (right.producedTo <= left.producedTo && !right.done))
             return;
         const std::int64_t overlapEnd = std::min(left.producedTo, right.producedTo - 1);
 
@@ -430,6 +482,15 @@ void SegmentedAacEncoder::splice() {
                 agreed = true;
             }
 
+        if (!agreed && left.parked && left.feedTo < boundary + m_plan.segmentFrames / 2) {
+            // No agreeing frame in the overlap: the left encoder goes on
+            // into the right segment for another post-roll.
+            left.feedTo += m_plan.postrollFrames;
+            left.parked = false;
+            left.resume = true;
+            m_workersChanged.notify_all();
+            return;
+        }
         while (!left.coded.empty() && left.coded.front().frame <= lastLeft) {
             emit(left.coded.front());
             left.coded.pop_front();
@@ -437,6 +498,15 @@ void SegmentedAacEncoder::splice() {
         m_seams.push_back(Seam{boundary * kFrameSamples, lastLeft * kFrameSamples, agreed});
         m_outputFrom = lastLeft + 1;
         ++m_outputSegment;
+        if (left.encoder) {
+            try {
+                m_retired.push_back(std::move(left.encoder));
+            } catch (const std::bad_alloc &) {
+                left.encoder.reset(); // closed at once, unflushed
+            }
+        }
+        left.parked = false;
+        left.done = true;
         m_segments.erase(found); // its worker holds its own reference while it runs
         // Room for one more segment in flight.
         m_workersChanged.notify_all();

@@ -97,13 +97,20 @@ private:
         std::int64_t nextFeed = 0;
         std::int64_t keepFrom = -1;  // packets of earlier frames are never used
         std::int64_t producedTo = -2; // last frame whose packet came out
+        std::int64_t feedTo = 0;      // the end of its post-roll, unless it is the last
         std::deque<CodedFrame> coded; // kept packets not yet spliced
-        bool done = false;
+        CodecContextPtr encoder;      // while parked at the end of its post-roll
+        bool parked = false;          // waits for its seam to be decided
+        bool resume = false;          // its seam asked for more post-roll
+        bool done = false;            // its encoder is gone
     };
     enum class Last { Unknown, Yes, No };
 
     void runWorker();
-    int encodeSegment(const std::shared_ptr<Segment> &segment);
+    int encodeSegment(const std::shared_ptr<Segment> &segment, CodecContextPtr &encoder);
+    void closeEncoders(std::vector<CodecContextPtr> &encoders);
+    std::shared_ptr<Segment> segmentToResume() const;
+    bool workLeft() const;
     void publish(Segment &segment, std::vector<CodedFrame> &coded);
     Last lastness(std::int64_t segmentIndex) const;
     bool mayDispatch() const;
@@ -147,6 +154,7 @@ private:
     std::int64_t m_outputFrom = -1;    // its first frame after its left seam
     bool m_complete = false;
     std::vector<PacketPtr> m_ready;
+    std::vector<CodecContextPtr> m_retired; // spliced past, to be flushed and closed
     std::vector<Seam> m_seams;
 
     std::vector<std::thread> m_threads;
