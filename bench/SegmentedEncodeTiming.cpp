@@ -169,9 +169,11 @@ int timing(double seconds, int threads) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%.2f %ld\n", elapsed, usage.ru_maxrss);
-    std::fprintf(stderr, "%d threads: %.2f s, %ld KB peak, %.1f kbit/s, %lld packets, %lld out of place\n",
+    std::fprintf(stderr,
+                 "%d threads: %.2f s, %ld KB peak, %.1f kbit/s, %lld packets, %lld out of place, "
+                 "at most %lld frames of sound held\n",
                  encoder.threadCount(), elapsed, usage.ru_maxrss, bytes * 8.0 / seconds / 1000, (long long)count,
-                 (long long)gaps);
+                 (long long)gaps, (long long)encoder.peakBufferedFrames());
     if (gaps > 0)
         return 1;
     return 0;
@@ -197,6 +199,22 @@ Fidelity compare(const StereoSound &sound, const std::vector<double> &singleSnr,
     fidelity.segmentedKbps = payloadBytes(segmented.packets) * 8 / seconds / 1000;
     fidelity.speedup = single.seconds / segmented.seconds;
     if (table) {
+        // Bits of each stretch between seams against one encoder's bits for
+        // the same frames: where a difference in bit rate comes from.
+        std::printf("  stretch from   bits against one encoder\n");
+        std::size_t from = 0;
+        for (std::size_t seam = 0; seam <= segmented.seams.size(); ++seam) {
+            const std::size_t to = seam < segmented.seams.size()
+                                       ? std::size_t(segmented.seams[seam].lastLeftPts / kBlock + 2)
+                                       : segmented.packets.size();
+            std::int64_t ours = 0, theirs = 0;
+            for (std::size_t i = from; i < to && i < single.packets.size(); ++i) {
+                ours += segmented.packets[i]->size;
+                theirs += single.packets[i]->size;
+            }
+            std::printf("  %8.2f s     %+.2f %%\n", double(from) * kBlock / kSoundRate, (double(ours) / double(theirs) - 1) * 100);
+            from = to;
+        }
         std::printf("  seam at     moved  windows  | SNR dB: 2 blocks at seam  10 blocks around  | one encoder: at seam\n");
         for (const auto &seam : segmented.seams) {
             const std::int64_t block = seam.lastLeftPts / kBlock;

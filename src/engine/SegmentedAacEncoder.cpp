@@ -59,12 +59,15 @@ std::int64_t SegmentedAacEncoder::nominalStart(std::int64_t segmentIndex) const 
     return segmentIndex * std::int64_t(m_plan.segmentFrames);
 }
 
-// A segment is the last one when the stream ends less than a whole segment
-// after its nominal end, so the last segment holds one to two segments.
+// The first segment is the last one when the stream ends within two
+// segments: a short stream is one encoder's. A later one is the last when
+// the stream ends before a little more than its post-roll: a short tail
+// joins it. Learning that takes only sound just past the segment's end.
 SegmentedAacEncoder::Last SegmentedAacEncoder::lastness(std::int64_t segmentIndex) const {
     if (m_single)
         return Last::Yes;
-    if (m_submitted >= nominalStart(segmentIndex + 2))
+    const std::int64_t tail = segmentIndex == 0 ? m_plan.segmentFrames : 2 * m_plan.postrollFrames;
+    if (m_submitted >= nominalStart(segmentIndex + 1) + tail)
         return Last::No;
     return m_finished ? Last::Yes : Last::Unknown;
 }
@@ -360,18 +363,26 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
         FramePtr frame;
         {
             std::unique_lock lock(m_mutex);
+            // At the end of its post-roll a segment waits to learn whether
+            // it is the last (the sound to come tells) rather than encode on
+            // on the chance.
+            const auto mayFeed = [&] {
+                return index < m_submitted &&
+                       (index < segment->feedTo || lastness(segment->index) == Last::Yes);
+            };
+            const auto mustPark = [&] { return index >= feedLimit(*segment); };
+            const auto streamEnded = [&] { return m_finished && index >= m_submitted; };
             m_workersChanged.wait(lock, [&] {
-                return m_cancelled || m_error < 0 || abandoned(*segment) || index < m_submitted || m_finished ||
-                       index >= feedLimit(*segment);
+                return m_cancelled || m_error < 0 || abandoned(*segment) || mayFeed() || mustPark() || streamEnded();
             });
             if (m_cancelled || m_error < 0 || abandoned(*segment)) {
                 encoder.reset();
                 return 0;
             }
-            if (index >= feedLimit(*segment))
-                return 0; // parks
-            if (index >= m_submitted)
-                break; // the end of the stream: this segment is the last
+            if (mustPark())
+                return 0;
+            if (streamEnded())
+                break; // this segment is the last
             frame.reset(av_frame_clone(m_store[std::size_t(index - m_storeBase)].get()));
             if (!frame)
                 return AVERROR(ENOMEM);
