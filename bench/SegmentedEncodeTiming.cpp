@@ -1,6 +1,6 @@
 // Benchmarks the segmented AAC encoder on its own, outside the mixing loop.
 //
-//   melvora-segmented-encode timing SECONDS THREADS
+//   melvora-segmented-encode timing SECONDS THREADS [SEGMENT_S [PREROLL]]
 //       encodes SECONDS of rich mixed sound made in the process and prints
 //       "seconds peak_kb": run it once per thread count, in fresh processes,
 //       so that each peak is its own
@@ -123,14 +123,21 @@ Encoded encode(const StereoSound &sound, int threads, SegmentedAacEncoder::Plan 
     return encoded;
 }
 
-int timing(double seconds, int threads) {
-    RichMusic music;
-    // A second voice, as when the video's own sound is mixed with music.
-    RichMusic voice(7);
-    std::vector<float> left(kBlock), right(kBlock), left2(kBlock), right2(kBlock);
+int timing(double seconds, int threads, SegmentedAacEncoder::Plan plan) {
+    // 30 s of the music mixed with a second voice, as when the video's own
+    // sound is mixed with music, made beforehand and played in a loop, so
+    // that making the frames costs next to nothing beside encoding them.
+    StereoSound loop = RichMusic().make(30.0);
+    {
+        const StereoSound voice = RichMusic(7).make(30.0);
+        for (std::size_t i = 0; i < loop.size(); ++i) {
+            loop.left[i] = 0.5f * (loop.left[i] + voice.right[i]);
+            loop.right[i] = 0.5f * (loop.right[i] + voice.left[i]);
+        }
+    }
     const auto total = std::int64_t(seconds * kSoundRate);
     const double start = now();
-    SegmentedAacEncoder encoder(openRunLikeAacEncoder, threads);
+    SegmentedAacEncoder encoder(openRunLikeAacEncoder, threads, plan);
     std::vector<PacketPtr> packets;
     std::int64_t bytes = 0, count = 0, gaps = 0;
     // Every packet follows the one before: a gap would be lost sound.
@@ -144,21 +151,22 @@ int timing(double seconds, int threads) {
     };
     for (std::int64_t first = 0; first < total; first += kBlock) {
         FramePtr frame(av_frame_alloc());
+        if (!frame)
+            check(AVERROR(ENOMEM), "frame");
         frame->nb_samples = int(std::min<std::int64_t>(kBlock, total - first));
         frame->format = AV_SAMPLE_FMT_FLTP;
         frame->sample_rate = kSoundRate;
         av_channel_layout_default(&frame->ch_layout, 2);
         frame->pts = first;
         check(av_frame_get_buffer(frame.get(), 0), "frame");
-        music.fill(left.data(), right.data(), frame->nb_samples);
-        voice.fill(left2.data(), right2.data(), frame->nb_samples);
         auto *l = reinterpret_cast<float *>(frame->data[0]);
         auto *r = reinterpret_cast<float *>(frame->data[1]);
         for (int i = 0; i < frame->nb_samples; ++i) {
-            l[i] = 0.5f * (left[i] + right2[i]);
-            r[i] = 0.5f * (right[i] + left2[i]);
+            const auto at = std::size_t(first + i) % loop.size();
+            l[i] = loop.left[at];
+            r[i] = loop.right[at];
         }
-        check(encoder.submit(std::move(frame)), "submit");
+    check(encoder.submit(std::move(frame)), "submit");
         encoder.takePackets(packets);
         account(packets);
     }
@@ -252,8 +260,14 @@ void printSummary(const char *label, const Fidelity &f) {
 
 int main(int argc, char **argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "timing" && argc >= 4)
-        return timing(std::atof(argv[2]), std::atoi(argv[3]));
+    if (mode == "timing" && argc >= 4) {
+        SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
+        if (argc > 4)
+            plan.segmentFrames = int(std::lround(std::atof(argv[4]) * kSoundRate / kBlock));
+        if (argc > 5)
+            plan.prerollFrames = std::atoi(argv[5]);
+        return timing(std::atof(argv[2]), std::atoi(argv[3]), plan);
+    }
     if (mode == "write-music" && argc >= 3) {
         RichMusic music;
         const auto total = std::int64_t(std::atof(argv[2]) * kSoundRate);
@@ -324,7 +338,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     std::fprintf(stderr,
-                 "usage: %s timing SECONDS THREADS | fidelity SOURCE [THREADS [SEGMENT_S [PREROLL [POSTROLL]]]] | "
+                 "usage: %s timing SECONDS THREADS [SEGMENT_S [PREROLL]] | fidelity SOURCE [THREADS [SEGMENT_S [PREROLL [POSTROLL]]]] | "
                  "sweep SOURCE | write-music SECONDS | files SOURCE ONE_ENCODER SEGMENTED\n",
                  argv[0]);
     return 2;

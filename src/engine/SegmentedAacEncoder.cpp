@@ -30,10 +30,12 @@ SegmentedAacEncoder::Plan normalized(SegmentedAacEncoder::Plan plan) {
 } // namespace
 
 SegmentedAacEncoder::Plan SegmentedAacEncoder::defaultPlan() {
-    // About 20 s segments with 3 s of pre-roll: the encoder's rate control
-    // and psychoacoustic model settle within the pre-roll, and the pre-roll
-    // adds about 15 % of work.
-    return Plan{860, 128, 16};
+    // Measured (bench/SegmentedEncodeTiming.cpp): from 32 frames of pre-roll
+    // on, the spliced sound is as faithful as one encoder's; 128 frames (3 s)
+    // leave a margin. 30 s segments keep the extra work near a fifth (about
+    // 1.2 times one encoder's CPU time on 600 s) and the sound held near one
+    // segment (13 MB).
+    return Plan{1292, 128, 16};
 }
 
 SegmentedAacEncoder::SegmentedAacEncoder(EncoderFactory factory, int threads, Plan plan)
@@ -63,11 +65,19 @@ std::int64_t SegmentedAacEncoder::nominalStart(std::int64_t segmentIndex) const 
 // segments: a short stream is one encoder's. A later one is the last when
 // the stream ends before a little more than its post-roll: a short tail
 // joins it. Learning that takes only sound just past the segment's end.
+std::int64_t SegmentedAacEncoder::decisionPoint(std::int64_t segmentIndex) const {
+    const std::int64_t tail = segmentIndex == 0 ? m_plan.segmentFrames : 2 * m_plan.postrollFrames;
+    return nominalStart(segmentIndex + 1) + tail;
+}
+
+std::int64_t SegmentedAacEncoder::firstFedOf(std::int64_t segmentIndex) const {
+    return segmentIndex == 0 ? 0 : std::max<std::int64_t>(0, nominalStart(segmentIndex) - m_plan.prerollFrames);
+}
+
 SegmentedAacEncoder::Last SegmentedAacEncoder::lastness(std::int64_t segmentIndex) const {
     if (m_single)
         return Last::Yes;
-    const std::int64_t tail = segmentIndex == 0 ? m_plan.segmentFrames : 2 * m_plan.postrollFrames;
-    if (m_submitted >= nominalStart(segmentIndex + 1) + tail)
+    if (m_submitted >= decisionPoint(segmentIndex))
         return Last::No;
     return m_finished ? Last::Yes : Last::Unknown;
 }
@@ -95,7 +105,8 @@ bool SegmentedAacEncoder::mayDispatch() const {
 bool SegmentedAacEncoder::needsFrames() const {
     if (m_finished || m_shortFrameSeen)
         return false;
-    if (mayDispatch())
+    // A segment about to start wants the sound from its pre-roll on.
+    if (mayDispatch() && m_submitted < firstFedOf(m_nextSegment) + kRunAheadFrames)
         return true;
     for (const auto &[index, segment] : m_segments) {
         if (segment->done || segment->parked || abandoned(*segment))
@@ -103,8 +114,9 @@ bool SegmentedAacEncoder::needsFrames() const {
         if (segment->nextFeed + kRunAheadFrames > m_submitted)
             return true;
         // Past its own end but not knowing whether more follows: the answer
-        // lies in the sound still to come.
-        if (lastness(index) == Last::Unknown && segment->nextFeed >= segment->feedTo)
+        // lies in the sound just after it.
+        if (lastness(index) == Last::Unknown && segment->nextFeed >= segment->feedTo &&
+            m_submitted < decisionPoint(index))
             return true;
     }
     return false;
@@ -113,7 +125,7 @@ bool SegmentedAacEncoder::needsFrames() const {
 void SegmentedAacEncoder::releaseFrames() {
     std::int64_t needed = m_submitted;
     if (!m_single && (m_nextSegment == 0 || lastness(m_nextSegment - 1) != Last::Yes))
-        needed = std::min(needed, std::max<std::int64_t>(0, nominalStart(m_nextSegment) - m_plan.prerollFrames));
+        needed = std::min(needed, firstFedOf(m_nextSegment));
     for (const auto &[index, segment] : m_segments)
         if (!segment->done && !abandoned(*segment))
             needed = std::min(needed, segment->nextFeed);
@@ -277,7 +289,7 @@ void SegmentedAacEncoder::runWorker() {
                     segment = std::make_shared<Segment>();
                     segment->index = m_nextSegment;
                     const std::int64_t start = nominalStart(segment->index);
-                    segment->firstFed = std::max<std::int64_t>(0, start - m_plan.prerollFrames);
+                    segment->firstFed = firstFedOf(segment->index);
                     segment->nextFeed = segment->firstFed;
                     segment->keepFrom = segment->index == 0 ? -1 : start - m_backSearch;
                     segment->feedTo = start + m_plan.segmentFrames + m_plan.postrollFrames;

@@ -21,8 +21,10 @@ namespace melvora {
 // psychoacoustic model have settled) and a little after it (post-roll). At
 // each seam the stream switches from the left encoder to the right one after
 // a frame for which both chose the same window, so that the decoder's
-// overlap-add joins them cleanly. The result is one ordinary AAC stream,
-// stamped as one encoder on the whole sound stamps it.
+// overlap-add joins them cleanly; when no frame of the overlap agrees, the
+// left encoder goes on further. The result is one ordinary AAC stream,
+// stamped as one encoder on the whole sound stamps it, and the same for any
+// number of threads above one.
 //
 // Frames go in in order, 1024 samples each (the last may be shorter), stamped
 // in samples from 0 in the encoder's time base of 1/sample rate. With one
@@ -43,8 +45,9 @@ public:
 
     // One seam, for reports: where it was planned, after which frame the
     // stream switched to the right encoder (pts of that frame's packet), and
-    // whether both encoders agreed there (false: no agreeing frame in the
-    // overlap, switched at the planned place anyway).
+    // whether both encoders chose the same window there (false: none did,
+    // even with the left encoder's post-roll widened to half a segment, and
+    // the stream switched at the planned place).
     struct Seam {
         std::int64_t plannedPts;
         std::int64_t lastLeftPts;
@@ -113,6 +116,8 @@ private:
     bool workLeft() const;
     void publish(Segment &segment, std::vector<CodedFrame> &coded);
     Last lastness(std::int64_t segmentIndex) const;
+    std::int64_t decisionPoint(std::int64_t segmentIndex) const;
+    std::int64_t firstFedOf(std::int64_t segmentIndex) const;
     bool mayDispatch() const;
     bool needsFrames() const;
     bool abandoned(const Segment &segment) const;
