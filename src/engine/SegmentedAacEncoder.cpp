@@ -443,8 +443,13 @@ void SegmentedAacEncoder::publish(Segment &segment, std::vector<CodedFrame> &cod
 }
 
 void SegmentedAacEncoder::emit(CodedFrame &coded) {
-    if (coded.frame >= m_outputFrom)
+    if (coded.frame < m_outputFrom)
+        return;
+    try {
         m_ready.push_back(std::move(coded.packet));
+    } catch (const std::bad_alloc &) {
+        fail(AVERROR(ENOMEM)); // a gap would go unnoticed: the stream fails instead
+    }
 }
 
 // Moves to the output every packet that no seam can take back any more, and
