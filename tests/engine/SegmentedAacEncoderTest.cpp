@@ -95,6 +95,8 @@ TEST(SegmentedAacEncoder, SplicedSoundIsAsFaithfulAsOneEncoder) {
     const std::vector<PacketPtr> single = encodePlainly(sound);
     ASSERT_EQ(spliced.packets.size(), single.size());
     expectConsecutive(spliced.packets);
+    for (std::size_t i = 0; i < single.size(); ++i) // the short last frame's packets included
+        ASSERT_EQ(spliced.packets[i]->duration, single[i]->duration) << i;
     EXPECT_GE(spliced.seams.size(), 3u);
     for (const auto &seam : spliced.seams)
         EXPECT_TRUE(seam.windowsAgreed) << "seam at " << seam.plannedPts;
