@@ -118,6 +118,29 @@ TEST(SegmentedAacEncoder, SplicedSoundIsAsFaithfulAsOneEncoder) {
     EXPECT_LE(spliced.peakBuffered, 3 * (kTestPlan.segmentFrames + kTestPlan.prerollFrames + kTestPlan.postrollFrames));
 }
 
+// Without pre-roll and with the shortest post-roll the right encoder has no
+// frame at the planned seam yet: the left one must go on into the right
+// segment until both chose the same window, and the stream stays whole.
+TEST(SegmentedAacEncoder, SeamWithoutAgreementWidensTheOverlap) {
+    const StereoSound &sound = richSound();
+    const Encoded spliced = encodeSegmented(sound, 2, SegmentedAacEncoder::Plan{200, 0, 2});
+    ASSERT_EQ(spliced.result, 0);
+    ASSERT_GE(spliced.seams.size(), 5u);
+    int moved = 0;
+    for (const auto &seam : spliced.seams) {
+        EXPECT_TRUE(seam.windowsAgreed) << "seam at " << seam.plannedPts;
+        moved += seam.lastLeftPts >= seam.plannedPts ? 1 : 0;
+    }
+    EXPECT_EQ(moved, int(spliced.seams.size()));
+    expectConsecutive(spliced.packets);
+    EXPECT_EQ(spliced.packets.size(), encodePlainly(sound).size());
+    CodecContextPtr model;
+    ASSERT_EQ(openRunLikeAacEncoder(model), 0);
+    StereoSound decoded;
+    ASSERT_EQ(decodeAac(model.get(), spliced.packets, sound.size(), decoded), 0);
+    EXPECT_EQ(decoded.size(), sound.size());
+}
+
 // One thread, or a stream too short for two segments, is one encoder that
 // sees every frame and is flushed: its packets are a plain encoder's.
 TEST(SegmentedAacEncoder, OneEncoderPathsGiveAPlainEncodersPackets) {
