@@ -147,11 +147,16 @@ TEST(SegmentedAacEncoder, OneEncoderPathsGiveAPlainEncodersPackets) {
     struct Row {
         int threads;
         double seconds;
+        bool likeAnOpenedOne; // encoders copied from an opened encoder's settings, as the run makes them
     };
-    for (const Row row : {Row{1, 45.3}, Row{4, 19.0}, Row{2, 0.01}, Row{3, 0.0}}) {
+    CodecContextPtr model;
+    ASSERT_EQ(openRunLikeAacEncoder(model), 0);
+    const auto likeModel = [&](CodecContextPtr &encoder) { return openAacEncoderLike(model.get(), encoder); };
+    for (const Row row : {Row{1, 45.3, true}, Row{4, 19.0, false}, Row{2, 0.01, true}, Row{3, 0.0, false}}) {
         SCOPED_TRACE(testing::Message() << row.threads << " threads, " << row.seconds << " s");
         const StereoSound sound = RichMusic(3).make(row.seconds);
-        const Encoded ours = encodeSegmented(sound, row.threads, kTestPlan);
+        const Encoded ours = row.likeAnOpenedOne ? encodeSegmented(sound, row.threads, kTestPlan, likeModel)
+                                                 : encodeSegmented(sound, row.threads, kTestPlan);
         ASSERT_EQ(ours.result, 0);
         EXPECT_TRUE(ours.seams.empty());
         const std::vector<PacketPtr> plain = encodePlainly(sound);
