@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks melvora-cli against the ffmpeg program doing the same jobs, run
 # alternately on the same files, and prints medians and ratios (ratios, not
-# absolute times: machines are shared and noisy).
+# absolute times: machines are shared and noisy). Then the segmented AAC
+# encoder on its own: one thread against all, and its fidelity against one
+# encoder on rich music (bench/SegmentedEncodeTiming.cpp).
 #
 #   bench/run.sh [-n RUNS] [--no-callgrind]
 #
