@@ -19,8 +19,7 @@ std::int64_t frameOfPacket(const AVPacket *packet) {
     return pts >= 0 ? pts / kFrameSamples : -((-pts + kFrameSamples - 1) / kFrameSamples);
 }
 
-// A post-roll of at least two frames leaves the left encoder one frame past
-// the planned seam, so the seam can always be decided.
+// At least two frames of post-roll; a seam that needs more widens it.
 SegmentedAacEncoder::Plan normalized(SegmentedAacEncoder::Plan plan) {
     plan.prerollFrames = std::max(0, plan.prerollFrames);
     plan.postrollFrames = std::max(2, plan.postrollFrames);
@@ -99,7 +98,8 @@ bool SegmentedAacEncoder::mayDispatch() const {
         return false;
     // At most one segment per thread between the oldest unspliced one and
     // the newest, so that the sound kept for them stays bounded.
-    return m_nextSegment < m_outputSegment + m_threadLimit;
+    // Two at least, because a seam waits for the segment after it.
+    return m_nextSegment < m_outputSegment + std::max(2, m_threadLimit);
 }
 
 bool SegmentedAacEncoder::needsFrames() const {
@@ -376,8 +376,8 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
         {
             std::unique_lock lock(m_mutex);
             // At the end of its post-roll a segment waits to learn whether
-            // it is the last (the sound to come tells) rather than encode on
-            // on the chance.
+            // it is the last (the sound just after it tells) rather than
+            // encode more on the chance.
             const auto mayFeed = [&] {
                 return index < m_submitted &&
                        (index < segment->feedTo || lastness(segment->index) == Last::Yes);
