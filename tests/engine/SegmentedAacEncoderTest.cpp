@@ -176,9 +176,10 @@ TEST(SegmentedAacEncoder, OneEncoderPathsGiveAPlainEncodersPackets) {
 // thread: every encoder thread ends, and what was spliced decodes on its own.
 TEST(SegmentedAacEncoder, CancelEndsEveryThreadAndLeavesADecodablePrefix) {
     const StereoSound &sound = richSound();
-    const int threadsBefore = threadsOfProcess();
     for (const int framesBeforeStop : {0, 150, 900, 1800}) {
         SCOPED_TRACE(testing::Message() << "stop after " << framesBeforeStop << " frames");
+        // Threads of earlier tests may still be ending: at most as many after.
+        const int threadsBefore = threadsOfProcess();
         std::vector<PacketPtr> packets;
         {
             SegmentedAacEncoder encoder(openRunLikeAacEncoder, 2, SegmentedAacEncoder::Plan{200, 64, 8});
@@ -199,7 +200,7 @@ TEST(SegmentedAacEncoder, CancelEndsEveryThreadAndLeavesADecodablePrefix) {
             encoder.takePackets(packets);
             EXPECT_EQ(encoder.error(), 0);
         }
-        EXPECT_EQ(threadsOfProcess(), threadsBefore);
+        EXPECT_LE(threadsOfProcess(), threadsBefore);
         expectConsecutive(packets);
         CodecContextPtr model;
         ASSERT_EQ(openRunLikeAacEncoder(model), 0);
