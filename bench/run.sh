@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks melvora-cli against the ffmpeg program doing the same jobs, run
 # alternately on the same files, and prints medians and ratios (ratios, not
-# absolute times: machines are shared and noisy).
+# absolute times: machines are shared and noisy). Then the segmented AAC
+# encoder on its own: one thread against all, and its fidelity against one
+# encoder on rich music (bench/SegmentedEncodeTiming.cpp).
 #
 #   bench/run.sh [-n RUNS] [--no-callgrind]
 #
@@ -29,6 +31,11 @@ for tool in ffmpeg /usr/bin/time; do
 done
 "$root/scripts/build.sh" >/dev/null 2>&1 || "$root/scripts/build.sh"
 cli="$root/build/src/cli/melvora-cli"
+segmented="$root/build/bench/melvora-segmented-encode"
+threads="$(nproc)"
+# Until the mixing loop takes --threads, the comparisons that need it say n/a.
+cli_threads=0
+"$cli" mix --help 2>&1 | grep -q -- '--threads' && cli_threads=1
 
 make_media() { # name seconds with_sound
   local out="$cache/$1"
@@ -60,7 +67,8 @@ measure() {
   cat "$work/time"
 }
 q() { printf '%q' "$1"; }
-melvora_cmd() { echo "exec $(q "$cli") mix $(q "$1") $(q "$music") -o $(q "$work/out")"; }
+melvora_extra=""
+melvora_cmd() { echo "exec $(q "$cli") mix $(q "$1") $(q "$music") -o $(q "$work/out")$melvora_extra"; }
 reference_mode2() { echo "exec ffmpeg -v error -y -i $(q "$1") -stream_loop -1 -i $(q "$music") -filter_complex $(q "$mix_graph") -map 0:v -map '[out]' -c:v copy -c:a aac -b:a 128k $(q "$work/ref.mp4")"; }
 reference_mode1() { echo "exec ffmpeg -v error -y -i $(q "$1") -stream_loop -1 -i $(q "$music") -map 0:v -map 1:a -c copy -shortest $(q "$work/ref.mp4")"; }
 mkdir -p "$work/out"
@@ -90,6 +98,53 @@ for mode in mode2 mode1; do
   short=$(cat "$work/mem-$mode-60s"); long=$(cat "$work/mem-$mode-600s")
   printf '%-22s peak memory 600 s / 60 s: %.2f\n' "$mode" "$(echo "$long / $short" | bc -l)"
 done
+
+# Mode 2 with one thread and with all of them, against the ffmpeg program,
+# the three run in turn on the same file.
+if [ "$cli_threads" = 1 ]; then
+  one_t=(); all_t=(); ref_t=()
+  for _ in $(seq "$runs"); do
+    melvora_extra=" --threads 1"; read -r t _m < <(measure "$(melvora_cmd "$cache/video-600.mp4")"); one_t+=("$t")
+    melvora_extra=" --threads $threads"; read -r t _m < <(measure "$(melvora_cmd "$cache/video-600.mp4")"); all_t+=("$t")
+    read -r t _m < <(measure "$(reference_mode2 "$cache/video-600.mp4")"); ref_t+=("$t")
+  done
+  melvora_extra=""
+  ot=$(printf '%s\n' "${one_t[@]}" | median); at=$(printf '%s\n' "${all_t[@]}" | median)
+  rt=$(printf '%s\n' "${ref_t[@]}" | median)
+  printf '%-22s 1 thread %6.2f s (%.2f) | %d threads %6.2f s (%.2f) | ffmpeg %6.2f s\n' "mode2-600s-threads" \
+    "$ot" "$(echo "$ot / $rt" | bc -l)" "$threads" "$at" "$(echo "$at / $rt" | bc -l)" "$rt"
+else
+  printf '%-22s n/a (melvora-cli mix has no --threads yet)\n' "mode2-600s-threads"
+fi
+
+# The segmented encoder on its own: 600 s of mixed sound made in the
+# process, one thread against all, each in a fresh process for its own peak.
+seg_one=(); seg_all=(); seg_one_m=(); seg_all_m=()
+for _ in $(seq "$runs"); do
+  read -r t m < <("$segmented" timing 600 1 2>/dev/null); seg_one+=("$t"); seg_one_m+=("$m")
+  read -r t m < <("$segmented" timing 600 "$threads" 2>/dev/null); seg_all+=("$t"); seg_all_m+=("$m")
+done
+so=$(printf '%s\n' "${seg_one[@]}" | median); sa=$(printf '%s\n' "${seg_all[@]}" | median)
+som=$(printf '%s\n' "${seg_one_m[@]}" | median); sam=$(printf '%s\n' "${seg_all_m[@]}" | median)
+printf '%-22s 1 thread %6.2f s %7d KB | %d threads %6.2f s %7d KB | time ratio %.2f\n' "aac-encode-600s" \
+  "$so" "$som" "$threads" "$sa" "$sam" "$(echo "$sa / $so" | bc -l)"
+
+# Fidelity: rich music as exact PCM in FLAC (so that it is re-encoded), the
+# segmented encoding against one encoder, block by block against the source.
+make_media silent-180.mp4 180 0
+rich="$cache/music-rich-185.flac"
+if [ ! -s "$rich" ]; then
+  "$segmented" write-music 185 | ffmpeg -v error -y -f f32le -ar 44100 -ac 2 -i - -c:a flac -sample_fmt s16 "$rich.tmp.flac"
+  mv "$rich.tmp.flac" "$rich"
+fi
+echo "fidelity (segmented encoder against one encoder, $threads threads):"
+"$segmented" fidelity "$rich" "$threads" 2>/dev/null | sed 's/^/  /'
+if [ "$cli_threads" = 1 ]; then
+  mkdir -p "$work/one" "$work/all"
+  "$cli" mix "$cache/silent-180.mp4" "$rich" -o "$work/one" --threads 1 >/dev/null 2>&1
+  "$cli" mix "$cache/silent-180.mp4" "$rich" -o "$work/all" --threads "$threads" >/dev/null 2>&1
+  "$segmented" files "$rich" "$work/one/silent-180.mp4" "$work/all/silent-180.mp4" 2>/dev/null | sed 's/^/  /'
+fi
 
 probe_ms=$("$root/build/bench/melvora-probe-timing" "$cache/video-600.mp4" 9)
 printf '%-22s %s ms (probeVideo inside the process, median of 9)\n' "probe-600s" "$probe_ms"

@@ -9,6 +9,7 @@
 #include "engine/LoopHelpers.h"
 #include "engine/MixJob.h"
 #include "engine/MusicFeed.h"
+#include "engine/SegmentedAacEncoder.h"
 
 #include <memory>
 #include <string_view>
@@ -51,6 +52,11 @@ struct LoopState {
     // are written by the loop. Null when encoding on the loop's own thread.
     std::unique_ptr<AudioEncodeStage> encodeStage;
     std::vector<PacketPtr> readyPackets;
+    // Several encoders at once, each on a stretch of the sound; null when
+    // one encoder does it all. It counts frames from 0, so frames reach it
+    // leadSamples later and its packets come back that much earlier.
+    std::unique_ptr<SegmentedAacEncoder> segmentedEncoder;
+    int leadSamples = 0;
     // The music as the mix settings shape it (start point, no loop,
     // crossfade), resampled; null for the plain mix, which reads the music
     // as it always has.

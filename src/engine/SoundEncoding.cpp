@@ -8,6 +8,7 @@
 #include "engine/MixSteps.h"
 
 #include <algorithm>
+#include <thread>
 
 extern "C" {
 #include <libavutil/samplefmt.h>
@@ -50,11 +51,18 @@ bool receivePackets(MixJob &job, LoopState &state) {
     }
 }
 
-// Writes what the encoding thread has finished so far.
+// Writes what the encoding thread (or the segment encoders) finished so far.
 bool writeStagePackets(MixJob &job, LoopState &state) {
-    state.encodeStage->takePackets(state.readyPackets);
+    if (state.segmentedEncoder)
+        state.segmentedEncoder->takePackets(state.readyPackets);
+    else
+        state.encodeStage->takePackets(state.readyPackets);
     bool written = true;
     for (PacketPtr &packet : state.readyPackets) {
+        if (state.segmentedEncoder) {
+            packet->pts -= state.leadSamples;
+            packet->dts -= state.leadSamples;
+        }
         if (written)
             written = writeEncodedPacket(job, state, packet.get());
     }
@@ -77,6 +85,21 @@ int leadSamplesFor(AVRational timeBase, int priming) {
 
 // Hands one frame to the encoder (or its thread) and writes what comes out.
 bool sendToEncoder(MixJob &job, LoopState &state, AVFrame *frame) {
+    if (state.segmentedEncoder) {
+        FramePtr queued(av_frame_alloc());
+        if (!queued) {
+            state.lastResult = AVERROR(ENOMEM);
+            return false;
+        }
+        av_frame_move_ref(queued.get(), frame);
+        queued->pts += state.leadSamples;
+        const int result = state.segmentedEncoder->submit(std::move(queued));
+        if (!writeStagePackets(job, state))
+            return false;
+        if (result < 0)
+            state.lastResult = result;
+        return result >= 0;
+    }
     if (state.encodeStage) {
         FramePtr queued(av_frame_alloc());
         if (!queued) {
@@ -116,8 +139,26 @@ bool writeToOutput(MixJob &job, LoopState &state, AVPacket *packet) {
 void startSoundEncoding(MixJob &job, LoopState &state) {
     if (!job.audioEncoder)
         return;
-    if (job.mode == MixMode::MixBoth && job.parallelEncoding)
+    const int threads = job.encoderThreads > 0 ? job.encoderThreads
+                                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads > 1) {
+        const AVCodecContext *model = job.audioEncoder.get();
+        const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
+        state.segmentedEncoder = std::make_unique<SegmentedAacEncoder>(
+            [model](CodecContextPtr &encoder) { return openAacEncoderLike(model, encoder); }, threads, plan);
+        // A segment's sound comes out only once the next one has begun, so
+        // the sound runs up to two segments behind the picture. The muxer
+        // waits that long for it, so that the file stays interleaved by time
+        // (and the same from run to run) instead of holding the picture far
+        // ahead of its sound.
+        const std::int64_t behindFrames = 2 * std::int64_t(plan.segmentFrames) + plan.prerollFrames +
+                                          plan.postrollFrames;
+        const std::int64_t behind = av_rescale(behindFrames * model->frame_size, AV_TIME_BASE, kOutputSampleRate);
+        AVFormatContext *output = job.outputContext.get();
+        output->max_interleave_delta = std::max(output->max_interleave_delta, behind + 10 * AV_TIME_BASE);
+    } else if (job.mode == MixMode::MixBoth && job.parallelEncoding) {
         state.encodeStage = std::make_unique<AudioEncodeStage>(job.audioEncoder.get(), kEncodeQueueFrames);
+    }
     const int lead = leadSamplesFor(job.outputAudioStream->time_base, job.audioEncoder->initial_padding);
     if (lead == 0)
         return;
@@ -130,7 +171,10 @@ void startSoundEncoding(MixJob &job, LoopState &state) {
     if (state.leadFifo &&
         av_audio_fifo_write(state.leadFifo.get(), reinterpret_cast<void **>(silence->extended_data), lead) < lead)
         state.leadFifo.reset();
-    state.leadFramePts = -lead;
+    if (state.leadFifo) {
+        state.leadFramePts = -lead;
+        state.leadSamples = lead;
+    }
 }
 
 namespace {
@@ -182,7 +226,24 @@ void finishSoundEncoding(MixJob &job, LoopState &state, bool flush) {
     if (flush && state.leadFifo)
         ok = sendLeadFrames(job, state, true);
     flush = flush && ok;
-    if (state.encodeStage) {
+    if (state.segmentedEncoder) {
+        // A stop keeps what is spliced so far; only the end of the sound
+        // waits for every segment.
+        int error = 0;
+        if (flush && !job.stopRequested.load())
+            error = state.segmentedEncoder->finish();
+        else
+            state.segmentedEncoder->cancel();
+        if (!state.writeFailed && !writeStagePackets(job, state))
+            ok = false;
+        if (error == 0)
+            error = state.segmentedEncoder->error();
+        state.segmentedEncoder.reset();
+        if (error < 0) {
+            state.lastResult = error;
+            return;
+        }
+    } else if (state.encodeStage) {
         if (flush)
             ok = state.encodeStage->submit(FramePtr{}) >= 0; // an empty frame ends the stream
         state.encodeStage->drain();

@@ -60,6 +60,12 @@ void make(const std::string &name, const std::string &path) {
         makeMedia(picture(4) + " -f lavfi -i anoisesrc=d=4:c=pink:r=48000:a=0.3:s=7 " + kH264 +
                       " -c:a aac -ac 1 -shortest",
                   path);
+    else if (name == "long-noise-own.mp4") // long enough for several encoders at once
+        makeMedia("-f lavfi -i testsrc=size=64x36:rate=5:duration=75 -f lavfi -i anoisesrc=d=75:c=pink:r=44100:a=0.3:s=5 " +
+                      std::string(kH264) + " -c:a aac -ac 2 -shortest",
+                  path);
+    else if (name == "long-silent-75.mp4")
+        makeMedia("-f lavfi -i testsrc=size=64x36:rate=5:duration=75 " + std::string(kH264), path);
     else if (name == "noise.wma")
         makeMedia("-f lavfi -i anoisesrc=d=3:c=pink:r=44100:a=0.3:s=11 -ac 2 -c:a wmav2", path);
     else if (name == "silence.mp3")

@@ -17,6 +17,7 @@ namespace melvora::test {
 //   "subs.mkv"          video, 440 Hz AAC, subtitles
 //   "two-sounds.mkv"    video, 440 Hz AAC, 660 Hz MP3
 //   "noise-own.mp4", "noise-own.mkv"  4 s video with 48 kHz mono pink noise
+//   "long-noise-own.mp4" 75 s tiny video with pink-noise stereo AAC; "long-silent-75.mp4" without sound
 //   "noise.wma"         3 s pink noise, WMA v2 44.1 kHz stereo
 //   "silence.mp3"       2 s of digital silence
 //   "music-1000.mp3"    1.5 s 1000 Hz stereo MP3 (shorter than the videos)

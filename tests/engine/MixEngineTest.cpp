@@ -171,6 +171,35 @@ TEST(Timing, SoundIsInStepWithThePictureToTheSample) {
     }
 }
 
+// Several encoders at once, each on a stretch of the sound: the spliced track
+// is whole (as many packets as one encoder gives), decodes cleanly, and plays
+// in step with the picture to its end, whether it carries the mix or music.
+TEST(Timing, SoundEncodedOnSeveralThreadsIsWholeAndInStep) {
+    struct Case {
+        const char *video;
+        const char *music;
+        bool againstOwnSound;
+    };
+    for (const Case c : {Case{"long-noise-own.mp4", "silence.mp3", true}, Case{"long-silent-75.mp4", "noise.wma", false}}) {
+        SCOPED_TRACE(c.video);
+        std::string outputs[2];
+        for (const int threads : {1, 2}) {
+            MixJob job;
+            job.encoderThreads = threads;
+            outputs[threads - 1] = outputPath(std::string("threads-") + std::to_string(threads) + "-" + c.video);
+            const Outcome outcome = runJob(job, fixture(c.video), fixture(c.music), outputs[threads - 1], 75);
+            ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
+        }
+        EXPECT_EQ(packetCount(outputs[1], "a"), packetCount(outputs[0], "a"));
+        EXPECT_EQ(decodeErrors(outputs[1]), 0);
+        const DecodedSound source = decodeSound(c.againstOwnSound ? fixture(c.video) : fixture(c.music));
+        const DecodedSound made = decodeSound(outputs[1]);
+        EXPECT_NEAR(soundOffsetSamples(source, made), 0, 1);
+        const double soundEnd = made.startSeconds + static_cast<double>(made.samples.size()) / 44100;
+        EXPECT_NEAR(soundEnd, pictureLengthSeconds(outputs[1]), 1024.0 / 44100);
+    }
+}
+
 // The music loops: its tone is heard after its own end, in every mode, and
 // a mix carries both tones.
 TEST(MixedSound, MusicLoopsAndBothTonesArePresent) {
@@ -202,26 +231,37 @@ std::string fileBytes(const std::string &path) {
 
 // Encoding beside the mixing writes exactly the file that encoding in turn does.
 TEST(ParallelEncoding, GivesByteIdenticalOutput) {
+    // The single encoder in turn, on its own thread, and the encoders of
+    // several threads on a video too short for more than one of them.
+    struct Way {
+        const char *name;
+        bool encodeBeside;
+        int threads;
+    };
+    const Way ways[] = {{"in-turn", false, 1}, {"beside", true, 1}, {"threads", true, 2}};
     for (const char *video : {"video-440.mp4", "two-sounds.mkv"}) {
         SCOPED_TRACE(video);
         const std::string extension = std::filesystem::path(video).extension().string();
-        std::string outputs[2];
-        for (const bool parallel : {false, true}) {
+        std::vector<std::string> outputs;
+        for (const Way &way : ways) {
             MixJob job;
-            job.parallelEncoding = parallel;
-            outputs[parallel] = outputPath(std::string("parallel-") + (parallel ? "on" : "off") + extension);
-            const Outcome outcome =
-                runJob(job, fixture(video), fixture("music-1000.mp3"), outputs[parallel], 4.0);
+            job.parallelEncoding = way.encodeBeside;
+            job.encoderThreads = way.threads;
+            outputs.push_back(outputPath(std::string("parallel-") + way.name + extension));
+            const Outcome outcome = runJob(job, fixture(video), fixture("music-1000.mp3"), outputs.back(), 4.0);
             ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
         }
-        if (extension == ".mp4") {
-            const std::string serial = fileBytes(outputs[0]);
-            EXPECT_GT(serial.size(), 1000u);
-            EXPECT_TRUE(serial == fileBytes(outputs[1]));
-        } else {
-            // Matroska stamps every file with a random identifier: compare
-            // every packet's bytes, time stamps and place in the file instead.
-            EXPECT_EQ(packetLayout(outputs[0]), packetLayout(outputs[1]));
+        for (std::size_t i = 1; i < outputs.size(); ++i) {
+            SCOPED_TRACE(ways[i].name);
+            if (extension == ".mp4") {
+                const std::string serial = fileBytes(outputs[0]);
+                EXPECT_GT(serial.size(), 1000u);
+                EXPECT_TRUE(serial == fileBytes(outputs[i]));
+            } else {
+                // Matroska stamps every file with a random identifier: compare
+                // every packet's bytes, time stamps and place in the file instead.
+                EXPECT_EQ(packetLayout(outputs[0]), packetLayout(outputs[i]));
+            }
         }
     }
 }

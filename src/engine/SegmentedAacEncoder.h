@@ -1,0 +1,173 @@
+#pragma once
+
+#include "engine/AacFrameHeader.h"
+#include "engine/LoopHelpers.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace melvora {
+
+// Encodes one AAC sound track on several threads. The frames are cut into
+// segments; each segment is encoded by a fresh encoder that first hears the
+// sound before the segment (pre-roll, so that its rate control and
+// psychoacoustic model have settled) and a little after it (post-roll). At
+// each seam the stream switches from the left encoder to the right one after
+// a frame for which both chose the same window, so that the decoder's
+// overlap-add joins them cleanly; when no frame of the overlap agrees, the
+// left encoder goes on further. The result is one ordinary AAC stream,
+// stamped as one encoder on the whole sound stamps it, and the same for any
+// number of threads above one.
+//
+// Frames go in in order, 1024 samples each (the last may be shorter), stamped
+// in samples from 0 in the encoder's time base of 1/sample rate. With one
+// thread, or a stream shorter than two segments, one encoder sees every frame
+// and is flushed at the end: its packets are exactly a single encoder's.
+class SegmentedAacEncoder {
+public:
+    // Opens a fresh encoder configured like the run's; an FFmpeg result.
+    using EncoderFactory = std::function<int(CodecContextPtr &encoder)>;
+
+    // Lengths in frames of 1024 samples.
+    struct Plan {
+        int segmentFrames;
+        int prerollFrames;
+        int postrollFrames;
+    };
+    static Plan defaultPlan();
+
+    // One seam, for reports: where it was planned, after which frame the
+    // stream switched to the right encoder (pts of that frame's packet), and
+    // whether both encoders chose the same window there (false: none did,
+    // even with the left encoder's post-roll widened to half a segment, and
+    // the stream switched at the planned place).
+    struct Seam {
+        std::int64_t plannedPts;
+        std::int64_t lastLeftPts;
+        bool windowsAgreed;
+    };
+
+    SegmentedAacEncoder(EncoderFactory factory, int threads, Plan plan = defaultPlan());
+    ~SegmentedAacEncoder(); // stops and joins every thread
+    SegmentedAacEncoder(const SegmentedAacEncoder &) = delete;
+    SegmentedAacEncoder &operator=(const SegmentedAacEncoder &) = delete;
+
+    // Hands over the next frame, waiting while the encoders have enough sound
+    // ahead of them. Returns the first error of any encoder instead, once
+    // there was one. After cancel() frames are dropped and 0 is returned.
+    int submit(FramePtr frame);
+
+    // Moves the packets spliced so far to the end of packets, in order,
+    // without waiting.
+    void takePackets(std::vector<PacketPtr> &packets);
+
+    // End of the stream: flushes the last encoder and waits for every
+    // segment; afterwards takePackets gives the rest. Returns the first error.
+    int finish();
+
+    // Stops every thread promptly and waits for them; the packets spliced so
+    // far stay available to takePackets, a prefix that decodes on its own.
+    void cancel();
+
+    // The first error, or 0.
+    int error();
+
+    // The seams decided so far, in order.
+    std::vector<Seam> seams();
+
+    // The most frames of sound held at once for the segments in flight.
+    std::int64_t peakBufferedFrames();
+
+    // Number of threads that run encoders.
+    int threadCount() const { return int(m_threads.size()); }
+
+private:
+    struct CodedFrame {
+        std::int64_t frame; // pts / 1024: -1 for the encoder's priming packet
+        AacFrameWindow window;
+        PacketPtr packet;
+    };
+    struct Segment {
+        std::int64_t index = 0;
+        std::int64_t firstFed = 0;
+        std::int64_t nextFeed = 0;
+        std::int64_t keepFrom = -1;  // packets of earlier frames are never used
+        std::int64_t producedTo = -2; // last frame whose packet came out
+        std::int64_t feedTo = 0;      // the end of its post-roll, unless it is the last
+        std::deque<CodedFrame> coded; // kept packets not yet spliced
+        CodecContextPtr encoder;      // while parked at the end of its post-roll
+        bool parked = false;          // waits for its seam to be decided
+        bool resume = false;          // its seam asked for more post-roll
+        bool done = false;            // its encoder is gone
+    };
+    enum class Last { Unknown, Yes, No };
+
+    void runWorker();
+    int encodeSegment(const std::shared_ptr<Segment> &segment, CodecContextPtr &encoder);
+    void closeEncoders(std::vector<CodecContextPtr> &encoders);
+    std::shared_ptr<Segment> segmentToResume() const;
+    bool workLeft() const;
+    void publish(Segment &segment, std::vector<CodedFrame> &coded);
+    Last lastness(std::int64_t segmentIndex) const;
+    std::int64_t decisionPoint(std::int64_t segmentIndex) const;
+    std::int64_t firstFedOf(std::int64_t segmentIndex) const;
+    bool mayDispatch() const;
+    bool needsFrames() const;
+    bool abandoned(const Segment &segment) const;
+    std::int64_t nominalStart(std::int64_t segmentIndex) const;
+    std::int64_t feedLimit(const Segment &segment) const;
+    void releaseFrames();
+    void splice();
+    void emit(CodedFrame &coded);
+    void fail(int result);
+    void stopThreads();
+
+    const EncoderFactory m_factory;
+    const Plan m_plan;
+    const bool m_single;
+    const int m_backSearch; // how far into the right encoder's pre-roll a seam may move
+
+    int m_threadLimit = 1;
+    std::mutex m_mutex;
+    std::mutex m_joinMutex;
+    std::condition_variable m_workersChanged;
+    std::condition_variable m_producerChanged; // submit() and finish() wait on it
+    bool m_producerWaiting = false;
+    bool m_closing = false;
+    // Sound still needed by a segment in flight or to come: frames
+    // m_storeBase .. m_submitted-1.
+    std::deque<FramePtr> m_store;
+    std::int64_t m_storeBase = 0;
+    std::int64_t m_submitted = 0;
+    std::int64_t m_peakBuffered = 0;
+    bool m_shortFrameSeen = false;
+    bool m_finished = false;
+    bool m_cancelled = false;
+    int m_error = 0;
+
+    std::map<std::int64_t, std::shared_ptr<Segment>> m_segments; // dispatched, not yet spliced or still running
+    std::int64_t m_nextSegment = 0;
+    int m_running = 0;
+    std::int64_t m_outputSegment = 0;  // the segment whose packets are being spliced
+    std::int64_t m_outputFrom = -1;    // its first frame after its left seam
+    bool m_complete = false;
+    std::int64_t m_nextFrame = -1; // the frame the output needs next: it never skips one
+    std::vector<PacketPtr> m_ready;
+    std::vector<CodecContextPtr> m_retired; // spliced past, to be flushed and closed
+    std::vector<Seam> m_seams;
+
+    std::vector<std::thread> m_threads;
+};
+
+// Opens a fresh AAC encoder with the settings of an opened one (bit rate,
+// sample format and rate, channel layout, time base, compliance, flags).
+int openAacEncoderLike(const AVCodecContext *model, CodecContextPtr &encoder);
+
+} // namespace melvora
