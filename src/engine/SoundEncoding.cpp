@@ -141,9 +141,12 @@ void startSoundEncoding(MixJob &job, LoopState &state) {
         return;
     const int threads = job.encoderThreads > 0 ? job.encoderThreads
                                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (threads > 1) {
+    const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
+    // A video too short for two segments is one encoder's work either way:
+    // the single encoder does it without holding a segment of sound.
+    const double segmentSeconds = double(plan.segmentFrames) * job.audioEncoder->frame_size / kOutputSampleRate;
+    if (threads > 1 && job.durationSeconds >= 2 * segmentSeconds) {
         const AVCodecContext *model = job.audioEncoder.get();
-        const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
         state.segmentedEncoder = std::make_unique<SegmentedAacEncoder>(
             [model](CodecContextPtr &encoder) { return openAacEncoderLike(model, encoder); }, threads, plan);
         // A segment's sound comes out only once the next one has begun, so
