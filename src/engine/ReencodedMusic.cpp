@@ -64,6 +64,24 @@ bool appendToFifo(MixJob &job, LoopState &state, AVFrame *converted) {
     return true;
 }
 
+// Moves every frame the graph has ready into the FIFO.
+bool drainGraphToFifo(MixJob &job, LoopState &state) {
+    AVFrame *converted = state.sinkFrame.get();
+    for (;;) {
+        const int result = av_buffersink_get_frame(job.sinkFilter, converted);
+        if (isAgainOrEnd(result))
+            return true;
+        if (result < 0) {
+            state.lastResult = result;
+            return false;
+        }
+        const bool appended = appendToFifo(job, state, converted);
+        av_frame_unref(converted);
+        if (!appended)
+            return false;
+    }
+}
+
 // Reads and decodes one music packet into the FIFO through the graph,
 // rewinding at the end of the music. False ends the loop.
 bool decodeMusicPacket(MixJob &job, LoopState &state) {
@@ -90,7 +108,6 @@ bool decodeMusicPacket(MixJob &job, LoopState &state) {
         return true; // an undecodable packet is skipped
 
     AVFrame *music = state.musicFrame.get();
-    AVFrame *converted = state.sinkFrame.get();
     for (;;) {
         result = avcodec_receive_frame(decoder, music);
         if (isAgainOrEnd(result))
@@ -107,19 +124,8 @@ bool decodeMusicPacket(MixJob &job, LoopState &state) {
             state.lastResult = result;
             return false;
         }
-        for (;;) {
-            result = av_buffersink_get_frame(job.sinkFilter, converted);
-            if (isAgainOrEnd(result))
-                break;
-            if (result < 0) {
-                state.lastResult = result;
-                return false;
-            }
-            const bool appended = appendToFifo(job, state, converted);
-            av_frame_unref(converted);
-            if (!appended)
-                return false;
-        }
+        if (!drainGraphToFifo(job, state))
+            return false;
     }
 }
 
@@ -145,20 +151,7 @@ bool feedMusicChunk(MixJob &job, LoopState &state) {
         return false;
     }
     state.mixInputSamples += chunk;
-    AVFrame *converted = state.sinkFrame.get();
-    for (;;) {
-        result = av_buffersink_get_frame(job.sinkFilter, converted);
-        if (isAgainOrEnd(result))
-            return true;
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        const bool appended = appendToFifo(job, state, converted);
-        av_frame_unref(converted);
-        if (!appended)
-            return false;
-    }
+    return drainGraphToFifo(job, state);
 }
 
 bool makeMusic(MixJob &job, LoopState &state) {
