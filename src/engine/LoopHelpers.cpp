@@ -34,6 +34,27 @@ std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase) {
     return static_cast<std::int64_t>(static_cast<double>(timestamp * 1000) * av_q2d(timeBase));
 }
 
+int openRunAacEncoder(CodecContextPtr &encoder) {
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec)
+        return AVERROR_INVALIDDATA;
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context)
+        return AVERROR(ENOMEM);
+    context->bit_rate = kOutputBitRate;
+    context->sample_fmt = kOutputSampleFormat;
+    context->sample_rate = kOutputSampleRate;
+    context->ch_layout = stereoLayout();
+    context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+    // Frames are stamped by counting samples, so the encoder counts in samples too.
+    context->time_base = AVRational{1, kOutputSampleRate};
+    const int result = avcodec_open2(context.get(), codec, nullptr);
+    if (result < 0)
+        return result;
+    encoder = std::move(context);
+    return 0;
+}
+
 int allocEncoderFrame(MixJob &, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
     frame.reset(av_frame_alloc());
     if (!frame)
@@ -61,23 +82,29 @@ int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AV
     return av_interleaved_write_frame(job.outputContext.get(), packet);
 }
 
-namespace {
-
-// A stream may change its format midway; the resampler must always match
-// the frame it reads, or it would read past the frame's buffers.
-int matchResamplerToFrame(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame) {
+bool resamplerTakes(SwrContext *resampler, const AVFrame *frame) {
+    if (!resampler)
+        return false;
     AVChannelLayout configured{};
     std::int64_t configuredRate = 0;
     AVSampleFormat configuredFormat = AV_SAMPLE_FMT_NONE;
     // A failed read leaves the default, which differs from any real frame
     // and so rebuilds the resampler: nothing to act on here.
-    av_opt_get_chlayout(resampler.get(), "in_chlayout", 0, &configured);
-    av_opt_get_int(resampler.get(), "in_sample_rate", 0, &configuredRate);
-    av_opt_get_sample_fmt(resampler.get(), "in_sample_fmt", 0, &configuredFormat);
+    av_opt_get_chlayout(resampler, "in_chlayout", 0, &configured);
+    av_opt_get_int(resampler, "in_sample_rate", 0, &configuredRate);
+    av_opt_get_sample_fmt(resampler, "in_sample_fmt", 0, &configuredFormat);
     const bool matches = configured.nb_channels == frame->ch_layout.nb_channels && configuredRate == frame->sample_rate &&
                          configuredFormat == frame->format;
     av_channel_layout_uninit(&configured);
-    if (matches)
+    return matches;
+}
+
+namespace {
+
+// The resampler must always match the frame it reads, or it would read past
+// the frame's buffers.
+int matchResamplerToFrame(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame) {
+    if (resamplerTakes(resampler.get(), frame))
         return 0;
     return createResampler(job, resampler, effectiveLayout(frame->ch_layout), static_cast<AVSampleFormat>(frame->format),
                            frame->sample_rate);

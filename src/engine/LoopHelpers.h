@@ -36,6 +36,11 @@ AVChannelLayout effectiveLayout(const AVChannelLayout &layout);
 // Milliseconds of a time stamp, truncated toward zero.
 std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase);
 
+// A new AAC encoder as every run encodes with: 128 kbit/s, 44100 Hz, planar
+// float stereo, counting in samples. AVERROR_INVALIDDATA when there is no
+// AAC encoder.
+int openRunAacEncoder(CodecContextPtr &encoder);
+
 // A frame of sampleCount samples in the encoder's format, with its buffers.
 // AVERROR(ENOMEM) when it cannot be had.
 int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encoder, int sampleCount);
@@ -43,6 +48,10 @@ int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encode
 // Rescales a packet from inStream's clock to outStream's, gives it the output
 // index and writes it interleaved; the write's result.
 int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex);
+
+// Whether a resampler was set up for frames like this one (channels, rate,
+// format): a stream may change its format midway.
+bool resamplerTakes(SwrContext *resampler, const AVFrame *frame);
 
 // Converts a decoded frame to 44100 Hz fltp stereo and appends it to the FIFO
 // (created on first use). The number of samples the FIFO then holds, or a

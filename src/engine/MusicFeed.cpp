@@ -8,23 +8,8 @@
 #include <limits>
 #include <numbers>
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 namespace melvora {
 namespace {
-
-constexpr int kOutputRate = 44100;
-constexpr AVSampleFormat kOutputFormat = AV_SAMPLE_FMT_FLTP;
-
-AVChannelLayout usableLayout(const AVChannelLayout &layout) {
-    if (layout.order != AV_CHANNEL_ORDER_UNSPEC && layout.nb_channels > 0)
-        return layout;
-    AVChannelLayout guessed{};
-    av_channel_layout_default(&guessed, layout.nb_channels > 0 ? layout.nb_channels : 2);
-    return guessed;
-}
 
 int writeToFifo(AVAudioFifo *fifo, const float *left, const float *right, int count) {
     if (count <= 0)
@@ -157,26 +142,13 @@ int MusicFeed::seekToPassStart() {
 int MusicFeed::ensureResampler(const AVFrame *frame) {
     if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0)
         return AVERROR_INVALIDDATA;
-    if (m_resampler) {
-        // A stream may change its format midway; the resampler must match
-        // the frame it reads, or it would read past the frame's buffers.
-        AVChannelLayout configured{};
-        std::int64_t rate = 0;
-        AVSampleFormat format = AV_SAMPLE_FMT_NONE;
-        av_opt_get_chlayout(m_resampler.get(), "in_chlayout", 0, &configured);
-        av_opt_get_int(m_resampler.get(), "in_sample_rate", 0, &rate);
-        av_opt_get_sample_fmt(m_resampler.get(), "in_sample_fmt", 0, &format);
-        const bool matches = configured.nb_channels == frame->ch_layout.nb_channels && rate == frame->sample_rate &&
-                             format == frame->format;
-        av_channel_layout_uninit(&configured);
-        if (matches)
-            return 0;
-    }
+    if (resamplerTakes(m_resampler.get(), frame))
+        return 0;
     m_resampler.reset();
     SwrContext *resampler = nullptr;
     AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
-    AVChannelLayout inLayout = usableLayout(frame->ch_layout);
-    int result = swr_alloc_set_opts2(&resampler, &outLayout, kOutputFormat, kOutputRate, &inLayout,
+    AVChannelLayout inLayout = effectiveLayout(frame->ch_layout);
+    int result = swr_alloc_set_opts2(&resampler, &outLayout, kOutputSampleFormat, kOutputSampleRate, &inLayout,
                                      static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     if (result >= 0)
         result = swr_init(resampler);
@@ -223,14 +195,14 @@ int MusicFeed::convertFrame(const AVFrame *frame, AVAudioFifo *into) {
         planes[i] = frame->extended_data[i] + std::size_t(skip) * bytesPerSample * (planar ? 1 : channels);
 
     const int capacity = static_cast<int>(av_rescale_rnd(swr_get_delay(m_resampler.get(), frame->sample_rate) + count,
-                                                         kOutputRate, frame->sample_rate, AV_ROUND_UP));
+                                                         kOutputSampleRate, frame->sample_rate, AV_ROUND_UP));
     if (!m_converted || m_converted->nb_samples < capacity) {
         m_converted.reset(av_frame_alloc());
         if (!m_converted)
             return AVERROR(ENOMEM);
         m_converted->nb_samples = std::max(capacity, 1024);
-        m_converted->format = kOutputFormat;
-        m_converted->sample_rate = kOutputRate;
+        m_converted->format = kOutputSampleFormat;
+        m_converted->sample_rate = kOutputSampleRate;
         const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         result = av_channel_layout_copy(&m_converted->ch_layout, &stereo);
         if (result >= 0)
@@ -269,7 +241,7 @@ int MusicFeed::emit(const float *left, const float *right, int count, AVAudioFif
         return writeToFifo(into, left, right, count);
 
     if (!m_held) {
-        m_held.reset(av_audio_fifo_alloc(kOutputFormat, 2, std::max(count, 1)));
+        m_held.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(count, 1)));
         if (!m_held)
             return AVERROR(ENOMEM);
     }

@@ -86,23 +86,13 @@ int fitContainerToAac(MixJob &job) {
 }
 
 int setUpAacEncoder(MixJob &job, AVStream *stream) {
-    const AVCodec *encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!encoder)
-        return failJob(job, "No AAC encoder is available", AVERROR_INVALIDDATA);
-    CodecContextPtr context(avcodec_alloc_context3(encoder));
-    if (!context)
-        return failJob(job, "Could not allocate the AAC encoder", AVERROR(ENOMEM));
-    context->bit_rate = kOutputBitRate;
-    context->sample_fmt = kOutputSampleFormat;
-    context->sample_rate = kOutputSampleRate;
-    context->ch_layout = stereoLayout();
-    context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-    // Frames are stamped by counting samples, so the encoder counts in samples too.
-    context->time_base = AVRational{1, kOutputSampleRate};
-    stream->time_base = AVRational{1, kOutputSampleRate};
-    int result = avcodec_open2(context.get(), encoder, nullptr);
+    CodecContextPtr context;
+    int result = openRunAacEncoder(context);
+    if (result == AVERROR_INVALIDDATA)
+        return failJob(job, "No AAC encoder is available", result);
     if (result < 0)
         return failJob(job, "Could not open the AAC encoder", result);
+    stream->time_base = context->time_base;
     result = avcodec_parameters_from_context(stream->codecpar, context.get());
     if (result < 0)
         return failJob(job, "Could not set the output sound's parameters", result);

@@ -85,29 +85,20 @@ int leadSamplesFor(AVRational timeBase, int priming) {
 
 // Hands one frame to the encoder (or its thread) and writes what comes out.
 bool sendToEncoder(MixJob &job, LoopState &state, AVFrame *frame) {
-    if (state.segmentedEncoder) {
+    if (state.segmentedEncoder || state.encodeStage) {
         FramePtr queued(av_frame_alloc());
         if (!queued) {
             state.lastResult = AVERROR(ENOMEM);
             return false;
         }
         av_frame_move_ref(queued.get(), frame);
-        queued->pts += state.leadSamples;
-        const int result = state.segmentedEncoder->submit(std::move(queued));
-        if (!writeStagePackets(job, state))
-            return false;
-        if (result < 0)
-            state.lastResult = result;
-        return result >= 0;
-    }
-    if (state.encodeStage) {
-        FramePtr queued(av_frame_alloc());
-        if (!queued) {
-            state.lastResult = AVERROR(ENOMEM);
-            return false;
+        int result = 0;
+        if (state.segmentedEncoder) {
+            queued->pts += state.leadSamples;
+            result = state.segmentedEncoder->submit(std::move(queued));
+        } else {
+            result = state.encodeStage->submit(std::move(queued));
         }
-        av_frame_move_ref(queued.get(), frame);
-        const int result = state.encodeStage->submit(std::move(queued));
         if (!writeStagePackets(job, state))
             return false;
         if (result < 0)

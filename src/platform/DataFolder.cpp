@@ -25,7 +25,7 @@ std::filesystem::path installedDataFolder(const std::string &programFolder) {
 
 std::string absoluteVariable(const char *name) {
     const char *value = std::getenv(name);
-    // The base directory specification says relative values are to be ignored.
+    // Relative values of the XDG variables are ignored, as desktops do.
     if (!value || value[0] != '/')
         return {};
     return value;

@@ -118,25 +118,7 @@ int soundFrame(const StereoSound &sound, std::size_t first, FramePtr &frame) {
     return 0;
 }
 
-int openRunLikeAacEncoder(CodecContextPtr &encoder) {
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!codec)
-        return AVERROR_ENCODER_NOT_FOUND;
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    if (!context)
-        return AVERROR(ENOMEM);
-    context->bit_rate = 128000;
-    context->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    context->sample_rate = kSoundRate;
-    av_channel_layout_default(&context->ch_layout, 2);
-    context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-    context->time_base = AVRational{1, kSoundRate};
-    const int result = avcodec_open2(context.get(), codec, nullptr);
-    if (result < 0)
-        return result;
-    encoder = std::move(context);
-    return 0;
-}
+int openRunLikeAacEncoder(CodecContextPtr &encoder) { return openRunAacEncoder(encoder); }
 
 int decodeAac(const AVCodecContext *encoder, const std::vector<PacketPtr> &packets, std::size_t length,
               StereoSound &decoded) {
