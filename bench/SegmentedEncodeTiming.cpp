@@ -323,7 +323,8 @@ int main(int argc, char **argv) {
         }
         for (double segmentSeconds : {10.0, 20.0, 30.0})
             for (int preroll : {8, 32, 64, 128, 256}) {
-                SegmentedAacEncoder::Plan plan{int(std::lround(segmentSeconds * kSoundRate / kBlock)), preroll, 16};
+                SegmentedAacEncoder::Plan plan{int(std::lround(segmentSeconds * kSoundRate / kBlock)), preroll,
+                                               SegmentedAacEncoder::defaultPlan().postrollFrames};
                 const Encoded segmented = encode(sound, 2, plan);
                 const Fidelity f = compare(sound, singleSnr, single, segmented, model, false);
                 int forced = 0;

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/buffer.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
@@ -30,6 +31,8 @@ void FilterGraphDeleter::operator()(AVFilterGraph *graph) const { avfilter_graph
 void ResamplerDeleter::operator()(SwrContext *resampler) const { swr_free(&resampler); }
 
 void AudioFifoDeleter::operator()(AVAudioFifo *fifo) const { av_audio_fifo_free(fifo); }
+
+void BufferPoolDeleter::operator()(AVBufferPool *pool) const { av_buffer_pool_uninit(&pool); }
 
 void FrameDeleter::operator()(AVFrame *frame) const { av_frame_free(&frame); }
 

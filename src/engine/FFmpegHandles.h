@@ -10,6 +10,7 @@
 #include <string>
 
 struct AVAudioFifo;
+struct AVBufferPool;
 struct AVCodecContext;
 struct AVFilterContext;
 struct AVFilterGraph;
@@ -53,6 +54,13 @@ struct AudioFifoDeleter {
     void operator()(AVAudioFifo *fifo) const;
 };
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+// Buffers still in use when the pool is released stay valid; the pool goes
+// with the last of them.
+struct BufferPoolDeleter {
+    void operator()(AVBufferPool *pool) const;
+};
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
 struct FrameDeleter {
     void operator()(AVFrame *frame) const;

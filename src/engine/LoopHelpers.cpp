@@ -55,7 +55,40 @@ int openRunAacEncoder(CodecContextPtr &encoder) {
     return 0;
 }
 
-int allocEncoderFrame(MixJob &, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
+namespace {
+
+// Gives a whole planar frame its planes from the job's pool (made on first
+// use): 1 when it did, 0 when the frame is of another kind and needs buffers
+// of its own, or AVERROR(ENOMEM).
+int takePooledPlanes(MixJob &job, AVFrame *frame, const AVCodecContext *encoder) {
+    const int channels = frame->ch_layout.nb_channels;
+    if (frame->nb_samples != encoder->frame_size || !av_sample_fmt_is_planar(encoder->sample_fmt) ||
+        channels > AV_NUM_DATA_POINTERS)
+        return 0;
+    if (!job.encoderFramePool) {
+        int lineSize = 0;
+        const int size = av_samples_get_buffer_size(&lineSize, 1, frame->nb_samples, encoder->sample_fmt, 0);
+        if (size < 0)
+            return 0;
+        job.encoderFramePool.reset(av_buffer_pool_init(std::size_t(lineSize), nullptr));
+        if (!job.encoderFramePool)
+            return AVERROR(ENOMEM);
+        job.encoderFramePlaneSize = lineSize;
+    }
+    for (int channel = 0; channel < channels; ++channel) {
+        frame->buf[channel] = av_buffer_pool_get(job.encoderFramePool.get());
+        if (!frame->buf[channel])
+            return AVERROR(ENOMEM); // the frame's deleter returns what was taken
+        frame->data[channel] = frame->buf[channel]->data;
+    }
+    frame->extended_data = frame->data;
+    frame->linesize[0] = job.encoderFramePlaneSize;
+    return 1;
+}
+
+} // namespace
+
+int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
     frame.reset(av_frame_alloc());
     if (!frame)
         return AVERROR(ENOMEM);
@@ -64,6 +97,8 @@ int allocEncoderFrame(MixJob &, FramePtr &frame, const AVCodecContext *encoder, 
     frame->sample_rate = encoder->sample_rate;
     int result = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
     if (result >= 0)
+        result = takePooledPlanes(job, frame.get(), encoder);
+    if (result == 0)
         result = av_frame_get_buffer(frame.get(), 0);
     if (result < 0) {
         frame.reset();

@@ -22,6 +22,7 @@ int failJob(MixJob &job, std::string_view step, int code) {
 void releaseRunObjects(MixJob &job) {
     job.interruptArmed = false;
     job.conversionBuffer.reset();
+    job.encoderFramePool.reset();
     job.musicFifo.reset();
     job.videoAudioFifo.reset();
     job.musicResampler.reset();

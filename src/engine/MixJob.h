@@ -99,6 +99,11 @@ struct MixJob {
     ResamplerPtr videoAudioResampler;
     double positionSeconds = 0;
     FramePtr conversionBuffer; // resampler output before it enters a FIFO
+    // The planes of whole frames on their way to the encoder: a run makes
+    // one such frame for every 1024 samples, and the encoders free them on
+    // other threads.
+    BufferPoolPtr encoderFramePool;
+    int encoderFramePlaneSize = 0;
 
     std::int32_t probeResult = 0;
     std::atomic<std::uint8_t> stopRequested{0};

@@ -10,8 +10,13 @@ namespace {
 
 constexpr int kFrameSamples = 1024;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
-// How far the mixer may run ahead of an encoder that is waiting for sound.
-constexpr std::int64_t kRunAheadFrames = 64;
+// The mixer is woken when an encoder has fewer frames than this ahead of
+// it, and then runs until every encoder has the larger figure ahead: waking
+// it for every frame would cost a context switch per frame on each core.
+constexpr std::int64_t kWakeAheadFrames = 24;
+constexpr std::int64_t kFillAheadFrames = 128;
+// Frames a worker takes from the store under one lock.
+constexpr std::int64_t kFeedBatchFrames = 8;
 
 // Frame index of a packet: the encoder's priming packet (pts -1024) is -1.
 std::int64_t frameOfPacket(const AVPacket *packet) {
@@ -30,13 +35,14 @@ SegmentedAacEncoder::Plan normalized(SegmentedAacEncoder::Plan plan) {
 
 SegmentedAacEncoder::Plan SegmentedAacEncoder::defaultPlan() {
     // Measured (bench/SegmentedEncodeTiming.cpp, 2 cores): from 32 frames
-    // of pre-roll on, the spliced sound is as faithful as one encoder's. With
-    // 20 s segments and 32 frames the extra work stays near 6 %, a mode-2 run
-    // is 1.5 times faster than with one encoder, and the sound held for the
-    // segments in flight (about one segment, 7 MB) keeps the peak memory
-    // within 1.2 times the ffmpeg program's; 30 s segments with 3 s of
-    // pre-roll gained only 1.2 times and held 13 MB.
-    return Plan{862, 32, 16};
+    // of pre-roll on, the spliced sound is as faithful as one encoder's. The
+    // encoders agreed on the window at every planned seam of rich music, so
+    // 4 frames of post-roll suffice (a seam that needs more widens it), and
+    // the extra work stays near 4 %. The sound held for the segments in
+    // flight (about one segment, 8 MB at 20 s) keeps the peak memory within
+    // 1.2 times the ffmpeg program's; 30 s segments with 3 s of pre-roll
+    // gained less and held 13 MB.
+    return Plan{862, 32, 4};
 }
 
 SegmentedAacEncoder::SegmentedAacEncoder(EncoderFactory factory, int threads, Plan plan)
@@ -104,16 +110,16 @@ bool SegmentedAacEncoder::mayDispatch() const {
     return m_nextSegment < m_outputSegment + std::max(2, m_threadLimit);
 }
 
-bool SegmentedAacEncoder::needsFrames() const {
+bool SegmentedAacEncoder::needsFrames(std::int64_t ahead) const {
     if (m_finished || m_shortFrameSeen)
         return false;
     // A segment about to start wants the sound from its pre-roll on.
-    if (mayDispatch() && m_submitted < firstFedOf(m_nextSegment) + kRunAheadFrames)
+    if (mayDispatch() && m_submitted < firstFedOf(m_nextSegment) + ahead)
         return true;
     for (const auto &[index, segment] : m_segments) {
         if (segment->done || segment->parked || abandoned(*segment))
             continue;
-        if (segment->nextFeed + kRunAheadFrames > m_submitted)
+        if (segment->nextFeed + ahead > m_submitted)
             return true;
         // Past its own end but not knowing whether more follows: the answer
         // lies in the sound just after it.
@@ -153,9 +159,13 @@ int SegmentedAacEncoder::submit(FramePtr frame) {
     if (frame->pts != expectedPts)
         return AVERROR(EINVAL);
 
-    m_producerWaiting = true;
-    m_producerChanged.wait(lock, [this] { return m_cancelled || m_error < 0 || needsFrames(); });
-    m_producerWaiting = false;
+    if (!m_filling || !needsFrames(kFillAheadFrames)) {
+        m_filling = false;
+        m_producerWaiting = true;
+        m_producerChanged.wait(lock, [this] { return m_cancelled || m_error < 0 || needsFrames(kWakeAheadFrames); });
+        m_producerWaiting = false;
+        m_filling = true;
+    }
     if (m_cancelled)
         return 0;
     if (m_error < 0)
@@ -171,8 +181,14 @@ int SegmentedAacEncoder::submit(FramePtr frame) {
     m_peakBuffered = std::max<std::int64_t>(m_peakBuffered, std::int64_t(m_store.size()));
     m_shortFrameSeen = shortFrame;
     splice(); // more sound may have decided a seam
+    // Workers that wait for sound said how much they need: waking them for
+    // every frame before that would only put them back to sleep.
+    const bool wakeWorkers = m_submitted >= m_wakeWorkersAt;
+    if (wakeWorkers)
+        m_wakeWorkersAt = kNever;
     lock.unlock();
-    m_workersChanged.notify_all();
+    if (wakeWorkers)
+        m_workersChanged.notify_all();
     return 0;
 }
 
@@ -373,21 +389,28 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
         }
     };
 
-    for (std::int64_t index = segment->nextFeed;; ++index) {
-        FramePtr frame;
+    std::vector<FramePtr> batch;
+    batch.reserve(kFeedBatchFrames);
+    for (std::int64_t index = segment->nextFeed;;) {
         {
             std::unique_lock lock(m_mutex);
             // At the end of its post-roll a segment waits to learn whether
             // it is the last (the sound just after it tells) rather than
             // encode more on the chance.
-            const auto mayFeed = [&] {
-                return index < m_submitted &&
-                       (index < segment->feedTo || lastness(segment->index) == Last::Yes);
+            const auto mayFeed = [&](std::int64_t frame) {
+                return frame < m_submitted && (frame < segment->feedTo || lastness(segment->index) == Last::Yes);
             };
             const auto mustPark = [&] { return index >= feedLimit(*segment); };
             const auto streamEnded = [&] { return m_finished && index >= m_submitted; };
             m_workersChanged.wait(lock, [&] {
-                return m_cancelled || m_error < 0 || abandoned(*segment) || mayFeed() || mustPark() || streamEnded();
+                if (m_cancelled || m_error < 0 || abandoned(*segment) || mayFeed(index) || mustPark() ||
+                    streamEnded())
+                    return true;
+                // Waiting for the next frame, or past the post-roll for the
+                // sound that tells whether this segment is the last.
+                const bool pastPostroll = index >= segment->feedTo && lastness(segment->index) != Last::Yes;
+                m_wakeWorkersAt = std::min(m_wakeWorkersAt, pastPostroll ? decisionPoint(segment->index) : index + 1);
+                return false;
             });
             if (m_cancelled || m_error < 0 || abandoned(*segment)) {
                 encoder.reset();
@@ -397,20 +420,30 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
                 return 0;
             if (streamEnded())
                 break; // this segment is the last
-            frame.reset(av_frame_clone(m_store[std::size_t(index - m_storeBase)].get()));
-            if (!frame)
-                return AVERROR(ENOMEM);
-            segment->nextFeed = index + 1;
+            const std::int64_t limit = feedLimit(*segment);
+            for (std::int64_t frame = index; std::int64_t(batch.size()) < kFeedBatchFrames && frame < limit &&
+                                             mayFeed(frame);
+                 ++frame) {
+                batch.emplace_back(av_frame_clone(m_store[std::size_t(frame - m_storeBase)].get()));
+                if (!batch.back())
+                    return AVERROR(ENOMEM);
+            }
+            index += std::int64_t(batch.size());
+            segment->nextFeed = index;
             releaseFrames();
-            if (m_producerWaiting && needsFrames())
+            if (m_producerWaiting && needsFrames(kWakeAheadFrames))
                 m_producerChanged.notify_all();
         }
-        result = avcodec_send_frame(encoder.get(), frame.get());
-        if (result < 0)
-            return result;
-        result = receiveAll();
-        if (result < 0)
-            return result;
+        for (FramePtr &frame : batch) {
+            result = avcodec_send_frame(encoder.get(), frame.get());
+            if (result < 0)
+                return result;
+            frame.reset();
+            result = receiveAll();
+            if (result < 0)
+                return result;
+        }
+        batch.clear();
         publish(*segment, coded);
     }
     result = avcodec_send_frame(encoder.get(), nullptr);

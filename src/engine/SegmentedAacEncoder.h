@@ -119,7 +119,7 @@ private:
     std::int64_t decisionPoint(std::int64_t segmentIndex) const;
     std::int64_t firstFedOf(std::int64_t segmentIndex) const;
     bool mayDispatch() const;
-    bool needsFrames() const;
+    bool needsFrames(std::int64_t ahead) const;
     bool abandoned(const Segment &segment) const;
     std::int64_t nominalStart(std::int64_t segmentIndex) const;
     std::int64_t feedLimit(const Segment &segment) const;
@@ -140,6 +140,7 @@ private:
     std::condition_variable m_workersChanged;
     std::condition_variable m_producerChanged; // submit() and finish() wait on it
     bool m_producerWaiting = false;
+    bool m_filling = false; // the producer runs until every encoder has enough ahead
     bool m_closing = false;
     // Sound still needed by a segment in flight or to come: frames
     // m_storeBase .. m_submitted-1.
@@ -147,6 +148,8 @@ private:
     std::int64_t m_storeBase = 0;
     std::int64_t m_submitted = 0;
     std::int64_t m_peakBuffered = 0;
+    std::int64_t m_wakeWorkersAt = INT64_MAX; // submit() wakes the workers once this many frames are in
+
     bool m_shortFrameSeen = false;
     bool m_finished = false;
     bool m_cancelled = false;

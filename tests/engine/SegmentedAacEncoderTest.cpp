@@ -15,7 +15,8 @@ using namespace melvora::test;
 namespace {
 
 constexpr int kTenSeconds = 431; // frames
-const SegmentedAacEncoder::Plan kTestPlan{kTenSeconds, SegmentedAacEncoder::defaultPlan().prerollFrames, 16};
+const SegmentedAacEncoder::Plan kTestPlan{kTenSeconds, SegmentedAacEncoder::defaultPlan().prerollFrames,
+                                          SegmentedAacEncoder::defaultPlan().postrollFrames};
 
 struct Encoded {
     std::vector<PacketPtr> packets;
