@@ -45,6 +45,19 @@ SegmentedAacEncoder::Plan SegmentedAacEncoder::defaultPlan() {
     return Plan{862, 32, 4};
 }
 
+SegmentedAacEncoder::Plan SegmentedAacEncoder::balancedPlan(std::int64_t totalFrames, int threads) {
+    Plan plan = defaultPlan();
+    if (threads <= 1 || totalFrames < 2 * std::int64_t(plan.segmentFrames))
+        return plan;
+    // The nearest multiple of the threads to the number of default segments
+    // (a tie goes up, to the shorter segments).
+    const std::int64_t nominal = (totalFrames + plan.segmentFrames / 2) / plan.segmentFrames;
+    const std::int64_t rounds = std::max<std::int64_t>(1, (2 * nominal + threads) / (2 * std::int64_t(threads)));
+    const std::int64_t segments = rounds * threads;
+    plan.segmentFrames = int((totalFrames + segments - 1) / segments);
+    return plan;
+}
+
 SegmentedAacEncoder::SegmentedAacEncoder(EncoderFactory factory, int threads, Plan plan)
     : m_factory(std::move(factory)), m_plan(normalized(plan)),
       m_single(threads <= 1 || plan.segmentFrames <= 0 || plan.segmentFrames < 2 * normalized(plan).postrollFrames),

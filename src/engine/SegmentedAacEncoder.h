@@ -42,6 +42,10 @@ public:
         int postrollFrames;
     };
     static Plan defaultPlan();
+    // The default plan with the segment length adjusted so that a stream of
+    // about totalFrames is cut into a multiple of threads segments: the last
+    // round of segments then keeps every thread busy.
+    static Plan balancedPlan(std::int64_t totalFrames, int threads);
 
     // One seam, for reports: where it was planned, after which frame the
     // stream switched to the right encoder (pts of that frame's packet), and

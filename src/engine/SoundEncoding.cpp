@@ -132,11 +132,14 @@ void startSoundEncoding(MixJob &job, LoopState &state) {
         return;
     const int threads = job.encoderThreads > 0 ? job.encoderThreads
                                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
     // A video too short for two segments is one encoder's work either way:
     // the single encoder does it without holding a segment of sound.
-    const double segmentSeconds = double(plan.segmentFrames) * job.audioEncoder->frame_size / kOutputSampleRate;
+    const SegmentedAacEncoder::Plan nominal = SegmentedAacEncoder::defaultPlan();
+    const double segmentSeconds = double(nominal.segmentFrames) * job.audioEncoder->frame_size / kOutputSampleRate;
     if (threads > 1 && job.durationSeconds >= 2 * segmentSeconds) {
+        const auto totalFrames =
+            static_cast<std::int64_t>(job.durationSeconds * kOutputSampleRate / job.audioEncoder->frame_size);
+        const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::balancedPlan(totalFrames, threads);
         const AVCodecContext *model = job.audioEncoder.get();
         state.segmentedEncoder = std::make_unique<SegmentedAacEncoder>(
             [model](CodecContextPtr &encoder) { return openAacEncoderLike(model, encoder); }, threads, plan);

@@ -229,6 +229,33 @@ TEST(SegmentedAacEncoder, FailingEncoderFactoryReportsItsError) {
     }
 }
 
+// Segments come in whole rounds of the threads, near the default length;
+// one thread, or a stream too short for two segments, keeps the default.
+TEST(SegmentedAacEncoder, BalancedPlanFillsTheLastRound) {
+    const int nominal = SegmentedAacEncoder::defaultPlan().segmentFrames;
+    const struct Row {
+        std::int64_t frames;
+        int threads;
+        std::int64_t segments; // 0: the default plan
+    } rows[] = {
+        {30 * std::int64_t(nominal), 2, 30}, {3 * std::int64_t(nominal), 2, 4}, {5 * std::int64_t(nominal), 2, 6},
+        {2 * std::int64_t(nominal) + 100, 2, 2}, {2 * std::int64_t(nominal), 8, 8}, {7 * std::int64_t(nominal), 4, 8},
+        {3 * std::int64_t(nominal), 1, 0},      {nominal, 2, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.frames << " frames, " << row.threads << " threads");
+        const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::balancedPlan(row.frames, row.threads);
+        EXPECT_EQ(plan.prerollFrames, SegmentedAacEncoder::defaultPlan().prerollFrames);
+        if (row.segments == 0) {
+            EXPECT_EQ(plan.segmentFrames, nominal);
+            continue;
+        }
+        // Every frame lies in one of the segments, the last one not empty.
+        EXPECT_GE(plan.segmentFrames * row.segments, row.frames);
+        EXPECT_LT(plan.segmentFrames * (row.segments - 1), row.frames);
+    }
+}
+
 // The window reader against the encoder's own frames: the window sequences
 // it reads follow the only order AAC allows, and percussion brings short
 // windows. Then hand-made frames for the fill element and the odd cases.
