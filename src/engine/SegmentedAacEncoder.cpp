@@ -402,6 +402,10 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
         }
     };
 
+    // Copies of the store's frames, sharing their buffers. They are dropped
+    // only under the lock, so that whichever thread lets a buffer go last
+    // does so after the encoder here has read it, by an order that every
+    // thread (and the thread checker) sees, not only the buffer's own count.
     std::vector<FramePtr> batch;
     batch.reserve(kFeedBatchFrames);
     for (std::int64_t index = segment->nextFeed;;) {
@@ -438,8 +442,10 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
                                              mayFeed(frame);
                  ++frame) {
                 batch.emplace_back(av_frame_clone(m_store[std::size_t(frame - m_storeBase)].get()));
-                if (!batch.back())
+                if (!batch.back()) {
+                    batch.clear();
                     return AVERROR(ENOMEM);
+                }
             }
             index += std::int64_t(batch.size());
             segment->nextFeed = index;
@@ -447,17 +453,19 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
             if (m_producerWaiting && needsFrames(kWakeAheadFrames))
                 m_producerChanged.notify_all();
         }
-        for (FramePtr &frame : batch) {
+        for (const FramePtr &frame : batch) {
             result = avcodec_send_frame(encoder.get(), frame.get());
+            if (result >= 0)
+                result = receiveAll();
             if (result < 0)
-                return result;
-            frame.reset();
-            result = receiveAll();
-            if (result < 0)
-                return result;
+                break;
         }
-        batch.clear();
-        publish(*segment, coded);
+        if (result < 0) {
+            std::lock_guard lock(m_mutex);
+            batch.clear();
+            return result;
+        }
+        publish(*segment, coded, batch);
     }
     result = avcodec_send_frame(encoder.get(), nullptr);
     if (result < 0)
@@ -465,17 +473,18 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
     result = receiveAll();
     if (result < 0)
         return result;
-    publish(*segment, coded);
+    publish(*segment, coded, batch);
     encoder.reset();
     return 0;
 }
 
-void SegmentedAacEncoder::publish(Segment &segment, std::vector<CodedFrame> &coded) {
-    if (coded.empty())
+void SegmentedAacEncoder::publish(Segment &segment, std::vector<CodedFrame> &coded, std::vector<FramePtr> &fed) {
+    if (coded.empty() && fed.empty())
         return;
     bool progressed = false;
     {
         std::lock_guard lock(m_mutex);
+        fed.clear();
         for (CodedFrame &frame : coded) {
             segment.producedTo = frame.frame;
             if (frame.frame >= segment.keepFrom)

@@ -118,7 +118,9 @@ private:
     void closeEncoders(std::vector<CodecContextPtr> &encoders);
     std::shared_ptr<Segment> segmentToResume() const;
     bool workLeft() const;
-    void publish(Segment &segment, std::vector<CodedFrame> &coded);
+    // Hands the segment's new packets to the splice and drops the frames fed
+    // to make them, under the lock.
+    void publish(Segment &segment, std::vector<CodedFrame> &coded, std::vector<FramePtr> &fed);
     Last lastness(std::int64_t segmentIndex) const;
     std::int64_t decisionPoint(std::int64_t segmentIndex) const;
     std::int64_t firstFedOf(std::int64_t segmentIndex) const;
