@@ -124,6 +124,9 @@ int openOutputFileOf(MixJob &job) {
     if (result < 0)
         return failJob(job, "Could not create the output file", result);
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Written a full buffer at a time, not a system call for every packet; a
+    // failed write still fails the packet that filled the buffer.
+    output->flush_packets = 0;
     return 0;
 }
 
