@@ -35,13 +35,13 @@ SegmentedAacEncoder::Plan normalized(SegmentedAacEncoder::Plan plan) {
 
 SegmentedAacEncoder::Plan SegmentedAacEncoder::defaultPlan() {
     // Measured (bench/SegmentedEncodeTiming.cpp, 2 cores): from 32 frames
-    // of pre-roll on, the spliced sound is as faithful as one encoder's. The
-    // encoders agreed on the window at every planned seam of rich music, so
-    // 4 frames of post-roll suffice (a seam that needs more widens it), and
-    // the extra work stays near 4 %. The sound held for the segments in
-    // flight (about one segment, 8 MB at 20 s) keeps the peak memory within
-    // 1.2 times the ffmpeg program's; 30 s segments with 3 s of pre-roll
-    // gained less and held 13 MB.
+    // of pre-roll on, the spliced sound is as faithful as one encoder's (the
+    // rate control's long memory goes on with the encoder handed from one
+    // round to the next). The encoders agreed on the window at every planned
+    // seam of rich music, so 4 frames of post-roll suffice (a seam that needs
+    // more widens it), and the extra work stays near 4 %. The sound held for
+    // the segments in flight (about one segment, 8 MB at 20 s) keeps the peak
+    // memory within 1.2 times the ffmpeg program's.
     return Plan{862, 32, 4};
 }
 
@@ -224,7 +224,11 @@ int SegmentedAacEncoder::finish() {
     m_workersChanged.notify_all();
     stopThreads();
     std::lock_guard lock(m_mutex);
-    closeEncoders(m_retired); // the threads are gone: nobody else touches them
+    // The threads are gone: nobody else touches these.
+    for (auto &[index, encoder] : m_handedOn)
+        m_retired.push_back(std::move(encoder));
+    m_handedOn.clear();
+    closeEncoders(m_retired);
     return m_error;
 }
 
@@ -328,6 +332,16 @@ void SegmentedAacEncoder::runWorker() {
                 } catch (const std::bad_alloc &) {
                     fail(AVERROR(ENOMEM));
                     return;
+                }
+                // The encoder of the segment one round earlier goes on with
+                // this one (the first round's are fresh): by the segment,
+                // not by whichever thread is free, so that every run of the
+                // same sound on as many threads gives the same stream.
+                const std::int64_t lineage = segment->index - m_threadLimit;
+                for (auto handed = m_handedOn.begin(); handed != m_handedOn.end() && handed->first <= lineage;) {
+                    if (handed->first == lineage)
+                        encoder = std::move(handed->second);
+                    handed = m_handedOn.erase(handed); // an older one has no segment left: closed here
                 }
                 ++m_nextSegment;
                 ++m_running;
@@ -595,9 +609,9 @@ void SegmentedAacEncoder::splice() {
         ++m_outputSegment;
         if (left.encoder) {
             try {
-                m_retired.push_back(std::move(left.encoder));
+                m_handedOn[left.index] = std::move(left.encoder);
             } catch (const std::bad_alloc &) {
-                left.encoder.reset(); // closed at once, unflushed
+                left.encoder.reset(); // closed at once, unflushed; the next one starts fresh
             }
         }
         left.parked = false;

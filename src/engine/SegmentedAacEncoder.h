@@ -16,15 +16,18 @@
 namespace melvora {
 
 // Encodes one AAC sound track on several threads. The frames are cut into
-// segments; each segment is encoded by a fresh encoder that first hears the
-// sound before the segment (pre-roll, so that its rate control and
-// psychoacoustic model have settled) and a little after it (post-roll). At
-// each seam the stream switches from the left encoder to the right one after
-// a frame for which both chose the same window, so that the decoder's
-// overlap-add joins them cleanly; when no frame of the overlap agrees, the
-// left encoder goes on further. The result is one ordinary AAC stream,
-// stamped as one encoder on the whole sound stamps it, and the same for any
-// number of threads above one.
+// segments; each segment's encoder first hears the sound before the segment
+// (pre-roll, so that its psychoacoustic model and windows have settled after
+// the jump) and a little after it (post-roll). The first round of segments,
+// one per thread, have fresh encoders; every later segment takes over the
+// encoder of the segment one round before it, whose rate control has
+// learnt from minutes of sound as a single encoder's would have (a fresh one
+// spends more bits for the first minutes). At each seam the stream switches
+// from the left encoder to the right one after a frame for which both chose
+// the same window, so that the decoder's overlap-add joins them cleanly; when
+// no frame of the overlap agrees, the left encoder goes on further. The
+// result is one ordinary AAC stream, stamped as one encoder on the whole
+// sound stamps it, and the same from run to run for a number of threads.
 //
 // Frames go in in order, 1024 samples each (the last may be shorter), stamped
 // in samples from 0 in the encoder's time base of 1/sample rate. With one
@@ -170,6 +173,9 @@ private:
     std::int64_t m_nextFrame = -1; // the frame the output needs next: it never skips one
     std::vector<PacketPtr> m_ready;
     std::vector<CodecContextPtr> m_retired; // spliced past, to be flushed and closed
+    // Encoders of spliced segments, by segment, until they go on with the
+    // segment one round of threads later.
+    std::map<std::int64_t, CodecContextPtr> m_handedOn;
     std::vector<Seam> m_seams;
 
     std::vector<std::thread> m_threads;
