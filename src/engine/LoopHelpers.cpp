@@ -65,15 +65,13 @@ int takePooledPlanes(MixJob &job, AVFrame *frame, const AVCodecContext *encoder)
     if (frame->nb_samples != encoder->frame_size || !av_sample_fmt_is_planar(encoder->sample_fmt) ||
         channels > AV_NUM_DATA_POINTERS)
         return 0;
+    int lineSize = 0;
+    if (av_samples_get_buffer_size(&lineSize, 1, frame->nb_samples, encoder->sample_fmt, 0) < 0)
+        return 0;
     if (!job.encoderFramePool) {
-        int lineSize = 0;
-        const int size = av_samples_get_buffer_size(&lineSize, 1, frame->nb_samples, encoder->sample_fmt, 0);
-        if (size < 0)
-            return 0;
         job.encoderFramePool.reset(av_buffer_pool_init(std::size_t(lineSize), nullptr));
         if (!job.encoderFramePool)
             return AVERROR(ENOMEM);
-        job.encoderFramePlaneSize = lineSize;
     }
     for (int channel = 0; channel < channels; ++channel) {
         frame->buf[channel] = av_buffer_pool_get(job.encoderFramePool.get());
@@ -82,7 +80,7 @@ int takePooledPlanes(MixJob &job, AVFrame *frame, const AVCodecContext *encoder)
         frame->data[channel] = frame->buf[channel]->data;
     }
     frame->extended_data = frame->data;
-    frame->linesize[0] = job.encoderFramePlaneSize;
+    frame->linesize[0] = lineSize;
     return 1;
 }
 

@@ -103,7 +103,6 @@ struct MixJob {
     // one such frame for every 1024 samples, and the encoders free them on
     // other threads.
     BufferPoolPtr encoderFramePool;
-    int encoderFramePlaneSize = 0;
 
     std::int32_t probeResult = 0;
     std::atomic<std::uint8_t> stopRequested{0};

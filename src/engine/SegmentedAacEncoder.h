@@ -118,7 +118,7 @@ private:
 
     void runWorker();
     int encodeSegment(const std::shared_ptr<Segment> &segment, CodecContextPtr &encoder);
-    void closeEncoders(std::vector<CodecContextPtr> &encoders);
+    void closeHandedOnEncoders();
     std::shared_ptr<Segment> segmentToResume() const;
     bool workLeft() const;
     // Hands the segment's new packets to the splice and drops the frames fed
@@ -158,7 +158,6 @@ private:
     std::int64_t m_submitted = 0;
     std::int64_t m_peakBuffered = 0;
     std::int64_t m_wakeWorkersAt = INT64_MAX; // submit() wakes the workers once this many frames are in
-
     bool m_shortFrameSeen = false;
     bool m_finished = false;
     bool m_cancelled = false;
@@ -172,7 +171,6 @@ private:
     bool m_complete = false;
     std::int64_t m_nextFrame = -1; // the frame the output needs next: it never skips one
     std::vector<PacketPtr> m_ready;
-    std::vector<CodecContextPtr> m_retired; // spliced past, to be flushed and closed
     // Encoders of spliced segments, by segment, until they go on with the
     // segment one round of threads later.
     std::map<std::int64_t, CodecContextPtr> m_handedOn;
