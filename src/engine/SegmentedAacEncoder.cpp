@@ -250,6 +250,17 @@ std::int64_t SegmentedAacEncoder::peakBufferedFrames() {
     return m_peakBuffered;
 }
 
+std::int64_t SegmentedAacEncoder::bufferedFramesBound(int threads, Plan plan) {
+    plan = normalized(plan);
+    if (threads <= 1 || plan.segmentFrames < 2 * plan.postrollFrames)
+        return kFillAheadFrames + 1;
+    // mayDispatch keeps at most this many segments between the oldest one
+    // not yet spliced and the newest; the mixer fills up to kFillAheadFrames
+    // past the newest one's next frame.
+    const std::int64_t inFlight = std::max(2, threads);
+    return inFlight * plan.segmentFrames + plan.prerollFrames + plan.postrollFrames + kFillAheadFrames + 1;
+}
+
 std::vector<SegmentedAacEncoder::Seam> SegmentedAacEncoder::seams() {
     std::lock_guard lock(m_mutex);
     return m_seams;

@@ -91,6 +91,10 @@ public:
 
     // The most frames of sound held at once for the segments in flight.
     std::int64_t peakBufferedFrames();
+    // What that can reach, however the threads are scheduled: every segment
+    // that may be in flight with its pre- and post-roll, and the sound the
+    // mixer runs ahead of the newest encoder.
+    static std::int64_t bufferedFramesBound(int threads, Plan plan);
 
     // Number of threads that run encoders.
     int threadCount() const { return int(m_threads.size()); }
