@@ -7,7 +7,7 @@ namespace melvora {
 
 namespace {
 
-std::string refusalText(StartRefusal refusal, const StartInputs &inputs) {
+std::string refusalText(StartRefusal refusal, const StartInputs &inputs, const std::string &reason) {
     switch (refusal) {
     case StartRefusal::NoVideo:
         return "no video file given";
@@ -21,7 +21,8 @@ std::string refusalText(StartRefusal refusal, const StartInputs &inputs) {
     case StartRefusal::FolderMissing:
         return "output folder not found: " + inputs.outputFolder;
     case StartRefusal::FolderNotWritable:
-        return "cannot create files in the output folder: " + inputs.outputFolder;
+        return "cannot create files in the output folder: " + inputs.outputFolder +
+               (reason.empty() ? "" : " (" + reason + ")");
     case StartRefusal::None:
         break;
     }
@@ -33,7 +34,7 @@ std::string refusalText(StartRefusal refusal, const StartInputs &inputs) {
 std::string startFailureText(const StartOutcome &outcome, const StartInputs &inputs) {
     switch (outcome.step) {
     case StartStep::Refused:
-        return refusalText(outcome.refusal, inputs);
+        return refusalText(outcome.refusal, inputs, outcome.reason);
     case StartStep::NotAVideo:
         return "not a valid video file: " + inputs.videoPath + " (" + outcome.reason + ")";
     case StartStep::NotMusic:

@@ -1,6 +1,7 @@
 #include "jobcontrol/OutputFolder.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,9 +24,14 @@ std::string joinPath(const std::string &folder, const std::string &name) {
     return folder + "/" + name;
 }
 
-bool folderAcceptsNewFile(const std::string &folder) {
-    if (!folderExists(folder))
+bool folderAcceptsNewFile(const std::string &folder, std::string *why) {
+    const auto refuse = [why](int error) {
+        if (why)
+            *why = std::strerror(error);
         return false;
+    };
+    if (!folderExists(folder))
+        return refuse(ENOTDIR);
     // O_EXCL with O_NOFOLLOW: only a file this test itself created is ever removed.
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = kWriteProbeFileName;
@@ -39,9 +45,9 @@ bool folderAcceptsNewFile(const std::string &folder) {
             return true;
         }
         if (errno != EEXIST)
-            return false;
+            return refuse(errno);
     }
-    return false;
+    return refuse(EEXIST);
 }
 
 } // namespace melvora

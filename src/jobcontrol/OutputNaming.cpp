@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace melvora {
 
@@ -11,13 +12,24 @@ std::string fileNameOfPath(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string numberedCandidate(const std::string &basePath, int counter) {
-    const std::string suffix = "(" + std::to_string(counter) + ")";
+std::string numberedCandidate(const std::string &basePath, int counter, std::size_t nameLimit) {
+    const std::string suffix = counter >= 0 ? "(" + std::to_string(counter) + ")" : "";
     const auto slash = basePath.find_last_of('/');
-    const auto dot = basePath.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return basePath + suffix;
-    return basePath.substr(0, dot) + suffix + basePath.substr(dot);
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    auto dot = basePath.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart)
+        dot = basePath.size();
+    const std::string extension = basePath.substr(dot);
+    std::string stem = basePath.substr(nameStart, dot - nameStart);
+    // A name too long for the file system loses the end of its stem, never
+    // half a UTF-8 character, so that name(k).ext fits.
+    if (stem.size() + suffix.size() + extension.size() > nameLimit && suffix.size() + extension.size() < nameLimit) {
+        std::size_t keep = nameLimit - suffix.size() - extension.size();
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+            --keep;
+        stem.resize(keep);
+    }
+    return basePath.substr(0, nameStart) + stem + suffix + extension;
 }
 
 std::optional<std::string> claimOutputPath(const std::string &folder, const std::string &videoPath,
@@ -28,10 +40,10 @@ std::optional<std::string> claimOutputPath(const std::string &folder, const std:
         return std::nullopt;
     }
     const std::string basePath = joinPath(folder, name);
-    std::string candidate = basePath;
+    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    const std::size_t nameLimit = limit > 0 ? static_cast<std::size_t>(limit) : 255;
     for (int counter = -1;; ++counter) {
-        if (counter >= 0)
-            candidate = numberedCandidate(basePath, counter);
+        const std::string candidate = numberedCandidate(basePath, counter, nameLimit);
         if (pathExists(candidate))
             continue;
         FileIdentity identity;

@@ -2,6 +2,7 @@
 
 #include "engine/OutputClaim.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -11,8 +12,11 @@ namespace melvora {
 std::string fileNameOfPath(const std::string &path);
 
 // The k-th alternative of a base path: "name(k).ext", the counter going
-// before the last dot of the file name, or at the end when it has none.
-std::string numberedCandidate(const std::string &basePath, int counter);
+// before the last dot of the file name, or at the end when it has none; the
+// base path itself for a negative counter. A file name longer than
+// nameLimit bytes is shortened at the end of its stem, at a UTF-8
+// character's boundary.
+std::string numberedCandidate(const std::string &basePath, int counter, std::size_t nameLimit = 255);
 
 // Chooses the output path for a video in a folder: folder/name.ext, else
 // folder/name(0).ext, name(1).ext, ... The chosen name is claimed by

@@ -3,7 +3,7 @@
 
 namespace melvora {
 
-StartRefusal checkStartInputs(const StartInputs &inputs) {
+StartRefusal checkStartInputs(const StartInputs &inputs, std::string *why) {
     if (inputs.videoPath.empty())
         return StartRefusal::NoVideo;
     if (inputs.musicPath.empty())
@@ -16,7 +16,7 @@ StartRefusal checkStartInputs(const StartInputs &inputs) {
         return StartRefusal::FolderIsSeparator;
     if (!folderExists(inputs.outputFolder))
         return StartRefusal::FolderMissing;
-    if (!folderAcceptsNewFile(inputs.outputFolder))
+    if (!folderAcceptsNewFile(inputs.outputFolder, why))
         return StartRefusal::FolderNotWritable;
     return StartRefusal::None;
 }

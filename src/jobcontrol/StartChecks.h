@@ -26,8 +26,9 @@ struct StartInputs {
     std::string outputFolder;
 };
 
-// The checks of a start, stopping at the first failure.
-StartRefusal checkStartInputs(const StartInputs &inputs);
+// The checks of a start, stopping at the first failure; why, when given,
+// gets the system's reason where there is one (an unwritable folder).
+StartRefusal checkStartInputs(const StartInputs &inputs, std::string *why = nullptr);
 
 // What a run needs from the start flow.
 struct RunRequest {

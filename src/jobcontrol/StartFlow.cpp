@@ -26,7 +26,7 @@ bool probeAccepts(MixJob &job, const std::string &path, MediaKind kind, bool mus
 StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLauncher &launcher) {
     StartOutcome outcome;
     const StartInputs &inputs = request.inputs;
-    outcome.refusal = checkStartInputs(inputs);
+    outcome.refusal = checkStartInputs(inputs, &outcome.reason);
     if (outcome.refusal != StartRefusal::None)
         return outcome;
 

@@ -89,6 +89,12 @@ TEST(OutputNaming, FileNameAndCandidates) {
     EXPECT_EQ(fileNameOfPath("clip.mp4"), "clip.mp4");
     EXPECT_EQ(numberedCandidate("/o/a.b.mkv", 3), "/o/a.b(3).mkv");
     EXPECT_EQ(numberedCandidate("/o.d/clip", 0), "/o.d/clip(0)");
+    // A name that would outgrow the file system's limit loses the end of its
+    // stem, never half a UTF-8 character.
+    const std::string longStem(250, 'a');
+    EXPECT_EQ(numberedCandidate("/o/" + longStem + ".mp4", 12), "/o/" + longStem.substr(0, 247) + "(12).mp4");
+    EXPECT_EQ(numberedCandidate("/o/ab\xc3\xa9.mp4", 0, 10), "/o/ab(0).mp4");
+    EXPECT_EQ(numberedCandidate("/o/ab\xc3\xa9.mp4", -1, 10), "/o/ab\xc3\xa9.mp4");
 }
 
 TEST(WriteTest, NeverHarmsAnExistingProbeFile) {
