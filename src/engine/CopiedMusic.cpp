@@ -3,6 +3,8 @@
 
 #include "engine/MixSteps.h"
 
+#include <algorithm>
+
 namespace melvora {
 namespace {
 
@@ -79,6 +81,10 @@ bool copyMusicPass(MixJob &job, LoopState &state) {
     state.lastMusicPts = packet->pts;
     if (packet->duration > 0)
         state.lastMusicDuration = packet->duration;
+    state.copiedMusicEndSamples =
+        av_rescale_q(packet->pts + std::max<std::int64_t>(packet->duration, 0), job.musicStream->time_base,
+                     AVRational{1, kOutputSampleRate}) -
+        state.soundStartSamples;
 
     const AVStream *outStream = job.outputContext->streams[job.outputAudioStreamIndex];
     if (job.musicStream->codecpar->sample_rate > 0) {
@@ -96,6 +102,16 @@ bool copyMusicPass(MixJob &job, LoopState &state) {
     }
     // The music copy's own result is not the run's: the video read decides.
     state.lastResult = 0;
+    return true;
+}
+
+bool finishCopiedMusic(MixJob &job, LoopState &state) {
+    while (state.videoEndSamples != AV_NOPTS_VALUE && state.copiedMusicEndSamples < state.videoEndSamples) {
+        if (job.stopRequested.load())
+            return true;
+        if (!copyMusicPass(job, state))
+            return false;
+    }
     return true;
 }
 

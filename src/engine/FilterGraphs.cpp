@@ -106,19 +106,14 @@ std::string mixInputArguments(const AVStream *stream, const ResamplerPtr &resamp
 
 } // namespace
 
-int buildSingleInputGraph(MixJob &job, const char *description, bool resampledSource) {
+int buildSingleInputGraph(MixJob &job, const char *description) {
     job.filterGraph.reset(avfilter_graph_alloc());
     if (!job.filterGraph)
         return failJob(job, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
 
-    // The source is declared from the music decoder's own parameters, so the
-    // description's aresample and aformat stages convert music of any rate,
-    // format or layout to the encoder's 44100 Hz planar float stereo.
-    const AVCodecContext *decoder = job.musicDecoder.get();
-    int result = createSource(job, job.firstSource, "in",
-                              resampledSource ? resampledSourceArguments()
-                                              : sourceArguments(job.musicStream->time_base, decoder->sample_rate,
-                                                                decoder->sample_fmt, decoder->ch_layout));
+    // The music feed hands over 44100 Hz planar float stereo, whatever the
+    // music's own rate, format or layout.
+    int result = createSource(job, job.firstSource, "in", resampledSourceArguments());
     if (result < 0)
         return result;
     result = createSink(job);

@@ -193,15 +193,18 @@ int openVideoInput(MixJob &job) {
         return failJob(job, "Could not read the video file's stream information", result);
     av_dump_format(job.videoInput.get(), 0, job.videoPath.c_str(), 0);
 
-    // The last decodable audio stream carries the video's own sound; an audio
-    // stream without a decoder is not sound we can mix. The last video stream
-    // that is a real picture sequence (not cover art) drives the run.
+    // The own sound is the track a player plays: the decodable audio stream
+    // marked default, else the first decodable one; an audio stream without
+    // a decoder is not sound we can mix. The last video stream that is a
+    // real picture sequence (not cover art) drives the run.
     int attachedPictureIndex = -1;
     for (unsigned i = 0; i < job.videoInput->nb_streams; ++i) {
         AVStream *stream = job.videoInput->streams[i];
         const AVMediaType type = stream->codecpar->codec_type;
         if (type == AVMEDIA_TYPE_AUDIO) {
-            if (!avcodec_find_decoder(stream->codecpar->codec_id))
+            const bool chosenAlready = job.videoAudioStream && (job.videoAudioStream->disposition & AV_DISPOSITION_DEFAULT);
+            if (chosenAlready || (job.videoAudioStream && !(stream->disposition & AV_DISPOSITION_DEFAULT)) ||
+                !avcodec_find_decoder(stream->codecpar->codec_id))
                 continue;
             CodecContextPtr decoder;
             result = openDecoder(stream, decoder);

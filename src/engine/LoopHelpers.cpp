@@ -4,6 +4,7 @@
 #include "engine/MixSteps.h"
 
 #include <algorithm>
+#include <vector>
 
 extern "C" {
 #include <libavfilter/buffersrc.h>
@@ -189,6 +190,25 @@ int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fif
     return convertIntoFifo(job, resampler.get(), nullptr, 0, capacity, fifo);
 }
 
+int appendSilence(AudioFifoPtr &fifo, std::int64_t sampleCount) {
+    constexpr int kBlock = 4096;
+    static const std::vector<float> zeros(kBlock, 0.0f);
+    if (!fifo) {
+        fifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, kBlock));
+        if (!fifo)
+            return AVERROR(ENOMEM);
+    }
+    void *planes[2] = {const_cast<float *>(zeros.data()), const_cast<float *>(zeros.data())};
+    while (sampleCount > 0) {
+        const int block = static_cast<int>(std::min<std::int64_t>(sampleCount, kBlock));
+        const int written = av_audio_fifo_write(fifo.get(), planes, block);
+        if (written < block)
+            return written < 0 ? written : AVERROR(ENOMEM);
+        sampleCount -= block;
+    }
+    return 0;
+}
+
 int readFifoFrame(MixJob &, AVAudioFifo *fifo, AVFrame *frame, int sampleCount) {
     return av_audio_fifo_read(fifo, reinterpret_cast<void **>(frame->data), sampleCount);
 }
@@ -210,33 +230,13 @@ int pushToSource(MixJob &, AVFilterContext *source, AVFrame *frame) {
     return av_buffersrc_add_frame_flags(source, frame, 0);
 }
 
-int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame) {
-    AVCodecContext *decoder = job.musicDecoder.get();
-    AVPacket *packet = state.musicPacket.get();
-    for (;;) {
-        int result = avcodec_receive_frame(decoder, frame);
-        if (result >= 0) {
-            state.musicSoundSinceRewind = true;
-            return 0;
-        }
-        if (job.stopRequested.load())
-            return AVERROR_EXIT;
-        result = av_read_frame(job.musicInput.get(), packet);
-        if (result == AVERROR_EOF) {
-            result = rewindMusic(job, state);
-            if (result < 0)
-                return result;
-            continue;
-        }
-        if (result < 0)
-            return result;
-        if (packet->stream_index == job.musicStreamIndex) {
-            // An undecodable packet is skipped; a pass that gives no sound at
-            // all ends the run at the rewind.
-            avcodec_send_packet(decoder, packet);
-        }
-        av_packet_unref(packet);
+int readNextMusicFrame(MixJob &, LoopState &state, AudioFifoPtr &fifo, int minSamples) {
+    if (!fifo) {
+        fifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(minSamples, 1)));
+        if (!fifo)
+            return AVERROR(ENOMEM);
     }
+    return state.musicFeed->read(fifo.get(), minSamples);
 }
 
 } // namespace melvora

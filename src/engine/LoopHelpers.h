@@ -61,6 +61,9 @@ int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, A
 // Lets out what the resampler still holds at the end of a stream.
 int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fifo);
 
+// Appends sampleCount samples of silence to the FIFO (made on first use).
+int appendSilence(AudioFifoPtr &fifo, std::int64_t sampleCount);
+
 // Moves sampleCount samples from the FIFO into the frame; the number read.
 int readFifoFrame(MixJob &job, AVAudioFifo *fifo, AVFrame *frame, int sampleCount);
 
@@ -71,7 +74,8 @@ int takeFifoFrame(MixJob &job, AVAudioFifo *fifo, int sampleCount, std::int64_t 
 // Hands a frame (or, when null, the end of the stream) to a buffer source.
 int pushToSource(MixJob &job, AVFilterContext *source, AVFrame *frame);
 
-// The next decoded music frame, rewinding at the end of the music.
-int readNextMusicFrame(MixJob &job, LoopState &state, AVFrame *frame);
+// The next decoded music, resampled, until the FIFO (made on first use)
+// holds at least minSamples; the music feed rewinds at the music's end.
+int readNextMusicFrame(MixJob &job, LoopState &state, AudioFifoPtr &fifo, int minSamples);
 
 } // namespace melvora

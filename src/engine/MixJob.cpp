@@ -16,6 +16,8 @@ int failJob(MixJob &job, std::string_view step, int code) {
     return code;
 }
 
+void warnJob(MixJob &job, std::string what) { job.warnings.push_back(std::move(what)); }
+
 // Every object a run creates, released in the order of need: buffers and
 // converters, the inputs, the output (closing its file), then the graph and
 // the codecs. The worker's start and tear-down and initMixJob use this list.
@@ -53,7 +55,9 @@ void resetRunFields(MixJob &job) {
     job.mode = MixMode::ReencodeMusic;
     job.streamMapCount = 0;
     job.outputStreamCount = 0;
+    job.musicPrimingShift = 0;
     job.writtenOutput = FileIdentity{};
+    job.warnings.clear();
     job.appliedMixSettings = job.mixSettings;
     job.measuredMusicLoudness = std::nan("");
 }

@@ -90,6 +90,9 @@ struct MixJob {
     std::int32_t streamMapCount = 0;
     std::vector<std::int32_t> streamMap;
     std::int32_t outputStreamCount = 0;
+    // Copied music: how far its stamps go back so that its priming lies
+    // before zero, where the container's edit list skips it (music time base).
+    std::int64_t musicPrimingShift = 0;
 
     std::int64_t audioClockMs = 0;
     std::int64_t videoClockMs = 0;
@@ -125,6 +128,9 @@ struct MixJob {
     // The reason of a failed run, e.g. "Could not open the music file: No such
     // file or directory"; written by the worker before it publishes Failed.
     std::string errorMessage;
+    // What of the video the output could not keep (a stream its container
+    // cannot hold, chapters), one line each; written during the set-up.
+    std::vector<std::string> warnings;
 
     // Lets the stop flag interrupt blocking reads; armed once the loop runs.
     std::atomic<bool> interruptArmed{false};
@@ -134,6 +140,9 @@ struct MixJob {
     // AAC encoders at once, each on a stretch of the sound spliced where
     // they agree: 0 one per core, 1 the single encoder as always.
     int encoderThreads = 0;
+    // An MP4/MOV output gets its index before the data (for playing while
+    // it downloads); other containers ignore it.
+    bool fastStart = false;
 
     // True from startMixJob until the worker has released everything.
     std::atomic<bool> workerActive{false};

@@ -34,16 +34,16 @@ struct LoopState {
     // written so far ends, both in samples (1/44100 s); the latter counted
     // from the former. Re-encoded music is cut at the picture's end.
     std::int64_t soundStartSamples = 0;
+    std::int64_t ownSoundLead = 0; // silence before the own sound, which starts after the picture
     std::int64_t videoEndSamples = AV_NOPTS_VALUE;
+    std::int64_t copiedMusicEndSamples = 0; // where the copied music written so far ends, counted the same way
     int lastResult = 0;
     // Set when a write or muxing error ended the loop: nothing more is
     // written, not even the rest of the sound.
     bool writeFailed = false;
-    FramePtr musicFrame;
     FramePtr videoSoundFrame;
     FramePtr sinkFrame;
     PacketPtr readPacket;
-    PacketPtr musicPacket;
     PacketPtr encodedPacket;
     // A whole pass through the music that gave no sound ends the run instead
     // of rewinding for ever.
@@ -58,8 +58,7 @@ struct LoopState {
     std::unique_ptr<SegmentedAacEncoder> segmentedEncoder;
     int leadSamples = 0;
     // The music as the mix settings shape it (start point, no loop,
-    // crossfade), resampled; null for the plain mix, which reads the music
-    // as it always has.
+    // crossfade), resampled; null when the music's packets are copied.
     std::unique_ptr<MusicFeed> musicFeed;
     AudioFifoPtr feedFifo; // the feed's samples waiting for the single-input graph
     // Silence put before the first sample so that the encoder's first packet
@@ -73,6 +72,8 @@ struct LoopState {
 // Records a failure: status Failed and, for the first failure, its reason
 // ("step: FFmpeg's words"). Returns code.
 int failJob(MixJob &job, std::string_view step, int code);
+// Notes something of the video that the output leaves out.
+void warnJob(MixJob &job, std::string what);
 
 // MixJob.cpp: the one list of a run's objects and start values.
 void releaseRunObjects(MixJob &job);
@@ -92,9 +93,8 @@ int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &in
 int openOutput(MixJob &job);
 
 // FilterGraphs.cpp
-// With resampledSource the source takes 44100 Hz fltp stereo (the music
-// feed's) instead of the decoder's own format.
-int buildSingleInputGraph(MixJob &job, const char *description, bool resampledSource = false);
+// The source takes the music feed's 44100 Hz fltp stereo.
+int buildSingleInputGraph(MixJob &job, const char *description);
 int buildMixGraph(MixJob &job, const char *description);
 
 // MixingLoop.cpp
@@ -111,6 +111,8 @@ std::int64_t soundMadeSamples(const MixJob &job, const LoopState &state);
 
 // CopiedMusic.cpp: silent video, the music's packets copied.
 bool copyMusicPass(MixJob &job, LoopState &state);
+// After the video's end: music packets until they cover its last picture.
+bool finishCopiedMusic(MixJob &job, LoopState &state);
 
 // ReencodedMusic.cpp: silent video, the music decoded and encoded as AAC.
 bool reencodeMusicPass(MixJob &job, LoopState &state);
@@ -120,6 +122,9 @@ bool finishReencodedMusic(MixJob &job, LoopState &state);
 
 // MixedSound.cpp: the video's own sound mixed with the music.
 bool mixOwnSoundPacket(MixJob &job, LoopState &state, AVPacket *packet);
+// Silence in place of own sound where the picture has none (before the own
+// sound starts, after it ends), mixed with the music chunk by chunk.
+bool mixSilentOwnSound(MixJob &job, LoopState &state, std::int64_t samples);
 // After the video's end: the own sound still held by the decoder, the
 // resampler and the FIFO, mixed and let out of the graph. False when that
 // failed (the reason in state.lastResult).

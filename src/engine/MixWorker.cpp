@@ -7,6 +7,10 @@
 #include <string_view>
 #include <unistd.h>
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 namespace melvora {
 namespace {
 
@@ -74,6 +78,13 @@ void finishOutput(MixJob &job, LoopState &state) {
         failJob(job, "The video file holds no picture that could be copied", AVERROR_INVALIDDATA);
         return;
     }
+    // Nor is a file without the new sound one: a video too short for a
+    // single packet of music is reported, not passed off as finished.
+    if (!stopped && job.outputAudioStreamIndex >= 0 &&
+        output->streams[job.outputAudioStreamIndex]->nb_frames == 0) {
+        failJob(job, "The video is too short to carry any sound", AVERROR_INVALIDDATA);
+        return;
+    }
     if (!stopped)
         job.status = JobStatus::Finished;
     // A stopped run without an error is left Running: it is not reported as finished.
@@ -110,20 +121,18 @@ void measureMusicLoudness(MixJob &job) {
     job.appliedMixSettings = withMeasuredLoudness(job.mixSettings, lufs);
 }
 
-// The graph of the mode, from the mix settings; the plain mix reads the
-// music as it always has, any other through the feed that shapes it.
+// The graph of the mode, from the mix settings, and the feed that reads
+// and shapes the music for it.
 void buildGraph(MixJob &job, LoopState &state) {
     const MixSettings &settings = job.appliedMixSettings;
     if (job.mode == MixMode::CopyMusic)
         return;
-    const bool shaped = !settings.isDefault();
-    if (shaped)
-        state.musicFeed = std::make_unique<MusicFeed>(job.musicInput.get(), job.musicStreamIndex,
-                                                      job.musicDecoder.get(), settings, &job.stopRequested);
+    state.musicFeed = std::make_unique<MusicFeed>(job.musicInput.get(), job.musicStreamIndex, job.musicDecoder.get(),
+                                                  settings, &job.stopRequested);
     if (job.mode == MixMode::MixBoth)
         buildMixGraph(job, mixGraphDescription(settings, job.durationSeconds).c_str());
     else
-        buildSingleInputGraph(job, musicGraphDescription(settings, job.durationSeconds).c_str(), shaped);
+        buildSingleInputGraph(job, musicGraphDescription(settings, job.durationSeconds).c_str());
 }
 
 } // namespace
@@ -134,14 +143,11 @@ void mixWorker(MixJob &job) {
     job.status = JobStatus::Running;
 
     LoopState state;
-    state.musicFrame.reset(av_frame_alloc());
     state.videoSoundFrame.reset(av_frame_alloc());
     state.sinkFrame.reset(av_frame_alloc());
     state.readPacket.reset(av_packet_alloc());
-    state.musicPacket.reset(av_packet_alloc());
     state.encodedPacket.reset(av_packet_alloc());
-    if (!state.musicFrame || !state.videoSoundFrame || !state.sinkFrame || !state.readPacket || !state.musicPacket ||
-        !state.encodedPacket)
+    if (!state.videoSoundFrame || !state.sinkFrame || !state.readPacket || !state.encodedPacket)
         failJob(job, "Out of memory", AVERROR(ENOMEM));
 
     if (!setUpFailed(job))
@@ -157,7 +163,15 @@ void mixWorker(MixJob &job) {
 
     bool unreadable = false;
     if (!setUpFailed(job)) {
-        const int result = avformat_write_header(job.outputContext.get(), nullptr);
+        AVDictionary *options = nullptr;
+        // Only the MP4 family knows the flag; it writes the file once more
+        // at the end, with the index moved to the front.
+        const AVClass *const *muxerOptions = &job.outputContext->oformat->priv_class;
+        if (job.fastStart && *muxerOptions &&
+            av_opt_find(const_cast<AVClass **>(muxerOptions), "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+            av_dict_set(&options, "movflags", "+faststart", 0);
+        const int result = avformat_write_header(job.outputContext.get(), &options);
+        av_dict_free(&options);
         if (result < 0) {
             failJob(job, "Could not write the output file's header", result);
         } else {

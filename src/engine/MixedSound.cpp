@@ -49,26 +49,10 @@ bool drainMix(MixJob &job, LoopState &state) {
 
 // Fills the music FIFO to at least sampleCount samples.
 bool fillMusic(MixJob &job, LoopState &state, int sampleCount) {
-    if (state.musicFeed) {
-        if (!job.musicFifo)
-            job.musicFifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(sampleCount, 1)));
-        const int result = job.musicFifo ? state.musicFeed->read(job.musicFifo.get(), sampleCount) : AVERROR(ENOMEM);
-        if (result < 0)
-            state.lastResult = result;
-        return result >= 0;
-    }
-    while (!job.musicFifo || av_audio_fifo_size(job.musicFifo.get()) < sampleCount) {
-        int result = readNextMusicFrame(job, state, state.musicFrame.get());
-        if (result >= 0) {
-            result = resampleToFifo(job, job.musicResampler, state.musicFrame.get(), job.musicFifo);
-            av_frame_unref(state.musicFrame.get());
-        }
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-    }
-    return true;
+    const int result = readNextMusicFrame(job, state, job.musicFifo, sampleCount);
+    if (result < 0)
+        state.lastResult = result;
+    return result >= 0;
 }
 
 // One chunk of the video's own sound plus as much music through the mix.
@@ -119,6 +103,25 @@ bool mixOwnSoundPacket(MixJob &job, LoopState &state, AVPacket *packet) {
     return mixDecodedOwnSound(job, state);
 }
 
+bool mixSilentOwnSound(MixJob &job, LoopState &state, std::int64_t samples) {
+    const int chunk = job.audioEncoder->frame_size;
+    while (samples > 0) {
+        if (job.stopRequested.load())
+            return true;
+        const int block = static_cast<int>(std::min<std::int64_t>(samples, chunk));
+        const int result = appendSilence(job.videoAudioFifo, block);
+        if (result < 0) {
+            state.lastResult = result;
+            return false;
+        }
+        samples -= block;
+        while (av_audio_fifo_size(job.videoAudioFifo.get()) >= chunk)
+            if (!mixOneChunk(job, state, chunk))
+                return false;
+    }
+    return true;
+}
+
 bool finishMixedSound(MixJob &job, LoopState &state) {
     // The decoder's last frames, then what the resampler still holds.
     int result = avcodec_send_packet(job.videoAudioDecoder.get(), nullptr);
@@ -131,6 +134,12 @@ bool finishMixedSound(MixJob &job, LoopState &state) {
             return false;
         }
     }
+    // Own sound that ends before the picture is followed by silence, so
+    // that the music lasts to the last picture.
+    const std::int64_t held = job.videoAudioFifo ? av_audio_fifo_size(job.videoAudioFifo.get()) : 0;
+    if (state.videoEndSamples != AV_NOPTS_VALUE &&
+        !mixSilentOwnSound(job, state, state.videoEndSamples - state.mixInputSamples - held))
+        return false;
     const int chunk = job.audioEncoder->frame_size;
     while (job.videoAudioFifo && av_audio_fifo_size(job.videoAudioFifo.get()) >= chunk) {
         if (!mixOneChunk(job, state, chunk))

@@ -72,11 +72,15 @@ bool videoPass(MixJob &job, LoopState &state) {
 bool soundIsBehind(const MixJob &job, const LoopState &state) {
     if (job.mode == MixMode::MixBoth)
         return false;
+    // The music is made up to the end of the picture written so far (the
+    // latest picture's end, not the last packet's decode time, which lags
+    // behind it by the pictures a B-frame stream holds back): re-encoded
+    // music sample for sample, so that it can end exactly with the video.
+    if (state.videoEndSamples == AV_NOPTS_VALUE)
+        return false;
     if (job.mode == MixMode::CopyMusic)
-        return job.audioClockMs < job.videoClockMs;
-    // Re-encoded music is made up to the end of the picture written so far,
-    // sample for sample, so that it can end exactly with the video.
-    return state.videoEndSamples != AV_NOPTS_VALUE && soundMadeSamples(job, state) < state.videoEndSamples;
+        return state.copiedMusicEndSamples < state.videoEndSamples;
+    return soundMadeSamples(job, state) < state.videoEndSamples;
 }
 
 } // namespace
@@ -85,22 +89,40 @@ std::int64_t soundMadeSamples(const MixJob &job, const LoopState &state) {
     return state.sampleCounter + (job.musicFifo ? av_audio_fifo_size(job.musicFifo.get()) : 0);
 }
 
+namespace {
+
+// Where a stream's clock starts, in samples of the new sound; clocks that
+// start before zero (encoder priming) count as zero.
+std::int64_t startSamples(const AVStream *stream) {
+    if (!stream || stream->start_time == AV_NOPTS_VALUE || stream->start_time <= 0)
+        return 0;
+    return av_rescale_q(stream->start_time, stream->time_base, AVRational{1, kOutputSampleRate});
+}
+
+} // namespace
+
 void anchorSoundToVideo(MixJob &job, LoopState &state) {
-    // The sound starts where the video's clock starts: at the video's own
-    // sound when it is mixed in, else at the picture. Clocks that start
-    // before zero (encoder priming) leave the sound at zero.
-    const AVStream *anchor = nullptr;
-    if (job.mode == MixMode::MixBoth && job.videoAudioStream)
-        anchor = job.videoAudioStream;
-    else if (job.videoStreamIndex >= 0)
-        anchor = job.videoInput->streams[job.videoStreamIndex];
-    if (!anchor || anchor->start_time == AV_NOPTS_VALUE || anchor->start_time <= 0)
+    // The sound starts where the video's clock starts: at the picture, or
+    // at the video's own sound when that is mixed in and starts earlier.
+    // Own sound that starts after the picture is preceded by silence, so
+    // that the music still starts with the first picture.
+    const AVStream *picture = job.videoStreamIndex >= 0 ? job.videoInput->streams[job.videoStreamIndex] : nullptr;
+    const std::int64_t pictureStart = startSamples(picture);
+    std::int64_t start = pictureStart;
+    if (job.mode == MixMode::MixBoth && job.videoAudioStream) {
+        const std::int64_t ownStart = startSamples(job.videoAudioStream);
+        start = std::min(ownStart, pictureStart);
+        state.ownSoundLead = ownStart - start;
+    }
+    state.loopOffset = -job.musicPrimingShift;
+    state.soundStartSamples = start;
+    if (start <= 0)
         return;
-    state.soundStartSamples = av_rescale_q(anchor->start_time, anchor->time_base, AVRational{1, kOutputSampleRate});
+    const AVRational samples{1, kOutputSampleRate};
     if (job.mode == MixMode::CopyMusic)
-        state.loopOffset = av_rescale_q(anchor->start_time, anchor->time_base, job.musicStream->time_base);
+        state.loopOffset += av_rescale_q(start, samples, job.musicStream->time_base);
     else
-        state.encodedPtsShift = av_rescale_q(anchor->start_time, anchor->time_base, job.outputAudioStream->time_base);
+        state.encodedPtsShift = av_rescale_q(start, samples, job.outputAudioStream->time_base);
 }
 
 int rewindMusic(MixJob &job, LoopState &state) {
@@ -117,6 +139,10 @@ int rewindMusic(MixJob &job, LoopState &state) {
 
 void runMixingLoop(MixJob &job, LoopState &state) {
     startSoundEncoding(job, state);
+    if (job.mode == MixMode::MixBoth && !mixSilentOwnSound(job, state, state.ownSoundLead)) {
+        finishSoundEncoding(job, state, false);
+        return;
+    }
     for (;;) {
         if (job.stopRequested.load())
             break;
@@ -145,6 +171,8 @@ void runMixingLoop(MixJob &job, LoopState &state) {
             finished = finishMixedSound(job, state);
         else if (job.mode == MixMode::ReencodeMusic)
             finished = finishReencodedMusic(job, state);
+        else
+            finished = finishCopiedMusic(job, state);
     }
     finishSoundEncoding(job, state, finished && !state.writeFailed);
     if (finished && state.lastResult >= 0)

@@ -29,6 +29,45 @@ MusicFeed::MusicFeed(AVFormatContext *input, int streamIndex, AVCodecContext *de
       m_frame(av_frame_alloc()), m_packet(av_packet_alloc()) {
     if (m_settings.loop)
         m_crossfadeTarget = secondsToSamples(m_settings.crossfadeSeconds);
+    const AVStream *stream = m_input->streams[m_streamIndex];
+    // The decoder moves a frame's stamp past the priming it drops only when
+    // it knows the packets' clock.
+    if (m_decoder && m_decoder->pkt_timebase.num <= 0)
+        m_decoder->pkt_timebase = stream->time_base;
+    // The span is only cut by stamps that tell single samples apart (not by
+    // Matroska's or ASF's milliseconds).
+    const int rate = stream->codecpar->sample_rate;
+    const bool fineClock = rate > 0 && av_cmp_q(stream->time_base, AVRational{1, rate}) <= 0;
+    if (fineClock && stream->start_time != AV_NOPTS_VALUE) {
+        m_spanStart = stream->start_time;
+        // A length worked out from the bit rate is a guess: cutting there
+        // could lose the song's end.
+        if (stream->duration > 0 && m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+            m_spanEnd = stream->start_time + stream->duration;
+    }
+}
+
+void MusicFeed::noteFirstPacket(const AVPacket *packet) {
+    const std::int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (!m_firstPacketStamp && !m_seekedOnce && stamp != AV_NOPTS_VALUE)
+        m_firstPacketStamp = stamp;
+}
+
+void MusicFeed::spanCut(const AVFrame *frame, int &before, int &after) const {
+    before = after = 0;
+    const std::int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE || frame->sample_rate <= 0)
+        return;
+    const AVRational timeBase = m_input->streams[m_streamIndex]->time_base;
+    const AVRational sampleBase{1, frame->sample_rate};
+    const std::int64_t count = frame->nb_samples;
+    if (m_spanStart && pts < *m_spanStart)
+        before = static_cast<int>(std::clamp<std::int64_t>(av_rescale_q(*m_spanStart - pts, timeBase, sampleBase), 0,
+                                                           count));
+    if (m_spanEnd) {
+        const std::int64_t inside = av_rescale_q(*m_spanEnd - pts, timeBase, sampleBase);
+        after = static_cast<int>(std::clamp<std::int64_t>(count - inside, 0, count - before));
+    }
 }
 
 bool MusicFeed::runsPlainLoop() const {
@@ -94,8 +133,10 @@ int MusicFeed::nextFramePlainLoop(AVFrame *frame) {
         }
         if (result < 0)
             return result;
-        if (m_packet->stream_index == m_streamIndex)
+        if (m_packet->stream_index == m_streamIndex) {
+            noteFirstPacket(m_packet.get());
             avcodec_send_packet(m_decoder, m_packet.get()); // an undecodable packet is skipped
+        }
         av_packet_unref(m_packet.get());
     }
 }
@@ -121,13 +162,21 @@ int MusicFeed::nextFrame(AVFrame *frame) {
         }
         if (result < 0)
             return result;
-        if (m_packet->stream_index == m_streamIndex)
+        if (m_packet->stream_index == m_streamIndex) {
+            noteFirstPacket(m_packet.get());
             avcodec_send_packet(m_decoder, m_packet.get()); // an undecodable packet is skipped
+        }
         av_packet_unref(m_packet.get());
     }
 }
 
 int MusicFeed::seekToPassStart() {
+    m_seekedOnce = true;
+    // Back to the very first packet: priming packets stamped before the
+    // stream's start come again (the span cuts what they decode to).
+    if (m_settings.musicStartSeconds <= 0 && m_firstPacketStamp &&
+        av_seek_frame(m_input, m_streamIndex, *m_firstPacketStamp, AVSEEK_FLAG_BACKWARD) >= 0)
+        return 0;
     const AVStream *stream = m_input->streams[m_streamIndex];
     const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     const std::int64_t offsetUs = std::llround(m_settings.musicStartSeconds * AV_TIME_BASE);
@@ -165,8 +214,10 @@ int MusicFeed::convertFrame(const AVFrame *frame, AVAudioFifo *into) {
     if (result < 0)
         return result;
 
-    // Cut what lies before the music-start point, by the frame's time stamp.
-    int skip = 0;
+    // Cut what lies outside the stream's span, then what lies before the
+    // music-start point, by the frame's time stamp.
+    int skip = 0, cutAtEnd = 0;
+    spanCut(frame, skip, cutAtEnd);
     if (m_trimPending) {
         const std::int64_t pts =
             frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
@@ -175,13 +226,13 @@ int MusicFeed::convertFrame(const AVFrame *frame, AVAudioFifo *into) {
             const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
             const std::int64_t first = av_rescale_q(pts - start, stream->time_base, AVRational{1, frame->sample_rate});
             const std::int64_t wanted = std::llround(m_settings.musicStartSeconds * frame->sample_rate);
-            skip = static_cast<int>(std::clamp<std::int64_t>(wanted - first, 0, frame->nb_samples));
+            skip = std::max(skip, static_cast<int>(std::clamp<std::int64_t>(wanted - first, 0, frame->nb_samples)));
         }
-        if (skip >= frame->nb_samples)
+        if (skip + cutAtEnd >= frame->nb_samples)
             return 0;
         m_trimPending = false;
     }
-    const int count = frame->nb_samples - skip;
+    const int count = frame->nb_samples - skip - cutAtEnd;
     if (count <= 0)
         return 0;
     if (!runsPlainLoop())

@@ -5,15 +5,19 @@
 // opened music input, starts each pass at the music-start point, and joins
 // consecutive passes either directly or with an equal-power crossfade.
 //
-// With the default settings the samples are exactly those of the plain
-// loop: each decoded frame resampled as it comes, and the file rewound to
-// its start at its end, with the resampler running on across the seam.
+// Every pass plays exactly the samples the file holds: from the stream's
+// first packet (the seek back goes there, so that priming packets before
+// zero come again) and cut by time stamp to the stream's span, so that the
+// priming a decoder gives after a seek and the padding of the last packet
+// never reach the output. With the default settings each decoded frame is
+// resampled as it comes, with the resampler running on across the seam.
 
 #include "engine/FFmpegHandles.h"
 #include "engine/MixSettings.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace melvora {
@@ -44,6 +48,9 @@ private:
     int nextFrame(AVFrame *frame);
     int nextFramePlainLoop(AVFrame *frame);
     int seekToPassStart();
+    void noteFirstPacket(const AVPacket *packet);
+    // Samples of the frame before and after the stream's span.
+    void spanCut(const AVFrame *frame, int &before, int &after) const;
     int ensureResampler(const AVFrame *frame);
     int convertFrame(const AVFrame *frame, AVAudioFifo *into);
     int flushResampler(AVAudioFifo *into);
@@ -62,6 +69,13 @@ private:
     FramePtr m_frame;
     FramePtr m_converted;
     PacketPtr m_packet;
+
+    // The stream's span in its time base: its start, and its end where the
+    // container knows it exactly; and the stamp of its first packet.
+    std::optional<std::int64_t> m_spanStart;
+    std::optional<std::int64_t> m_spanEnd;
+    std::optional<std::int64_t> m_firstPacketStamp;
+    bool m_seekedOnce = false;
 
     bool m_started = false;
     bool m_draining = false; // the decoder was told the pass's packets have ended

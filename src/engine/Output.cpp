@@ -2,7 +2,9 @@
 
 #include "engine/MixSteps.h"
 #include "engine/OutputFile.h"
+#include "engine/StreamCopy.h"
 
+#include <climits>
 #include <string_view>
 
 namespace melvora {
@@ -41,11 +43,11 @@ bool containerRefuses(const AVFormatContext *output, AVCodecID codec) {
     return avformat_query_codec(output->oformat, codec, FF_COMPLIANCE_NORMAL) == 0;
 }
 
-// Whether the container takes a copy of this stream. Some refusals only show
+// Whether the container takes a copy of the music. Some refusals only show
 // when the header is written (FLAC in MP4 is experimental, MP3 below 16 kHz
-// does not fit MP4), so a header is written into memory and thrown away.
-bool containerTakesCopy(const AVFormatContext *output, const AVStream *input) {
-    const AVCodecID codec = input->codecpar->codec_id;
+// does not fit MP4).
+bool containerTakesCopy(const AVFormatContext *output, const AVStream *music) {
+    const AVCodecID codec = music->codecpar->codec_id;
     // Only a container that knows the codec takes it: one that does not
     // (MPEG-TS) would store PCM or FLAC as opaque data that plays as silence.
     if (avformat_query_codec(output->oformat, codec, FF_COMPLIANCE_NORMAL) != 1)
@@ -53,23 +55,85 @@ bool containerTakesCopy(const AVFormatContext *output, const AVStream *input) {
     // AVI has a tag for FLAC, but the result cannot be decoded again.
     if (codec == AV_CODEC_ID_FLAC && std::string_view(output->oformat->name) == "avi")
         return false;
-    AVFormatContext *trial = nullptr;
-    if (avformat_alloc_output_context2(&trial, output->oformat, nullptr, nullptr) < 0)
+    return containerHolds(output, music, nullptr);
+}
+
+// Codecs whose packets decode to exactly their samples, with no priming or
+// padding: passes of their copied packets join without a gap.
+bool codecIsGapless(AVCodecID codec) {
+    const bool pcm = codec >= AV_CODEC_ID_PCM_S16LE && codec < AV_CODEC_ID_ADPCM_IMA_QT;
+    return pcm || codec == AV_CODEC_ID_FLAC || codec == AV_CODEC_ID_ALAC || codec == AV_CODEC_ID_WAVPACK ||
+           codec == AV_CODEC_ID_TTA;
+}
+
+// The samples the decoder is told to skip at the music's start (MP3's and
+// AAC's priming), from its first packet, and that packet's time stamp in
+// the music's time base. Read from a second opening of the file, so that
+// the run's own reads start untouched.
+int firstPacketSkip(MixJob &job, std::int64_t &skip, std::int64_t &firstPts) {
+    skip = 0;
+    firstPts = 0;
+    InputContextPtr input;
+    int result = openLocalInput(job, input, job.musicPath);
+    PacketPtr packet(av_packet_alloc());
+    if (result >= 0 && !packet)
+        result = AVERROR(ENOMEM);
+    while (result >= 0 && (result = av_read_frame(input.get(), packet.get())) >= 0) {
+        if (packet->stream_index == job.musicStreamIndex)
+            break;
+        av_packet_unref(packet.get());
+    }
+    if (result < 0)
+        return result;
+    firstPts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    std::size_t size = 0;
+    if (const std::uint8_t *data = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+        data && size >= 4)
+        skip = std::int64_t(data[0]) | std::int64_t(data[1]) << 8 | std::int64_t(data[2]) << 16 |
+               std::int64_t(data[3]) << 24;
+    return 0;
+}
+
+bool keepsPrimingInEditList(const AVOutputFormat *format) {
+    const std::string_view name = format->name;
+    return name == "mp4" || name == "mov" || name == "ipod" || name == "3gp" || name == "3g2";
+}
+
+// Whether the copied music plays exactly as its file decodes. Passes of a
+// codec with priming or padding would each bring theirs back as a gap, so
+// the copy must play once over the whole video. Priming the decoder is told
+// to skip at the start would play as a silent lead unless the packets
+// before the first real sample are stamped before zero, which an MP4 edit
+// list then skips: primingShift (in the music's time base) is how far the
+// copy's stamps go back for that. Otherwise the music is decoded and
+// encoded, cut to the sample.
+bool copyIsExact(MixJob &job, std::int64_t &primingShift) {
+    primingShift = 0;
+    const AVStream *music = job.musicStream;
+    if (codecIsGapless(music->codecpar->codec_id))
+        return true;
+    double musicSeconds = 0;
+    if (music->duration > 0)
+        musicSeconds = double(music->duration) * av_q2d(music->time_base);
+    else if (job.musicInput->duration > 0)
+        musicSeconds = double(job.musicInput->duration) / AV_TIME_BASE;
+    // The video's length as its own container tells it, when the front end
+    // gave none.
+    double videoSeconds = job.durationSeconds;
+    if (videoSeconds <= 0 && job.videoInput->duration > 0)
+        videoSeconds = double(job.videoInput->duration) / AV_TIME_BASE;
+    if (videoSeconds <= 0 || musicSeconds < videoSeconds)
         return false;
-    OutputContextPtr owner(trial); // its I/O context is closed below, before the owner runs
-    AVStream *stream = avformat_new_stream(trial, nullptr);
-    if (!stream || avcodec_parameters_copy(stream->codecpar, input->codecpar) < 0)
+    std::int64_t skip = 0, firstPts = 0;
+    if (firstPacketSkip(job, skip, firstPts) < 0)
         return false;
-    stream->codecpar->codec_tag = 0;
-    stream->time_base = input->time_base;
-    if (avio_open_dyn_buf(&trial->pb) < 0)
+    // Priming already stamped before zero is the container's to skip.
+    if (skip <= 0 || firstPts < 0)
+        return true;
+    if (!keepsPrimingInEditList(job.outputContext->oformat) || music->codecpar->sample_rate <= 0)
         return false;
-    const bool written = avformat_write_header(trial, nullptr) >= 0;
-    std::uint8_t *bytes = nullptr;
-    avio_close_dyn_buf(trial->pb, &bytes);
-    trial->pb = nullptr;
-    av_free(bytes);
-    return written;
+    primingShift = av_rescale_q(skip, AVRational{1, music->codecpar->sample_rate}, music->time_base);
+    return true;
 }
 
 // A container that cannot hold AAC (WebM, Ogg) is written as Matroska, its
@@ -100,16 +164,77 @@ int setUpAacEncoder(MixJob &job, AVStream *stream) {
     return 0;
 }
 
-int addCopiedStream(MixJob &job, const AVStream *input, AVStream *&output) {
+// The music's own stream for a silent video: its parameters, the tag the
+// muxer chooses, and nothing of the music file's tags.
+int addMusicStream(MixJob &job, AVStream *&output) {
     output = avformat_new_stream(job.outputContext.get(), nullptr);
     if (!output)
         return failJob(job, "Could not create an output stream", AVERROR(ENOMEM));
-    const int result = avcodec_parameters_copy(output->codecpar, input->codecpar);
+    const int result = avcodec_parameters_copy(output->codecpar, job.musicStream->codecpar);
     if (result < 0)
         return failJob(job, "Could not copy a stream's parameters", result);
-    output->codecpar->codec_tag = 0; // the muxer chooses its own tag
-    output->disposition = input->disposition;
-    output->time_base = input->time_base;
+    output->codecpar->codec_tag = 0;
+    output->disposition = job.musicStream->disposition;
+    output->time_base = job.musicStream->time_base;
+    return 0;
+}
+
+std::string describeStream(unsigned index, const AVStream *stream) {
+    const char *type = av_get_media_type_string(stream->codecpar->codec_type);
+    const char *codec = avcodec_get_name(stream->codecpar->codec_id);
+    return "stream " + std::to_string(index) + " (" + (type ? type : "unknown") + ", " + codec + ")";
+}
+
+// Copies every stream of the video the container can hold, in its order,
+// and says which it cannot; the own sound that the mix replaces gets the
+// encoder instead. Tells whether sound of the video that cannot be decoded
+// went over beside the music of a silent video.
+int addVideoStreams(MixJob &job, bool &undecodableSoundCopied) {
+    AVFormatContext *output = job.outputContext.get();
+    const AVStream *picture = job.videoInput->streams[job.videoStreamIndex];
+    const std::string container = output->oformat->name;
+    for (unsigned i = 0; i < job.videoInput->nb_streams; ++i) {
+        const AVStream *input = job.videoInput->streams[i];
+        // Streams the demuxer keeps for itself and never reads (the MP4
+        // chapter text track): the chapters go over as chapters.
+        if (input->discard == AVDISCARD_ALL)
+            continue;
+        const AVMediaType type = input->codecpar->codec_type;
+        const bool mixedSound = job.mode == MixMode::MixBoth && static_cast<int>(i) == job.videoAudioStreamIndex;
+        if (type != AVMEDIA_TYPE_VIDEO && !mixedSound && !containerHolds(output, input, picture)) {
+            warnJob(job, describeStream(i, input) + " left out: the " + container + " container cannot hold it");
+            continue;
+        }
+        AVStream *stream = avformat_new_stream(output, nullptr);
+        if (!stream)
+            return failJob(job, "Could not create an output stream", AVERROR(ENOMEM));
+        if (mixedSound) {
+            // The encoder gives the parameters; the track stays the one the
+            // player knows by its language, title and flags.
+            job.streamMap[i] = stream->index;
+            job.outputAudioStreamIndex = stream->index;
+            job.outputAudioStream = stream;
+            int result = copyTrackIdentity(stream, input);
+            if (result < 0)
+                return failJob(job, "Could not copy a stream's parameters", result);
+            result = setUpAacEncoder(job, stream);
+            if (result < 0)
+                return result;
+            continue;
+        }
+        const int result = copyStreamProperties(stream, input, output->oformat);
+        if (result < 0)
+            return failJob(job, "Could not copy a stream's parameters", result);
+        if (becomesAttachment(output->oformat, input))
+            continue; // an attached file takes no packets
+        job.streamMap[i] = stream->index;
+        if (type == AVMEDIA_TYPE_AUDIO && job.mode != MixMode::MixBoth) {
+            // Sound of the video that cannot be decoded goes over as it is;
+            // the music is the track a player starts with.
+            stream->disposition &= ~AV_DISPOSITION_DEFAULT;
+            undecodableSoundCopied = true;
+        }
+    }
     return 0;
 }
 
@@ -124,6 +249,7 @@ int openOutputFileOf(MixJob &job) {
     if (result < 0)
         return failJob(job, "Could not create the output file", result);
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    allowReadBackOnly(output);
     // Written a full buffer at a time, not a system call for every packet; a
     // failed write still fails the packet that filled the buffer.
     output->flush_packets = 0;
@@ -144,8 +270,10 @@ int openOutput(MixJob &job) {
     AVFormatContext *output = job.outputContext.get();
 
     // Copying music that the container cannot hold (PCM into MP4, say) would
-    // fail at the header: such music is re-encoded instead.
-    if (job.mode == MixMode::CopyMusic && !containerTakesCopy(output, job.musicStream))
+    // fail at the header, and a copy that would not play gaplessly is no
+    // copy: such music is re-encoded instead.
+    if (job.mode == MixMode::CopyMusic &&
+        (!containerTakesCopy(output, job.musicStream) || !copyIsExact(job, job.musicPrimingShift)))
         job.mode = MixMode::ReencodeMusic;
     if (job.mode != MixMode::CopyMusic) {
         const int fitted = fitContainerToAac(job);
@@ -157,45 +285,34 @@ int openOutput(MixJob &job) {
     const unsigned inputStreams = job.videoInput->nb_streams;
     job.streamMapCount = static_cast<std::int32_t>(inputStreams);
     job.streamMap.assign(inputStreams, -1);
-
-    for (unsigned i = 0; i < inputStreams; ++i) {
-        const AVStream *input = job.videoInput->streams[i];
-        const AVMediaType type = input->codecpar->codec_type;
-        const bool mixedSound = job.mode == MixMode::MixBoth && static_cast<int>(i) == job.videoAudioStreamIndex;
-        // Other sound tracks of the video are copied unchanged when mixing; in
-        // the silent modes the video's sound is undecodable and left out.
-        const bool copiedSound = type == AVMEDIA_TYPE_AUDIO && !mixedSound && job.mode == MixMode::MixBoth &&
-                                 !containerRefuses(output, input->codecpar->codec_id);
-        if (type != AVMEDIA_TYPE_VIDEO && !mixedSound && !copiedSound)
-            continue;
-
-        job.streamMap[i] = job.outputStreamCount++;
-        AVStream *stream = nullptr;
-        int result = addCopiedStream(job, input, stream);
-        if (result < 0)
-            return result;
-        if (mixedSound) {
-            job.outputAudioStreamIndex = job.streamMap[i];
-            job.outputAudioStream = stream;
-            result = setUpAacEncoder(job, stream);
-            if (result < 0)
-                return result;
-        }
-    }
+    bool undecodableSoundCopied = false;
+    int result = addVideoStreams(job, undecodableSoundCopied);
+    if (result < 0)
+        return result;
 
     if (job.mode != MixMode::MixBoth) {
         AVStream *stream = nullptr;
-        int result = addCopiedStream(job, job.musicStream, stream);
+        result = addMusicStream(job, stream);
         if (result < 0)
             return result;
-        job.outputAudioStreamIndex = job.outputStreamCount;
+        job.outputAudioStreamIndex = stream->index;
         job.outputAudioStream = stream;
+        if (undecodableSoundCopied)
+            stream->disposition |= AV_DISPOSITION_DEFAULT;
         if (job.mode == MixMode::ReencodeMusic) {
             result = setUpAacEncoder(job, stream);
             if (result < 0)
                 return result;
         }
     }
+    job.outputStreamCount = static_cast<std::int32_t>(output->nb_streams);
+
+    result = copyContainerProperties(output, job.videoInput.get());
+    if (result < 0)
+        return failJob(job, "Could not copy the video's metadata", result);
+    if (job.videoInput->nb_chapters > 0 && !containerHoldsChapters(output->oformat))
+        warnJob(job, std::to_string(job.videoInput->nb_chapters) + " chapters left out: the " +
+                         std::string(output->oformat->name) + " container cannot hold them");
 
     av_dump_format(output, 0, job.outputPath.c_str(), 1);
     return openOutputFileOf(job);

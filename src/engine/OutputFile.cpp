@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,8 +89,9 @@ int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOCon
     *io = nullptr;
     opened = {};
     // O_NONBLOCK: a FIFO planted at the name must not hold the open for ever;
-    // it is refused below anyway.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    // it is refused below anyway. Read access lets a muxer read back what it
+    // wrote (an MP4 moving its index to the front).
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return AVERROR(errno);
     struct stat status {};
@@ -117,6 +120,78 @@ int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOCon
     }
     opened = identityOf(status);
     return 0;
+}
+
+namespace {
+
+// A reader of the output file at its own position, beside the writer.
+struct ReadBack {
+    int fd;
+    std::int64_t position = 0;
+};
+
+int readBack(void *opaque, std::uint8_t *bytes, int size) {
+    auto *reader = static_cast<ReadBack *>(opaque);
+    for (;;) {
+        const ssize_t result = ::pread(reader->fd, bytes, static_cast<size_t>(size), reader->position);
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result < 0)
+            return AVERROR(errno);
+        if (result == 0)
+            return AVERROR_EOF;
+        reader->position += result;
+        return static_cast<int>(result);
+    }
+}
+
+std::int64_t seekReadBack(void *opaque, std::int64_t offset, int whence) {
+    auto *reader = static_cast<ReadBack *>(opaque);
+    struct stat status {};
+    if ((whence & AVSEEK_SIZE) || (whence & ~AVSEEK_FORCE) == SEEK_END) {
+        if (::fstat(reader->fd, &status) != 0)
+            return AVERROR(errno);
+        if (whence & AVSEEK_SIZE)
+            return status.st_size;
+        offset += status.st_size;
+    } else if ((whence & ~AVSEEK_FORCE) == SEEK_CUR) {
+        offset += reader->position;
+    }
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    reader->position = offset;
+    return offset;
+}
+
+int openReadBack(AVFormatContext *owner, AVIOContext **pb, const char *url, int flags, AVDictionary **) {
+    if (flags != AVIO_FLAG_READ || !owner->pb || !url || !owner->url || std::strcmp(url, owner->url) != 0)
+        return AVERROR(EPERM);
+    auto *reader = new (std::nothrow) ReadBack{descriptorOf(owner->pb->opaque)};
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+    if (reader && buffer)
+        *pb = avio_alloc_context(buffer, kBufferSize, 0, reader, readBack, nullptr, seekReadBack);
+    if (!reader || !buffer || !*pb) {
+        av_free(buffer);
+        delete reader;
+        return AVERROR(ENOMEM);
+    }
+    return 0;
+}
+
+int closeReadBack(AVFormatContext *, AVIOContext *pb) {
+    if (!pb)
+        return 0;
+    delete static_cast<ReadBack *>(pb->opaque);
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+    return 0;
+}
+
+} // namespace
+
+void allowReadBackOnly(AVFormatContext *output) {
+    output->io_open = openReadBack;
+    output->io_close2 = closeReadBack;
 }
 
 void closeOutputFile(AVIOContext **io) {

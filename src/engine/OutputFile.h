@@ -10,6 +10,7 @@
 #include <string>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 }
 
@@ -25,5 +26,10 @@ int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOCon
 
 // Flushes and closes what openOutputFile opened; *io becomes null.
 void closeOutputFile(AVIOContext **io);
+
+// Lets the output's muxer read back the file it writes (an MP4 moving its
+// index to the front), through the same descriptor: every other open of
+// the output context is refused, so that no muxer reaches another file.
+void allowReadBackOnly(AVFormatContext *output);
 
 } // namespace melvora

@@ -82,65 +82,11 @@ bool drainGraphToFifo(MixJob &job, LoopState &state) {
     }
 }
 
-// Reads and decodes one music packet into the FIFO through the graph,
-// rewinding at the end of the music. False ends the loop.
-bool decodeMusicPacket(MixJob &job, LoopState &state) {
-    AVPacket *packet = state.musicPacket.get();
-    int result = av_read_frame(job.musicInput.get(), packet);
-    state.lastResult = result;
-    if (result == AVERROR_EOF) {
-        result = rewindMusic(job, state);
-        if (result >= 0)
-            result = av_read_frame(job.musicInput.get(), packet);
-        state.lastResult = result;
-    }
-    if (result < 0)
-        return false;
-    if (packet->stream_index != job.musicStreamIndex) {
-        av_packet_unref(packet);
-        return true;
-    }
-    AVCodecContext *decoder = job.musicDecoder.get();
-    result = avcodec_send_packet(decoder, packet);
-    av_packet_unref(packet);
-    state.lastResult = result;
-    if (result < 0)
-        return true; // an undecodable packet is skipped
-
-    AVFrame *music = state.musicFrame.get();
-    for (;;) {
-        result = avcodec_receive_frame(decoder, music);
-        if (isAgainOrEnd(result))
-            return true;
-        if (result < 0) {
-            state.lastResult = result; // a frame that fails to decode is skipped
-            return true;
-        }
-        state.musicSoundSinceRewind = true;
-        result = av_buffersrc_add_frame_flags(job.firstSource, music, 0);
-        av_frame_unref(music);
-        if (result < 0) {
-            // A frame the graph cannot take ends the run; it must not pass as finished.
-            state.lastResult = result;
-            return false;
-        }
-        if (!drainGraphToFifo(job, state))
-            return false;
-    }
-}
-
-// The shaped music: one chunk from the feed through the graph, stamped with
-// the samples handed to the graph before it.
-bool feedMusicChunk(MixJob &job, LoopState &state) {
+// One chunk of the music through the graph, stamped with the samples handed
+// to the graph before it.
+bool makeMusic(MixJob &job, LoopState &state) {
     const int chunk = job.audioEncoder->frame_size;
-    if (!state.feedFifo) {
-        state.feedFifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, 2 * chunk));
-        if (!state.feedFifo) {
-            state.lastResult = AVERROR(ENOMEM);
-            return false;
-        }
-    }
-    int result = state.musicFeed->read(state.feedFifo.get(), chunk);
+    int result = readNextMusicFrame(job, state, state.feedFifo, chunk);
     FramePtr frame;
     if (result >= 0)
         result = takeFifoFrame(job, state.feedFifo.get(), chunk, state.mixInputSamples, frame);
@@ -152,10 +98,6 @@ bool feedMusicChunk(MixJob &job, LoopState &state) {
     }
     state.mixInputSamples += chunk;
     return drainGraphToFifo(job, state);
-}
-
-bool makeMusic(MixJob &job, LoopState &state) {
-    return state.musicFeed ? feedMusicChunk(job, state) : decodeMusicPacket(job, state);
 }
 
 } // namespace

@@ -34,28 +34,10 @@ using test::makeFolder;
 using test::makeMedia;
 using test::runCommand;
 using test::shellQuote;
+using test::toneDb;
 
 constexpr int kRate = 44100;
 constexpr double kSilentDb = -200;
-
-// Level in dB (amplitude 1 = 0 dB) of one frequency within a window of
-// samples, Hann-windowed so that a tone elsewhere does not leak in.
-double toneDb(const std::vector<float> &samples, double startSeconds, double lengthSeconds, double frequency) {
-    const std::size_t first = static_cast<std::size_t>(startSeconds * kRate);
-    const std::size_t count = static_cast<std::size_t>(lengthSeconds * kRate);
-    if (first + count > samples.size() || count < 2)
-        return std::numeric_limits<double>::quiet_NaN();
-    const double omega = 2 * std::numbers::pi * frequency / kRate;
-    double re = 0, im = 0, weights = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(count - 1));
-        re += w * samples[first + i] * std::cos(omega * double(i));
-        im -= w * samples[first + i] * std::sin(omega * double(i));
-        weights += w;
-    }
-    const double amplitude = 2 * std::hypot(re, im) / weights;
-    return amplitude > 0 ? 20 * std::log10(amplitude) : kSilentDb;
-}
 
 double peakOf(const std::vector<float> &samples) {
     double peak = 0;

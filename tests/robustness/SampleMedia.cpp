@@ -50,6 +50,7 @@ const std::map<std::string, std::string> &recipes() {
         {"long-sound.mp4", picture(20, "64x36", 10) + " " + tone(440, 20) + kH264 + "-c:a aac -shortest"},
         {"long-sound.mkv", picture(20, "64x36", 10) + " " + tone(440, 20) + kH264 + "-c:a aac -shortest"},
         {"music.mp3", tone(1000, 1.5) + " -ac 2 -c:a libmp3lame"},
+        {"long-music.mp3", tone(1000, 25) + " -ac 2 -c:a libmp3lame"}, // plays once over a long video: copied
         {"music.wma", tone(1000, 1.5, 22050) + " -c:a wmav2"},
         // A picture size no other sample has, to recognise where its packets went.
         {"other-320x240.mp4", picture(1, "320x240", 10) + kH264},

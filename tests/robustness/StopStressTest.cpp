@@ -175,7 +175,7 @@ TEST_P(StopStress, StopsAtRandomMomentsLeaveReadableOutputs) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, StopStress,
-    ::testing::Values(StressCase{"copied_music", "long-silent.mp4", "music.mp3", ".mp4", MixMode::CopyMusic},
+    ::testing::Values(StressCase{"copied_music", "long-silent.mp4", "long-music.mp3", ".mp4", MixMode::CopyMusic},
                       StressCase{"reencoded_music", "long-silent.mp4", "music.wma", ".mp4", MixMode::ReencodeMusic},
                       StressCase{"mixed_sound", "long-sound.mp4", "music.mp3", ".mp4", MixMode::MixBoth},
                       StressCase{"mixed_sound_mkv", "long-sound.mkv", "music.mp3", ".mkv", MixMode::MixBoth}),

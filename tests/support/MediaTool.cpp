@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <numbers>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
@@ -164,6 +166,24 @@ double toneLevelDb(const std::string &path, double startSeconds, double lengthSe
     if (std::regex_search(result.output, match, meanVolume))
         return std::stod(match[1]);
     return -200;
+}
+
+double toneDb(const std::vector<float> &samples, double startSeconds, double lengthSeconds, double frequency) {
+    constexpr double rate = 44100;
+    const std::size_t first = static_cast<std::size_t>(startSeconds * rate);
+    const std::size_t count = static_cast<std::size_t>(lengthSeconds * rate);
+    if (first + count > samples.size() || count < 2)
+        return std::numeric_limits<double>::quiet_NaN();
+    const double omega = 2 * std::numbers::pi * frequency / rate;
+    double re = 0, im = 0, weights = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(count - 1));
+        re += w * samples[first + i] * std::cos(omega * double(i));
+        im -= w * samples[first + i] * std::sin(omega * double(i));
+        weights += w;
+    }
+    const double amplitude = 2 * std::hypot(re, im) / weights;
+    return amplitude > 0 ? 20 * std::log10(amplitude) : -200;
 }
 
 std::string packetLayout(const std::string &path) {

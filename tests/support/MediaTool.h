@@ -48,6 +48,11 @@ std::string videoPacketChecksums(const std::string &path);
 // interval; very low (-91 dB) for silence.
 double toneLevelDb(const std::string &path, double startSeconds, double lengthSeconds, int frequency);
 
+// Level in dB (amplitude 1 = 0 dB) of one frequency within a window of
+// 44100 Hz samples, Hann-windowed so that a tone elsewhere does not leak in;
+// NaN for a window beyond the samples, -200 for silence.
+double toneDb(const std::vector<float> &samples, double startSeconds, double lengthSeconds, double frequency);
+
 // Every packet of every stream: stream, time stamps, size, position in the
 // file and a checksum of its bytes.
 std::string packetLayout(const std::string &path);
