@@ -262,6 +262,10 @@ private:
         joinMixJob(*slot.job);
         Video &video = *slot.video;
         slot.video = nullptr;
+        for (const std::string &warning : slot.job->warnings) {
+            m_events.warning(video.path, warning);
+            m_display.note("warning  " + video.path + ": " + warning);
+        }
         switch (slot.job->status.load()) {
         case JobStatus::Finished:
             video.state = VideoState::Finished;

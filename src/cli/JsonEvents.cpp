@@ -63,6 +63,10 @@ void JsonEvents::failed(const std::string &video, const std::string &output, con
           ", \"reason\": " + quoted(reason) + "}");
 }
 
+void JsonEvents::warning(const std::string &video, const std::string &message) {
+    write(head("warning", video) + ", \"message\": " + quoted(message) + "}");
+}
+
 void JsonEvents::refused(const std::string &video, const std::string &reason) {
     write(head("refused", video) + ", \"output\": null, \"reason\": " + quoted(reason) + "}");
 }

@@ -36,6 +36,8 @@ public:
     void finished(const std::string &video, const std::string &output, bool stopped);
     void failed(const std::string &video, const std::string &output, const std::string &reason);
     void refused(const std::string &video, const std::string &reason);
+    // Something of the video that its output could not keep.
+    void warning(const std::string &video, const std::string &message);
     void summary(const BatchTotals &totals, bool stopped);
 
 private:

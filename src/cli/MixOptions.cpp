@@ -11,6 +11,9 @@ void addMixOptions(CLI::App &command, MixOptions &options) {
         .add_option("--threads", options.encoderThreads,
                     "Encode the sound on N threads at once (default: one per core; 1 keeps the single encoder)")
         ->check(CLI::Range(1, 256));
+    command.add_flag("--faststart", options.fastStart,
+                     "MP4, MOV and 3GP outputs get their index before the data, so that they play while they "
+                     "download (the output is written once more at the end)");
     addMixControlOptions(command, options.controls);
 }
 
@@ -21,6 +24,7 @@ bool resolveMixOptions(MixOptions &options, std::string &error) {
 void applyMixOptions(const MixOptions &options, StartRequest &request) {
     request.mixSettings = options.settings;
     request.encoderThreads = options.encoderThreads;
+    request.fastStart = options.fastStart;
 }
 
 int threadsPerVideo(int totalThreads, int parallelVideos) {

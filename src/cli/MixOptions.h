@@ -18,6 +18,7 @@ struct MixOptions {
     // Encoder threads for one video; 0 leaves the choice to the encoder.
     // batch shares the machine's threads out over its parallel videos.
     int encoderThreads = 0;
+    bool fastStart = false;
     MixControlOptions controls; // as typed
     MixSettings settings;       // what they ask for, once resolved
 };

@@ -114,6 +114,10 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
     if (status == JobStatus::Finished)
         show(100);
     progress.finish();
+    for (const std::string &warning : job.warnings) {
+        std::cerr << "melvora-cli: warning: " << warning << "\n";
+        events.warning(videoPath, warning);
+    }
     if (std::isfinite(job.measuredMusicLoudness) && job.appliedMixSettings.musicGainDb)
         std::cerr << "melvora-cli: music loudness " << formatMixNumber(std::round(job.measuredMusicLoudness * 10) / 10)
                   << " LUFS, music level set to "

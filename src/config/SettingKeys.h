@@ -33,4 +33,8 @@ inline constexpr IniKey mixCrossfade{mixSection, "crossfade"};         // second
 inline constexpr IniKey mixDuck{mixSection, "duck"};                   // dB; empty: no ducking
 inline constexpr IniKey mixMusicLoudness{mixSection, "musicloudness"}; // LUFS; empty: no target
 
+// How the output file is written.
+inline constexpr std::string_view outputSection = "OUTPUT";
+inline constexpr IniKey outputFastStart{outputSection, "faststart"}; // "1": MP4/MOV index before the data
+
 } // namespace melvora::settingkeys

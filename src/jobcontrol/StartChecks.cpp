@@ -31,6 +31,7 @@ bool launchMixJob(MixJob &job, const RunRequest &request) {
     job.claimedOutput = request.claimedOutput;
     job.mixSettings = request.mixSettings;
     job.encoderThreads = request.encoderThreads;
+    job.fastStart = request.fastStart;
     job.durationSeconds = 0;
     if (request.videoDurationMicroseconds > 0)
         job.durationSeconds = static_cast<double>(request.videoDurationMicroseconds) / 1000000.0;

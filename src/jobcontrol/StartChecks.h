@@ -39,6 +39,7 @@ struct RunRequest {
     std::int64_t videoDurationMicroseconds = 0;
     MixSettings mixSettings;
     int encoderThreads = 0; // 0: one per core
+    bool fastStart = false; // MP4/MOV with the index before the data
 };
 
 // Prepares the job (initMixJob), fills it for a run and starts its worker,

@@ -51,7 +51,7 @@ StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLaun
     outcome.musicAccepted = true;
 
     RunRequest run{inputs.videoPath, inputs.musicPath, {}, {}, videoDuration, request.mixSettings,
-                   request.encoderThreads};
+                   request.encoderThreads, request.fastStart};
     const std::optional<std::string> outputPath =
         claimOutputPath(inputs.outputFolder, inputs.videoPath, outcome.reason, &run.claimedOutput);
     if (!outputPath) {

@@ -32,6 +32,7 @@ struct StartRequest {
     bool musicStartMustNotBeNegative = false;
     MixSettings mixSettings;
     int encoderThreads = 0; // 0: one per core
+    bool fastStart = false; // MP4/MOV with the index before the data
 };
 
 enum class StartStep {

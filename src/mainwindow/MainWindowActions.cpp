@@ -170,6 +170,7 @@ void MainWindowActions::start() {
     request.musicProbed = music == m_music;
     request.musicStartMustNotBeNegative = true;
     request.mixSettings = m_window.mixSettings();
+    request.fastStart = Settings::readString(settingkeys::outputFastStart) == "1";
     const StartOutcome outcome = startMixRun(*job, request, m_launcher);
 
     // The folder that passed the existence check is the accepted one, even
