@@ -2,9 +2,11 @@
 
 #include "controls/BitmapResource.h"
 #include "controls/CControlButton.h"
+#include "engine/MixJob.h"
 #include "mainwindow/CTonvexDlg.h"
 #include "mainwindow/OutputFolderBox.h"
 #include "platform/ScriptedDesktop.h"
+#include "progress/CDUDuduzezDlg.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,19 +33,23 @@ TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
     struct Case {
         const char *file;
         const char *settings;
-        bool withLanguage;
+        const char *language; // a shipped file, or none
     };
+    // German has the longest texts.
     const Case cases[] = {
-        {"mainwindow.png", "[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/home/user/视频/输出\n", true},
-        {"mainwindow-no-language.png", "", false},
+        {"mainwindow.png", "[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/home/user/视频/输出\n[MIX]\nfadeout=3\n",
+         "english.ini"},
+        {"mainwindow-german.png", "[LANGUAGE]\nfile=german.ini\n[MIX]\nmusicgain=-6\nowngain=0\nduck=10\n",
+         "german.ini"},
+        {"mainwindow-no-language.png", "[LANGUAGE]\nfile=\n", nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
         ExecutableFolderSandbox sandbox;
         ScriptedDesktop scripted;
         sandbox.writeSettings(c.settings);
-        if (c.withLanguage)
-            sandbox.writeLanguage("english.ini", shippedLanguage("english.ini"));
+        if (c.language)
+            sandbox.writeLanguage(c.language, shippedLanguage(c.language));
         CTonvexDlg window;
         window.videoPathBox()->setText(QStringLiteral("/home/user/视频/假日.mp4"));
         window.show();
@@ -54,7 +60,19 @@ TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
         // The light-blue ground and the start button's picture are where they belong.
         EXPECT_EQ(image.pixelColor(2, window.height() - 2), CTonvexDlg::backgroundColour());
         const QPoint start = window.startButton()->geometry().topLeft();
-        EXPECT_EQ(image.pixelColor(start + QPoint(45, 45)), loadBitmap(BitmapId::StartNormal).pixelColor(45, 45));
+        EXPECT_EQ(image.pixelColor(start + QPoint(45, 45)),
+                  window.startButton()->normalBitmap().pixelColor(45, 45));
+        if (c.language) {
+            // The progress dialog in the same language, half way through a run.
+            MixJob job;
+            CDUDuduzezDlg dialog(job, &window);
+            dialog.setProgress(QStringLiteral("/home/user/视频/假日.mp4   42% ") + dialog.windowTitle(), 42);
+            dialog.setTimeLeft(QStringLiteral("1:05"));
+            dialog.show();
+            EXPECT_TRUE(dialog.grab().save(out.filePath(QStringLiteral("progress-") + QString::fromLatin1(c.language)
+                                                            .replace(QStringLiteral(".ini"), QStringLiteral(".png")))));
+            dialog.hide();
+        }
     }
 }
 
