@@ -100,7 +100,7 @@ TEST(ShippedLanguageFilesTest, EveryLanguageHasEveryText) {
             EXPECT_NE(LanguageFile::readText(name, key).find("%1"), std::string::npos) << key.key;
         LanguageTexts texts;
         texts.load(name);
-        EXPECT_EQ(texts.mainWindowTitle(), "Melvora 1.0");
+        EXPECT_EQ(texts.mainWindowTitle(), "Melvora " MELVORA_VERSION); // the project version
         const std::string message = texts.invalidDropMessage("clip.mp3");
         EXPECT_NE(message.find(" clip.mp3 "), std::string::npos) << message;
         EXPECT_EQ(texts.text(languagekeys::mix::ok), LanguageFile::readText(name, languagekeys::mix::ok));
