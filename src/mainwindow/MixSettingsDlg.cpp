@@ -374,7 +374,7 @@ QString mixSettingsSummary(const MixSettings &settings) {
         add(keys::summaryMusic, signedDecibels(*settings.musicGainDb));
     if (settings.replaceOwnSound)
         add(keys::summaryReplace);
-    else if (settings.ownGainDb)
+    else if (settings.ownGainDb && *settings.ownGainDb != 0) // set levels keep the own sound at 0 dB
         add(keys::summaryOwn, signedDecibels(*settings.ownGainDb));
     if (settings.fadeInSeconds > 0)
         add(keys::summaryFadeIn, withUnit(settings.fadeInSeconds, "s"));

@@ -4,6 +4,7 @@
 
 #include "config/LanguageKeys.h"
 #include "config/LanguageTexts.h"
+#include "config/SettingKeys.h"
 #include "config/Settings.h"
 #include "controls/CHyperLink.h"
 #include "mainwindow/CTonvexDlg.h"
@@ -166,6 +167,17 @@ TEST(InstallTree, HoldsTheProgramsTheirDataAndTheDesktopFiles) {
     EXPECT_FALSE(fs::exists(kPrefix / "bin/setting.ini"));
     EXPECT_FALSE(fs::exists(kPrefix / "bin/languages"));
     EXPECT_NE(readFile(kPrefix / "share/melvora/setting.ini").find("name7="), std::string::npos);
+
+    // The help page describes every mix setting by its key, with the pictures it shows.
+    const std::string help = readFile(kPrefix / "share/melvora/help/index.html");
+    using namespace settingkeys;
+    for (const IniKey &key : {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart,
+                              mixLoop, mixCrossfade, mixDuck, mixMusicLoudness})
+        EXPECT_NE(help.find("<code>" + std::string(key.key)), std::string::npos) << key.key;
+    for (const char *picture : {"main-window.png", "mix-settings.png"}) {
+        EXPECT_NE(help.find(std::string("src=\"") + picture), std::string::npos) << picture;
+        EXPECT_TRUE(fs::is_regular_file(kPrefix / "share/melvora/help" / picture)) << picture;
+    }
 }
 
 // The title (from the shipped language files), both programs' --version, the man pages and the

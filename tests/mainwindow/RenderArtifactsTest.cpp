@@ -25,8 +25,9 @@ std::string shippedLanguage(const char *name) {
     return file.readAll().toStdString();
 }
 
-// Saves the window as users see it, once with the shipped English texts and
-// once with no language file at all, for a look by eye.
+// Saves the window as users see it, with the shipped English and German texts and with no
+// language file at all, for a look by eye; the English one is the help page's picture
+// (resources/help/main-window.png).
 TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
     const QDir out(QStringLiteral(MELVORA_ARTIFACT_DIR));
     ASSERT_TRUE(out.mkpath(QStringLiteral(".")));
@@ -37,7 +38,7 @@ TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
     };
     // German has the longest texts.
     const Case cases[] = {
-        {"mainwindow.png", "[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/home/user/视频/输出\n[MIX]\nfadeout=3\n",
+        {"mainwindow.png", "[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/home/user/视频/输出\n[MIX]\nmusicgain=-6\nowngain=0\nfadeout=3\nduck=10\n",
          "english.ini"},
         {"mainwindow-german.png", "[LANGUAGE]\nfile=german.ini\n[MIX]\nmusicgain=-6\nowngain=0\nduck=10\n",
          "german.ini"},
@@ -52,6 +53,7 @@ TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
             sandbox.writeLanguage(c.language, shippedLanguage(c.language));
         CTonvexDlg window;
         window.videoPathBox()->setText(QStringLiteral("/home/user/视频/假日.mp4"));
+        window.musicPathBox()->setText(QStringLiteral("/home/user/音乐/海边.mp3"));
         window.show();
 
         const QImage image = window.grab().toImage();
