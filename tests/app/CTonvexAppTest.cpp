@@ -152,11 +152,9 @@ TEST_P(CommandLineFiles, GoThroughTheAddPaths) {
     EXPECT_TRUE(hadJob);
     EXPECT_EQ(video, *row.video ? samples + QString::fromLatin1(row.video) : QString());
     EXPECT_EQ(music, *row.music ? samples + QString::fromLatin1(row.music) : QString());
-    QStringList messages;
-    for (const ScriptedDesktop::Message &message : scripted.messages())
-        messages << message.text;
-    EXPECT_EQ(messages, row.refusedAsVideo ? QStringList{QString::fromUtf8(MainWindowActions::kNotAVideo)}
-                                           : QStringList{});
+    ASSERT_EQ(scripted.messages().size(), row.refusedAsVideo ? 1u : 0u);
+    if (row.refusedAsVideo)
+        EXPECT_EQ(scripted.messages().front().text, QString::fromUtf8(MainWindowActions::kNotAVideo));
     // The dialogs were answered, not shown: no open-file dialog asked the user.
     EXPECT_TRUE(scripted.fileDialogFilters().isEmpty());
 }

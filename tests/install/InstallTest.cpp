@@ -174,10 +174,8 @@ TEST(InstallTree, HoldsTheProgramsTheirDataAndTheDesktopFiles) {
     for (const IniKey &key : {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart,
                               mixLoop, mixCrossfade, mixDuck, mixMusicLoudness})
         EXPECT_NE(help.find("<code>" + std::string(key.key)), std::string::npos) << key.key;
-    for (const char *picture : {"main-window.png", "mix-settings.png"}) {
-        EXPECT_NE(help.find(std::string("src=\"") + picture), std::string::npos) << picture;
+    for (const char *picture : {"main-window.png", "mix-settings.png"})
         EXPECT_TRUE(fs::is_regular_file(kPrefix / "share/melvora/help" / picture)) << picture;
-    }
 }
 
 // The title (from the shipped language files), both programs' --version, the man pages and the

@@ -115,36 +115,17 @@ TEST(MixSettingsDialog, CancelKeepsEverythingAsItWas) {
 
 // The line beside the button names what differs from the plain mix, in the language's words.
 TEST(MixSettingsButton, TheLineBesideItSaysWhatIsActive) {
-    const auto settingsWith = [](auto change) {
-        MixSettings settings;
-        change(settings);
-        return settings;
-    };
+    MixSettings levels, loudness, replace;
+    levels.musicGainDb = -6, levels.ownGainDb = 0, levels.fadeOutSeconds = 3, levels.duckDb = 10;
+    loudness.musicLoudnessLufs = -23, loudness.ownGainDb = 2.5, loudness.loop = false, loudness.crossfadeSeconds = 1;
+    // With replace the own level and ducking have nothing to act on: not named.
+    replace.replaceOwnSound = true, replace.ownGainDb = -3, replace.duckDb = 10, replace.delaySeconds = 1.5;
+    replace.musicStartSeconds = 30, replace.crossfadeSeconds = 0.5;
     const std::pair<MixSettings, const char *> rows[] = {
         {MixSettings{}, ""},
-        {settingsWith([](MixSettings &s) {
-             s.musicGainDb = -6;
-             s.fadeOutSeconds = 3;
-             s.duckDb = 10;
-         }),
-         "music −6 dB · fade-out 3 s · ducking 10 dB"},
-        {settingsWith([](MixSettings &s) {
-             s.musicLoudnessLufs = -23;
-             s.ownGainDb = 2.5;
-             s.loop = false;
-             s.crossfadeSeconds = 1;
-         }),
-         "music −23 LUFS · original sound +2.5 dB · played once"},
-        {settingsWith([](MixSettings &s) {
-             s.replaceOwnSound = true;
-             s.ownGainDb = -3; // nothing to act on with replace: not named
-             s.duckDb = 10;
-             s.delaySeconds = 1.5;
-             s.musicStartSeconds = 30;
-             s.crossfadeSeconds = 0.5;
-         }),
-         "music only · music after 1.5 s · song from 30 s · crossfade 0.5 s"},
-    };
+        {levels, "music −6 dB · fade-out 3 s · ducking 10 dB"},
+        {loudness, "music −23 LUFS · original sound +2.5 dB · played once"},
+        {replace, "music only · music after 1.5 s · song from 30 s · crossfade 0.5 s"}};
     for (const auto &[settings, expected] : rows)
         EXPECT_EQ(mixSettingsSummary(settings), QString::fromUtf8(expected));
 

@@ -22,27 +22,20 @@
 
 namespace melvora::testing {
 
-// Sets the desktop's locale variables while it lives; nullptr unsets one.
+// Sets LC_ALL while it lives and clears LC_MESSAGES and LANG, so that LC_ALL alone names the
+// desktop's language.
 class DesktopLocale {
 public:
-    DesktopLocale(const char *all, const char *messages = nullptr, const char *lang = nullptr) {
-        const char *values[] = {all, messages, lang};
+    explicit DesktopLocale(const char *all) {
         for (std::size_t i = 0; i < std::size(kNames); ++i) {
             if (const char *old = std::getenv(kNames[i]))
                 m_saved[i] = old;
-            if (values[i])
-                ::setenv(kNames[i], values[i], 1);
-            else
-                ::unsetenv(kNames[i]);
+            i == 0 ? ::setenv(kNames[i], all, 1) : ::unsetenv(kNames[i]);
         }
     }
     ~DesktopLocale() {
-        for (std::size_t i = 0; i < std::size(kNames); ++i) {
-            if (m_saved[i])
-                ::setenv(kNames[i], m_saved[i]->c_str(), 1);
-            else
-                ::unsetenv(kNames[i]);
-        }
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            m_saved[i] ? ::setenv(kNames[i], m_saved[i]->c_str(), 1) : ::unsetenv(kNames[i]);
     }
     DesktopLocale(const DesktopLocale &) = delete;
     DesktopLocale &operator=(const DesktopLocale &) = delete;
