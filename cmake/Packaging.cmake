@@ -25,8 +25,11 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Melvora writes a new copy of a video with a music file laid under it: the
 video streams are copied unchanged, and the sound track is the video's own
 sound mixed with the music, or, for a silent video, the music alone repeated
-over the whole video. It has a desktop window (melvora) and a command-line
-program (melvora-cli).")
+over the whole video. The music's and the voice's levels, a loudness target,
+fades, a delay, looping with crossfades and ducking under speech can be set.
+It has a desktop window (melvora) in seven languages and a command-line
+program (melvora-cli) that also mixes many videos at once.")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${MELVORA_HOMEPAGE_URL}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -35,7 +38,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The X11 platform plugin comes with the Qt libraries; the Wayland one is a package of its own.
+# Qt opens the output folder and the help page with xdg-open where the desktop offers nothing
+# of its own; the window's texts, Chinese and Japanese among them, want a CJK font.
 if(MELVORA_BUILD_GUI)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-utils, fonts-noto-cjk")
 endif()
 include(CPack)

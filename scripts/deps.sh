@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running, testing and packaging need
 # (desktop-file-utils and appstream validate the installed desktop files; dpkg-dev
-# gives the package its library dependencies, lintian checks it),
+# gives the package its library dependencies, lintian checks it, help2man makes the man pages),
 # but only those that are missing, so a second run costs nothing.
 set -euo pipefail
 
@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev
   ffmpeg fonts-noto-cjk
   desktop-file-utils appstream
-  dpkg-dev lintian
+  dpkg-dev lintian help2man
 )
 
 missing=()

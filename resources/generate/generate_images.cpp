@@ -1,5 +1,7 @@
 // Draws the button faces and the application icon into PNG files:
 //   melvora-image-generator <output folder>
+// The faces are drawn a second time without their texts into blank/, for the
+// window to write a caption of the user's language on.
 // The PNGs are committed under resources/images; run this again (target
 // melvora_images) only to change how they look. Needs a CJK font
 // (Debian's fonts-noto-cjk) for the button texts.
@@ -104,7 +106,7 @@ QImage bar(int width, int height, const QString &label, const BarColours &colour
 
 // The round start button: a grey metallic ring around a glossy blue disc,
 // the disc's centre tinted green for the hover face.
-QImage startButton(bool greenCentre) {
+QImage startButton(bool greenCentre, const QString &label) {
     const int width = 90;
     const int height = 93;
     QImage face(width, height, QImage::Format_RGB32);
@@ -160,7 +162,6 @@ QImage startButton(bool greenCentre) {
     painter.setBrush(gloss);
     painter.drawEllipse(QRectF(19, 11, 52, 32));
 
-    const QString label = QStringLiteral("开始");
     const QRectF textArea(0, 2, width, 86);
     painter.setFont(cjkFont(22, QFont::Bold));
     painter.setPen(QColor(40, 30, 0, 170));
@@ -257,11 +258,15 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    const QString browse = QStringLiteral("浏览");
-    const QString openFolder = QStringLiteral("打开目录");
-    const bool ok = save(appIcon(), folder, 266) && save(bar(96, 35, openFolder, blueBar), folder, 268) &&
-                    save(startButton(false), folder, 295) && save(bar(65, 35, browse, blueBar), folder, 335) &&
-                    save(bar(65, 35, browse, greenBar), folder, 336) &&
-                    save(bar(96, 35, openFolder, greenBar), folder, 337) && save(startButton(true), folder, 338);
+    const auto saveFaces = [](const QDir &into, const QString &start, const QString &browse,
+                              const QString &openFolder) {
+        return save(bar(96, 35, openFolder, blueBar), into, 268) && save(startButton(false, start), into, 295) &&
+               save(bar(65, 35, browse, blueBar), into, 335) && save(bar(65, 35, browse, greenBar), into, 336) &&
+               save(bar(96, 35, openFolder, greenBar), into, 337) && save(startButton(true, start), into, 338);
+    };
+    QDir blank(folder.filePath(QStringLiteral("blank")));
+    const bool ok = save(appIcon(), folder, 266) &&
+                    saveFaces(folder, QStringLiteral("开始"), QStringLiteral("浏览"), QStringLiteral("打开目录")) &&
+                    blank.mkpath(QStringLiteral(".")) && saveFaces(blank, {}, {}, {});
     return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "mainwindow/MainWindowActions.h"
 #include "platform/AnsweredFileDialog.h"
 
+#include <QMimeDatabase>
 #include <QTimer>
 
 namespace melvora {
@@ -13,17 +14,33 @@ const char *CTonvexApp::applicationId() {
     return MELVORA_APPLICATION_ID;
 }
 
-int CTonvexApp::run(const QStringList &videos) {
+bool CTonvexApp::isMusicFile(const QString &path) {
+    return QMimeDatabase().mimeTypeForFile(path).name().startsWith(QStringLiteral("audio/"));
+}
+
+int CTonvexApp::run(const QStringList &files) {
     // Settings live in setting.ini (see Settings); nothing is kept in any
     // other store, so there is no organisation name to set.
     CTonvexDlg window;
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, &QWidget::close);
-    if (!videos.isEmpty()) {
+    if (!files.isEmpty()) {
         // Once the window is up, so that a refusal's message box has its owner.
-        QTimer::singleShot(0, &window, [&window, videos] {
-            AnsweredFileDialog answer(videos);
-            window.actions()->addVideo();
+        QTimer::singleShot(0, &window, [&window, files] {
+            MainWindowActions *actions = window.actions();
+            if (files.size() == 1 && isMusicFile(files.first())) {
+                AnsweredFileDialog answer(files);
+                actions->addMusic();
+                return;
+            }
+            {
+                AnsweredFileDialog answer({files.first()});
+                actions->addVideo();
+            }
+            if (files.size() > 1) {
+                AnsweredFileDialog answer({files.at(1)});
+                actions->addMusic();
+            }
         });
     }
     window.exec();

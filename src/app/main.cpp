@@ -1,6 +1,7 @@
 #include "app/CTonvexApp.h"
 #include "app/TerminationSignals.h"
 #include "controls/BitmapResource.h"
+#include "jobcontrol/FfmpegMessages.h"
 #include "jobcontrol/FileSizeSignal.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@
 namespace {
 
 // Paths as the desktop passes them (%F), relative ones from the working folder; file: URLs too.
-QStringList videoPaths(const QStringList &arguments) {
+QStringList filePaths(const QStringList &arguments) {
     QStringList paths;
     for (const QString &argument : arguments) {
         const QUrl url(argument);
@@ -24,23 +25,30 @@ QStringList videoPaths(const QStringList &arguments) {
     return paths;
 }
 
+const QCommandLineOption verboseOption({QStringLiteral("v"), QStringLiteral("verbose")},
+                                       QStringLiteral("Show FFmpeg's own messages and stream layouts on stderr (also "
+                                                      "MELVORA_VERBOSE=1)."));
+const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Displays version information."));
+
 void describeCommandLine(QCommandLineParser &parser) {
     parser.setApplicationDescription(QStringLiteral(
-        "Lays background music under a video. A VIDEO given here is added as if chosen with the add-video "
-        "button; the music, the output folder and the start are chosen in the window. An installed Melvora keeps "
-        "its settings in $XDG_CONFIG_HOME/melvora/setting.ini (~/.config/melvora/); its help page is reached "
-        "through the link in the window."));
+        "Lays background music under a video. A VIDEO given here is added as if chosen with the add-video button, "
+        "a MUSIC file as if chosen with the add-music button; a single file that is music (as a file manager's "
+        "\"Open with\" gives it) goes to the music box. The output folder and the start are chosen in the window; "
+        "the Mix settings button sets levels, fades, delay, looping and ducking. An installed Melvora keeps its "
+        "settings in $XDG_CONFIG_HOME/melvora/setting.ini (~/.config/melvora/); its help page is reached through the "
+        "link in the window."));
     parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Video to add (only the first is taken)."),
-                                 QStringLiteral("[VIDEO]"));
+    parser.addOption(versionOption);
+    parser.addOption(verboseOption);
+    parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Video to add."), QStringLiteral("[VIDEO"));
+    parser.addPositionalArgument(QStringLiteral("MUSIC"), QStringLiteral("Music to add."), QStringLiteral("[MUSIC]]"));
 }
 
 bool asksForHelpOrVersion(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "-h" || argument == "--help" || argument == "--help-all" || argument == "-v" ||
-            argument == "--version")
+        if (argument == "-h" || argument == "--help" || argument == "--help-all" || argument == "--version")
             return true;
     }
     return false;
@@ -56,6 +64,8 @@ int main(int argc, char **argv) {
         QCommandLineParser parser;
         describeCommandLine(parser);
         parser.process(core);
+        if (parser.isSet(versionOption))
+            parser.showVersion();
         return 0;
     }
     melvora::TerminationSignals::installHandlers();
@@ -72,7 +82,8 @@ int main(int argc, char **argv) {
     QCommandLineParser parser;
     describeCommandLine(parser);
     parser.process(application);
+    melvora::showFfmpegMessages(melvora::ffmpegMessagesWanted(parser.isSet(verboseOption)));
 
     melvora::CTonvexApp app;
-    return app.run(videoPaths(parser.positionalArguments()));
+    return app.run(filePaths(parser.positionalArguments()));
 }

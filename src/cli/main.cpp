@@ -10,6 +10,7 @@
 #include "jobcontrol/StartFlow.h"
 #include "platform/DataFolder.h"
 #include "jobcontrol/FileSizeSignal.h"
+#include "jobcontrol/FfmpegMessages.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,10 +24,6 @@
 #include <sstream>
 #include <thread>
 #include <unistd.h>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
@@ -196,7 +193,8 @@ int main(int argc, char **argv) {
                  "video's own sound mixed with the music (or the music alone, looped, for a silent video)."};
     app.require_subcommand(1);
     bool verbose = false;
-    app.add_flag("-v,--verbose", verbose, "Show FFmpeg's messages and stream layouts");
+    app.add_flag("-v,--verbose", verbose, "Show FFmpeg's messages and stream layouts (also MELVORA_VERBOSE=1)");
+    app.set_version_flag("--version", std::string("melvora-cli ") + MELVORA_VERSION);
 
     std::string videoPath, musicPath, outputFolder;
     CLI::App *mix = app.add_subcommand("mix", "Mix MUSIC under VIDEO into a new file in DIR");
@@ -238,6 +236,8 @@ int main(int argc, char **argv) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp &e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
     } catch (const CLI::ParseError &e) {
         app.exit(e);
         return kExitRefused;
@@ -247,7 +247,7 @@ int main(int argc, char **argv) {
     // that kills the program with a broken file left behind.
     ignoreFileSizeSignal();
     // Our own messages say what failed; FFmpeg's are for -v.
-    av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+    showFfmpegMessages(ffmpegMessagesWanted(verbose));
     std::string optionError;
     if (mix->parsed()) {
         if (!resolveMixOptions(mixOptions, optionError))

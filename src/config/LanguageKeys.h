@@ -52,10 +52,69 @@ inline constexpr IniKey duckDepth{section, "duckdepth"};   // slider label
 inline constexpr IniKey reset{section, "reset"};           // button
 inline constexpr IniKey ok{section, "ok"};                 // button
 inline constexpr IniKey cancel{section, "cancel"};         // button
+inline constexpr IniKey outOfRange{section, "outofrange"}; // %1: the control's label, %2: its range
+// The line beside the main window's button: a few words per setting that differs from the plain
+// mix; %1 is the value with its unit.
+inline constexpr IniKey summaryMusic{section, "summarymusic"};
+inline constexpr IniKey summaryOwn{section, "summaryown"};
+inline constexpr IniKey summaryReplace{section, "summaryreplace"};
+inline constexpr IniKey summaryFadeIn{section, "summaryfadein"};
+inline constexpr IniKey summaryFadeOut{section, "summaryfadeout"};
+inline constexpr IniKey summaryDelay{section, "summarydelay"};
+inline constexpr IniKey summaryMusicStart{section, "summarymusicstart"};
+inline constexpr IniKey summaryNoLoop{section, "summarynoloop"};
+inline constexpr IniKey summaryCrossfade{section, "summarycrossfade"};
+inline constexpr IniKey summaryDuck{section, "summaryduck"};
 
-inline constexpr std::array catalogue{button,    title,  levels,    musicLevel, ownLevel,   loudness,
-                                      replace,   fadeIn, fadeOut,   delay,      musicStart, loop,
-                                      crossfade, duck,   duckDepth, reset,      ok,         cancel};
+inline constexpr std::array catalogue{button,         title,          levels,        musicLevel,
+                                      ownLevel,       loudness,       replace,       fadeIn,
+                                      fadeOut,        delay,          musicStart,    loop,
+                                      crossfade,      duck,           duckDepth,     reset,
+                                      ok,             cancel,         outOfRange,    summaryMusic,
+                                      summaryOwn,     summaryReplace, summaryFadeIn, summaryFadeOut,
+                                      summaryDelay,   summaryMusicStart, summaryNoLoop, summaryCrossfade,
+                                      summaryDuck};
 } // namespace mix
+
+// The window's fixed texts in the user's language: the main window's frames, buttons, hints and
+// pictures, the progress dialog's check box and the refusals. A text missing from the file gives
+// the window's own text (the fixed Chinese texts for those the window always had, English for
+// the language chooser, the time left and the stop report), so a file without the section shows
+// the window exactly as it always was.
+namespace captions {
+inline constexpr std::string_view section = "CAPTIONS";
+inline constexpr IniKey videoGroup{section, "videogroup"};               // frame of the video row
+inline constexpr IniKey addVideo{section, "addvideo"};                   // button 1288
+inline constexpr IniKey musicGroup{section, "musicgroup"};               // frame of the music row
+inline constexpr IniKey addMusic{section, "addmusic"};                   // button 1289
+inline constexpr IniKey step1{section, "step1"};                         // the three step hints
+inline constexpr IniKey step2{section, "step2"};
+inline constexpr IniKey step3{section, "step3"};
+inline constexpr IniKey outputFolder{section, "outputfolder"};           // label 1276
+inline constexpr IniKey start{section, "start"};                         // picture of 1099
+inline constexpr IniKey browse{section, "browse"};                       // picture of 1076
+inline constexpr IniKey openFolder{section, "openfolder"};               // picture of 1286
+inline constexpr IniKey openWhenDone{section, "openwhendone"};           // progress dialog, 1148
+inline constexpr IniKey noVideo{section, "novideo"};                     // refusals
+inline constexpr IniKey noMusic{section, "nomusic"};
+inline constexpr IniKey videoMissing{section, "videomissing"};
+inline constexpr IniKey musicMissing{section, "musicmissing"};
+inline constexpr IniKey notAVideo{section, "notavideo"};
+inline constexpr IniKey notMusic{section, "notmusic"};
+inline constexpr IniKey outputNotCreated{section, "outputnotcreated"};
+inline constexpr IniKey folderInvalid{section, "folderinvalid"};
+inline constexpr IniKey folderNotWritable{section, "foldernotwritable"};
+inline constexpr IniKey folderPicker{section, "folderpicker"};           // title of the folder picker
+inline constexpr IniKey language{section, "language"};                   // label of the language chooser
+inline constexpr IniKey timeLeft{section, "timeleft"};                   // progress dialog; %1: the time
+inline constexpr IniKey stopped{section, "stopped"};                     // after a stop; %1: the length
+
+inline constexpr std::array catalogue{videoGroup,   addVideo,     musicGroup,       addMusic,      step1,
+                                      step2,        step3,        outputFolder,     start,         browse,
+                                      openFolder,   openWhenDone, noVideo,          noMusic,       videoMissing,
+                                      musicMissing, notAVideo,    notMusic,         outputNotCreated,
+                                      folderInvalid, folderNotWritable, folderPicker, language,   timeLeft,
+                                      stopped};
+} // namespace captions
 
 } // namespace melvora::languagekeys

@@ -33,6 +33,8 @@ void LanguageTexts::load(std::string fileName) {
                 texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
             for (const IniKey &key : languagekeys::mix::catalogue)
                 texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
+            for (const IniKey &key : languagekeys::captions::catalogue)
+                texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
         }
     }
     std::lock_guard lock(m_mutex);
@@ -49,6 +51,11 @@ std::string LanguageTexts::text(const IniKey &key) const {
     std::lock_guard lock(m_mutex);
     const auto found = m_texts.find(lookupKey(key));
     return found == m_texts.end() ? std::string() : found->second;
+}
+
+std::string LanguageTexts::textOr(const IniKey &key, std::string_view fallback) const {
+    std::string found = text(key);
+    return found.empty() ? std::string(fallback) : found;
 }
 
 std::string LanguageTexts::mainWindowTitle() const {

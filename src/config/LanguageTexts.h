@@ -9,9 +9,9 @@
 
 namespace melvora {
 
-// The texts of the language file, read once at start-up and kept for the whole process so that
-// any window or message can use them. There are no built-in fallbacks: a missing file, section
-// or key gives "".
+// The texts of the language file, read at start-up (and again when the user picks another
+// language) and kept for the whole process so that any window or message can use them. A missing
+// file, section or key gives ""; only the window's own texts have fallbacks (textOr).
 class LanguageTexts {
 public:
     // The process-wide table.
@@ -30,6 +30,8 @@ public:
     std::string fileName() const;
     // "" for a key outside the catalogue.
     std::string text(const IniKey &key) const;
+    // The text, or fallback when the file has none (the texts the window carries itself).
+    std::string textOr(const IniKey &key, std::string_view fallback) const;
 
     // Main window title: name, one space, version.
     std::string mainWindowTitle() const;

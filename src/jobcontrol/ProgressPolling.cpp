@@ -1,5 +1,8 @@
 #include "jobcontrol/ProgressPolling.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace melvora {
 
 std::string progressLine(std::string_view videoPath, std::int32_t percent, std::string_view doneText) {
@@ -17,6 +20,24 @@ std::string failureMessage(std::string_view failedText, std::string_view reason)
         text += '\n';
         text += reason;
     }
+    return text;
+}
+
+double secondsLeft(double elapsedSeconds, std::int32_t percent) {
+    if (percent >= 100)
+        return 0;
+    if (percent <= 0 || !(elapsedSeconds >= 1))
+        return -1;
+    return elapsedSeconds * (100 - percent) / percent;
+}
+
+std::string clockText(double seconds) {
+    const long long total = seconds > 0 ? std::llround(seconds) : 0;
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
     return text;
 }
 

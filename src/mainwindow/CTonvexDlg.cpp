@@ -1,5 +1,6 @@
 #include "mainwindow/CTonvexDlg.h"
 
+#include "config/LanguageChoice.h"
 #include "config/LanguageKeys.h"
 #include "config/LanguageTexts.h"
 #include "config/MixSettingsStore.h"
@@ -9,6 +10,7 @@
 #include "controls/CControlButton.h"
 #include "controls/CHyperLink.h"
 #include "engine/MixJob.h"
+#include "mainwindow/CaptionedFace.h"
 #include "mainwindow/MainWindowActions.h"
 #include "mainwindow/MainWindowTemplate.h"
 #include "mainwindow/MixSettingsDlg.h"
@@ -17,6 +19,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QIcon>
@@ -98,7 +101,9 @@ void CTonvexDlg::startUp() {
     //    window managers this runs under, so there is none.
     // 3. Window icon.
     setWindowIcon(QIcon(bitmapResource(BitmapId::AppIcon)));
-    // 4. Language file name and the remembered output folder.
+    // 4. Language file name and the remembered output folder. A first start
+    //    takes the desktop's language.
+    chooseLanguageOnFirstStart();
     m_languageFileName = Settings::readString(settingkeys::languageFile);
     const QString rememberedFolder = fromUtf8(Settings::readString(settingkeys::outputFolder));
     // 5. Tooltips are always on; only the start button gets a text (step 8).
@@ -112,9 +117,9 @@ void CTonvexDlg::startUp() {
                                                 settingkeys::openFolderWhenDoneDefault) == "1";
     // 8. Texts of the chosen language.
     ApplyLanguageTexts();
-    m_startButton->setToolTip(fromUtf8(LanguageTexts::instance().text(languagekeys::startButtonTip)));
-    // 9. Faces of the picture buttons.
-    setUpButtonFaces();
+    // 9. Faces of the picture buttons, and the captions of the template's
+    //    controls where the language file has them.
+    applyWindowTexts();
     // 10. Both folder members start as the remembered folder.
     m_acceptedOutputFolder = rememberedFolder;
     m_outputFolder = rememberedFolder;
@@ -129,6 +134,7 @@ void CTonvexDlg::startUp() {
     // the template in the tab order.
     m_mixSettings = MixSettingsStore::load();
     createMixSettingsButton();
+    createLanguageChooser();
     // 12. The keyboard starts on the start button.
     setUpTabOrder();
     m_startButton->setFocus(Qt::OtherFocusReason);
@@ -188,23 +194,67 @@ void CTonvexDlg::createControls() {
 }
 
 void CTonvexDlg::setUpTabOrder() {
-    QWidget *const order[] = {m_startButton,    m_browseButton,   m_openFolderButton, m_outputFolderBox,
-                              m_addVideoButton, m_addMusicButton, m_videoPathBox,     m_musicPathBox};
+    QWidget *const order[] = {m_startButton,    m_browseButton,   m_openFolderButton,   m_outputFolderBox,
+                              m_addVideoButton, m_addMusicButton, m_videoPathBox,       m_musicPathBox,
+                              m_mixSettingsButton, m_languageChooser};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void CTonvexDlg::setUpButtonFaces() {
+    // The pictures carry their texts; a caption of the language file is
+    // written on the same faces without them.
+    const LanguageTexts &texts = LanguageTexts::instance();
+    const auto setFaces = [](CControlButton *button, const QString &caption, int hover, int normal) {
+        if (caption.isEmpty()) {
+            button->SetBitmaps(hover, normal, normal);
+            return;
+        }
+        const QImage normalFace = captionedFace(normal, caption);
+        button->SetBitmaps(captionedFace(hover, caption), normalFace, normalFace);
+    };
+
     m_browseButton->ApplyBitmapRegion(BitmapId::BrowseNormal);
-    m_browseButton->SetBitmaps(BitmapId::BrowseHover, BitmapId::BrowseNormal, BitmapId::BrowseNormal);
+    setFaces(m_browseButton, fromUtf8(texts.text(languagekeys::captions::browse)), BitmapId::BrowseHover,
+             BitmapId::BrowseNormal);
 
     m_startButton->setEnabled(true);
-    m_startButton->SetBitmaps(BitmapId::StartHover, BitmapId::StartNormal, BitmapId::StartNormal);
+    setFaces(m_startButton, fromUtf8(texts.text(languagekeys::captions::start)), BitmapId::StartHover,
+             BitmapId::StartNormal);
     m_startButton->update();
 
     m_openFolderButton->ApplyBitmapRegion(BitmapId::OpenFolderNormal);
-    m_openFolderButton->SetBitmaps(BitmapId::OpenFolderHover, BitmapId::OpenFolderNormal,
-                                   BitmapId::OpenFolderNormal);
+    setFaces(m_openFolderButton, fromUtf8(texts.text(languagekeys::captions::openFolder)),
+             BitmapId::OpenFolderHover, BitmapId::OpenFolderNormal);
+}
+
+void CTonvexDlg::applyWindowTexts() {
+    const LanguageTexts &texts = LanguageTexts::instance();
+    m_startButton->setToolTip(fromUtf8(texts.text(languagekeys::startButtonTip)));
+    for (const MainWindowTemplate::Control &entry : MainWindowTemplate::controls()) {
+        if (!entry.caption)
+            continue;
+        const QString text = fromUtf8(texts.textOr(*entry.caption, entry.text));
+        QWidget *widget = entry.id != 0 ? control(entry.id) : findChild<QWidget *>(QString::fromLatin1(entry.name));
+        if (auto *group = qobject_cast<QGroupBox *>(widget))
+            group->setTitle(text);
+        else if (auto *label = qobject_cast<QLabel *>(widget))
+            label->setText(text);
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            button->setText(text); // a picture button's text is read by assistive tools only
+    }
+    setUpButtonFaces();
+    if (m_mixSettingsButton) {
+        m_mixSettingsButton->setText(mixSettingsText(languagekeys::mix::button));
+        updateMixSummary();
+    }
+    if (m_languageLabel)
+        m_languageLabel->setText(fromUtf8(texts.textOr(languagekeys::captions::language, "Language:")));
+}
+
+void CTonvexDlg::updateMixSummary() {
+    const QString summary = mixSettingsSummary(m_mixSettings);
+    m_mixSummary->setText(m_mixSummary->fontMetrics().elidedText(summary, Qt::ElideRight, m_mixSummary->width()));
 }
 
 void CTonvexDlg::createMixSettingsButton() {
@@ -214,6 +264,56 @@ void CTonvexDlg::createMixSettingsButton() {
     // The free strip at the bottom left, below the output folder row.
     m_mixSettingsButton->setGeometry(m_units.toPixels(QRect(6, 184, 100, 14)));
     connect(m_mixSettingsButton, &QPushButton::clicked, this, &CTonvexDlg::openMixSettings);
+    // What is active, beside the button, up to the start button.
+    m_mixSummary = new QLabel(this);
+    m_mixSummary->setObjectName(QStringLiteral("mixSummary"));
+    m_mixSummary->setGeometry(m_units.toPixels(QRect(110, 186, 192, 10)));
+    updateMixSummary();
+}
+
+void CTonvexDlg::createLanguageChooser() {
+    // The free space at the right, above the web link.
+    m_languageLabel = new QLabel(this);
+    m_languageLabel->setObjectName(QStringLiteral("languageLabel"));
+    m_languageLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_languageLabel->setGeometry(m_units.toPixels(QRect(196, 95, 62, 12)));
+    m_languageLabel->setText(fromUtf8(LanguageTexts::instance().textOr(languagekeys::captions::language, "Language:")));
+    m_languageChooser = new QComboBox(this);
+    m_languageChooser->setObjectName(QStringLiteral("languageChooser"));
+    m_languageChooser->setGeometry(m_units.toPixels(QRect(262, 94, 94, 14)));
+    fillLanguageChooser();
+    connect(m_languageChooser, &QComboBox::activated, this, [this](int index) {
+        chooseLanguage(m_languageChooser->itemData(index).toString().toStdString());
+    });
+    m_languageLabel->setBuddy(m_languageChooser);
+}
+
+void CTonvexDlg::fillLanguageChooser() {
+    const QSignalBlocker quiet(m_languageChooser);
+    m_languageChooser->clear();
+    for (const LanguageOption &option : languageOptions())
+        m_languageChooser->addItem(fromUtf8(option.name), fromUtf8(option.fileName));
+    // A language file of the user's own stays choosable under its file name.
+    int current = m_languageChooser->findData(fromUtf8(m_languageFileName));
+    if (current < 0 && !m_languageFileName.empty()) {
+        m_languageChooser->addItem(fromUtf8(m_languageFileName), fromUtf8(m_languageFileName));
+        current = m_languageChooser->count() - 1;
+    }
+    m_languageChooser->setCurrentIndex(current);
+}
+
+void CTonvexDlg::chooseLanguage(const std::string &fileName) {
+    // An unwritable settings file still gives the language for this session.
+    Settings::writeString(settingkeys::languageFile, fileName);
+    m_languageFileName = fileName;
+    ApplyLanguageTexts();
+    applyWindowTexts();
+    // The hidden preset lists begin with a language text; their selections stay.
+    JoinPresets presets(LanguageTexts::instance().text(languagekeys::sameAsSource));
+    for (JoinList list : JoinPresets::allLists)
+        presets.select(list, m_joinPresets->selection(list));
+    m_joinPresets = presets;
+    fillLanguageChooser();
 }
 
 void CTonvexDlg::openMixSettings() {
@@ -221,6 +321,7 @@ void CTonvexDlg::openMixSettings() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     m_mixSettings = dialog.settings();
+    updateMixSummary();
     // An unwritable settings file still leaves the settings for this session.
     MixSettingsStore::save(m_mixSettings);
 }

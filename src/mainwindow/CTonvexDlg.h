@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -104,10 +105,18 @@ public:
     // mix settings dialog (and saved there when it is accepted).
     const MixSettings &mixSettings() const { return m_mixSettings; }
     void setMixSettings(const MixSettings &settings) { m_mixSettings = settings; }
-    // "Mix settings…", in the free strip below the output folder row.
+    // "Mix settings…", in the free strip below the output folder row, with
+    // the settings that differ from the plain mix in a line beside it.
     QPushButton *mixSettingsButton() const { return m_mixSettingsButton; }
+    QLabel *mixSummaryLine() const { return m_mixSummary; }
     // Runs the dialog modally; on OK keeps its settings and saves them to [MIX].
     void openMixSettings();
+
+    // The language chooser above the web link: the shipped languages by
+    // their names in the settings (and the current file when it is none of
+    // them). Choosing one writes LANGUAGE/file and applies it at once.
+    QComboBox *languageChooser() const { return m_languageChooser; }
+    void chooseLanguage(const std::string &fileName);
 
     // The window's data exchange: members into the controls, and back.
     void loadControlsFromMembers();
@@ -139,6 +148,12 @@ private:
     void setUpTabOrder();
     void setUpButtonFaces();
     void createMixSettingsButton();
+    void createLanguageChooser();
+    void fillLanguageChooser();
+    // Every text of the window in the language just read: the captions of
+    // the template's controls and pictures, the tooltip, the added controls.
+    void applyWindowTexts();
+    void updateMixSummary();
 
     DialogUnits m_units;
     QHash<int, QWidget *> m_controls;
@@ -161,6 +176,9 @@ private:
     std::optional<JoinPresets> m_joinPresets;
     MixSettings m_mixSettings;
     QPushButton *m_mixSettingsButton = nullptr;
+    QLabel *m_mixSummary = nullptr;
+    QLabel *m_languageLabel = nullptr;
+    QComboBox *m_languageChooser = nullptr;
 
     bool m_dragging = false;
     QPoint m_dragOffset;

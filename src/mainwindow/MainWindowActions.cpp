@@ -24,8 +24,11 @@
 namespace melvora {
 namespace {
 
-void tell(const char *fixedText) {
-    desktop().messageBox(QString::fromUtf8(fixedText));
+namespace captions = languagekeys::captions;
+
+// A refusal: the language file's text for it, else the fixed text.
+void tell(const IniKey &caption, const char *fixedText) {
+    desktop().messageBox(QString::fromStdString(LanguageTexts::instance().textOr(caption, fixedText)));
 }
 
 void tell(const IniKey &languageKey) {
@@ -89,7 +92,7 @@ void MainWindowActions::addFile(ProbeKind kind) {
     if (!job)
         return;
     if (!probe(*job, path, kind)) {
-        tell(video ? kNotAVideo : kNotMusic);
+        video ? tell(captions::notAVideo, kNotAVideo) : tell(captions::notMusic, kNotMusic);
         return;
     }
     if (video) {
@@ -119,16 +122,17 @@ void MainWindowActions::dropFiles(const QStringList &paths) {
 }
 
 void MainWindowActions::browseForOutputFolder() {
-    const std::optional<QString> picked = desktop().pickFolder(QString::fromUtf8(kFolderPickerTitle));
+    const std::optional<QString> picked = desktop().pickFolder(
+        QString::fromStdString(LanguageTexts::instance().textOr(captions::folderPicker, kFolderPickerTitle)));
     if (!picked)
         return;
     const QString folder = *picked;
     const std::string folderUtf8 = folder.toStdString();
     // Both checks speak: a folder that does not exist fails the write test too.
     if (!pathExists(folderUtf8))
-        tell(kPickedFolderInvalid);
+        tell(captions::folderInvalid, kPickedFolderInvalid);
     if (!folderAcceptsNewFile(folderUtf8)) {
-        tell(kPickedFolderNotWritable);
+        tell(captions::folderNotWritable, kPickedFolderNotWritable);
         return;
     }
     if (!folder.isEmpty()) {
@@ -188,11 +192,11 @@ void MainWindowActions::start() {
     case StartStep::Refused:
         return tellRefusal(outcome.refusal);
     case StartStep::NotAVideo:
-        return tell(kNotAVideo);
+        return tell(captions::notAVideo, kNotAVideo);
     case StartStep::NotMusic:
-        return tell(kNotMusic);
+        return tell(captions::notMusic, kNotMusic);
     case StartStep::NoOutputName:
-        return tell(kOutputNotCreated);
+        return tell(captions::outputNotCreated, kOutputNotCreated);
     case StartStep::NotStarted:
         desktop().messageBox(QString::fromStdString(
             failureMessage(LanguageTexts::instance().text(languagekeys::jobFailed), outcome.reason)));
@@ -206,17 +210,17 @@ void MainWindowActions::tellRefusal(StartRefusal refusal) {
     case StartRefusal::FolderIsSeparator: // refused without a word
         return;
     case StartRefusal::NoVideo:
-        return tell(kNoVideo);
+        return tell(captions::noVideo, kNoVideo);
     case StartRefusal::NoMusic:
-        return tell(kNoMusic);
+        return tell(captions::noMusic, kNoMusic);
     case StartRefusal::VideoMissing:
-        return tell(kVideoMissing);
+        return tell(captions::videoMissing, kVideoMissing);
     case StartRefusal::MusicMissing:
-        return tell(kMusicMissing);
+        return tell(captions::musicMissing, kMusicMissing);
     case StartRefusal::FolderMissing:
         return tell(languagekeys::missingOutputFolder);
     case StartRefusal::FolderNotWritable:
-        return tell(kOutputNotCreated);
+        return tell(captions::outputNotCreated, kOutputNotCreated);
     }
 }
 
@@ -229,9 +233,37 @@ void MainWindowActions::runProgressDialog(MixJob &job, const QString &videoPath)
     if (!m_poller)
         m_poller = std::make_unique<ProgressPoller>(job, [this] { return m_window.openFolderWhenDone(); });
     m_running = true;
+    bool stoppedByUser = false;
+    const QMetaObject::Connection byUser =
+        connect(m_progressDialog, &CDUDuduzezDlg::closedByUser, this, [&stoppedByUser] { stoppedByUser = true; });
     m_poller->start(m_progressDialog, videoPath, m_window.outputFolder());
     m_progressDialog->exec();
+    disconnect(byUser);
     m_running = false;
+    if (stoppedByUser)
+        reportStop(job);
+}
+
+void MainWindowActions::reportStop(MixJob &job) {
+    // The worker finishes the file after the dialog has gone: what it holds is known only then.
+    if (!waitForWorkerResponsively(job, [this] { return !m_closing; }) || m_closing)
+        return;
+    if (job.status.load() == JobStatus::Failed) {
+        desktop().messageBox(ProgressPoller::failureText(
+            QString::fromStdString(LanguageTexts::instance().text(languagekeys::jobFailed)), job.errorMessage));
+        return;
+    }
+    const std::string path = job.outputPath;
+    if (path.empty() || !pathExists(path))
+        return;
+    // The length of what was written, read from the file; the run's progress when the file
+    // cannot tell.
+    double seconds = job.durationSeconds * job.progressPercent.load() / 100.0;
+    if (probeAccepts(job, path, MediaKind::Video, false) && job.info.videoDuration > 0)
+        seconds = double(job.info.videoDuration) / 1000000.0;
+    const QString words = QString::fromStdString(LanguageTexts::instance().textOr(
+        captions::stopped, "Stopped. The new file holds the first %1 of the video:"));
+    desktop().messageBox(words.arg(QString::fromStdString(clockText(seconds))) + u'\n' + QString::fromStdString(path));
 }
 
 void MainWindowActions::windowClosing() {

@@ -27,7 +27,8 @@ class MainWindowActions : public QObject {
     Q_OBJECT
 
 public:
-    // The fixed texts the actions show, whatever the language.
+    // The fixed texts the actions show where the language file has no
+    // caption for them ([CAPTIONS]).
     static constexpr const char *kNoVideo = "请先添加视频文件!";
     static constexpr const char *kNoMusic = "请先添加音频文件!";
     static constexpr const char *kVideoMissing = "视频文件不存在，请先添加视频文件!";
@@ -85,6 +86,9 @@ private:
     void addFile(ProbeKind kind);
     void tellRefusal(StartRefusal refusal);
     void runProgressDialog(MixJob &job, const QString &videoPath);
+    // After the user stopped a run: once the worker has finished the file,
+    // says how much of the video it holds and where it is.
+    void reportStop(MixJob &job);
     void windowClosing();
 
     CTonvexDlg &m_window;

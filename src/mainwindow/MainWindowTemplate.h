@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/IniKey.h"
+
 #include <QRect>
 #include <QSize>
 
@@ -16,8 +18,9 @@ struct MainWindowTemplate {
         int id;             // 0 for the frames and hints, which nothing addresses
         Kind kind;
         QRect dialogUnits;  // x, y, width, height
-        const char *text;   // UTF-8; shown as it stands in every language
+        const char *text;   // UTF-8; shown as it stands unless the language file has a caption
         const char *name;   // object name of a control without id; others are named by their id
+        const IniKey *caption = nullptr; // the language file's text for it, when it has one
     };
 
     // Client area of the window, in dialog units.

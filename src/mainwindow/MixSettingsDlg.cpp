@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 #include <utility>
@@ -47,6 +48,17 @@ const char *englishText(const IniKey &key) {
         {"reset", "Reset to defaults"},
         {"ok", "OK"},
         {"cancel", "Cancel"},
+        {"outofrange", "Please enter %2 for “%1”."},
+        {"summarymusic", "music %1"},
+        {"summaryown", "original sound %1"},
+        {"summaryreplace", "music only"},
+        {"summaryfadein", "fade-in %1"},
+        {"summaryfadeout", "fade-out %1"},
+        {"summarydelay", "music after %1"},
+        {"summarymusicstart", "song from %1"},
+        {"summarynoloop", "played once"},
+        {"summarycrossfade", "crossfade %1"},
+        {"summaryduck", "ducking %1"},
     };
     for (const auto &[name, text] : texts) {
         if (name == key.key)
@@ -91,14 +103,84 @@ QWidget *withValueLabel(QSlider *slider, QLabel *&value, QWidget *parent) {
     return row;
 }
 
-QDoubleSpinBox *secondsBox(MixControl control, QWidget *parent) {
+// A number as people read it here: the locale's decimal point, no trailing zeros.
+QString plainNumber(double value) {
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', 6);
+}
+
+// Decibels with their sign, as levels are spoken of: "−6 dB", "+3 dB", "0 dB".
+QString signedDecibels(double value) {
+    const QString digits = plainNumber(std::abs(value));
+    const QString sign = value > 0 ? QStringLiteral("+") : value < 0 ? QStringLiteral("\u2212") : QString();
+    return sign + digits + QStringLiteral(" dB");
+}
+
+QString withUnit(double value, std::string_view unit) {
+    return plainNumber(value) + u' ' + QString::fromUtf8(unit.data(), qsizetype(unit.size()));
+}
+
+QString rangeText(MixControl control) {
     const MixControlInfo &info = mixControlInfo(control);
-    auto *box = new QDoubleSpinBox(parent);
-    box->setRange(info.minimum, info.maximum);
+    const QString unit = QString::fromUtf8(info.unit.data(), qsizetype(info.unit.size()));
+    if (unit == QStringLiteral("dB") && info.minimum < 0)
+        return signedDecibels(info.minimum).chopped(3) + QStringLiteral(" … ") + signedDecibels(info.maximum);
+    const QString minimum = info.minimum < 0 ? QStringLiteral("\u2212") + plainNumber(-info.minimum)
+                                             : plainNumber(info.minimum);
+    return minimum + QStringLiteral(" … ") + plainNumber(info.maximum) + u' ' + unit;
+}
+
+// A number box that takes whatever is typed, so that a value outside the
+// control's range stays visible and is refused with a word, never changed
+// behind the user's back; its arrows stay inside the range.
+class RangeBox : public QDoubleSpinBox {
+public:
+    RangeBox(MixControl control, QWidget *parent) : QDoubleSpinBox(parent), m_info(mixControlInfo(control)) {
+        setRange(-99999, 99999);
+        setSuffix(u' ' + QString::fromUtf8(m_info.unit.data(), qsizetype(m_info.unit.size())));
+    }
+    bool inRange() const { return value() >= m_info.minimum && value() <= m_info.maximum; }
+    void stepBy(int steps) override {
+        setValue(std::clamp(value() + steps * singleStep(), m_info.minimum, m_info.maximum));
+    }
+
+protected:
+    StepEnabled stepEnabled() const override {
+        StepEnabled enabled = StepNone;
+        if (value() < m_info.maximum)
+            enabled |= StepUpEnabled;
+        if (value() > m_info.minimum)
+            enabled |= StepDownEnabled;
+        return enabled;
+    }
+
+private:
+    const MixControlInfo &m_info;
+};
+
+QDoubleSpinBox *secondsBox(MixControl control, QWidget *parent) {
+    auto *box = new RangeBox(control, parent);
     box->setDecimals(2);
     box->setSingleStep(0.5);
-    box->setSuffix(QStringLiteral(" s"));
     return box;
+}
+
+bool inRange(const QDoubleSpinBox *box) {
+    return static_cast<const RangeBox *>(box)->inRange();
+}
+
+// A control with its range beside it.
+QWidget *withRange(QWidget *control, MixControl range, QWidget *parent) {
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(control, 1);
+    auto *label = new QLabel(rangeText(range), row);
+    label->setObjectName(control->objectName() + QStringLiteral("Range"));
+    label->setEnabled(false); // drawn greyed: a hint, not a value
+    layout->addWidget(label);
+    return row;
 }
 
 } // namespace
@@ -119,20 +201,20 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     auto *levelsLayout = new QFormLayout(m_levels);
     m_musicLevel = decibelSlider(MixControl::MusicGain, m_levels);
     m_musicLevel->setObjectName(QStringLiteral("musicLevel"));
-    levelsLayout->addRow(mixSettingsText(keys::musicLevel), withValueLabel(m_musicLevel, m_musicLevelValue, m_levels));
+    levelsLayout->addRow(mixSettingsText(keys::musicLevel),
+                         withRange(withValueLabel(m_musicLevel, m_musicLevelValue, m_levels), MixControl::MusicGain,
+                                   m_levels));
     m_ownLevel = decibelSlider(MixControl::OwnGain, m_levels);
     m_ownLevel->setObjectName(QStringLiteral("ownLevel"));
     QLabel *ownLevelValue = nullptr;
-    levelsLayout->addRow(mixSettingsText(keys::ownLevel), withValueLabel(m_ownLevel, ownLevelValue, m_levels));
+    levelsLayout->addRow(mixSettingsText(keys::ownLevel),
+                         withRange(withValueLabel(m_ownLevel, ownLevelValue, m_levels), MixControl::OwnGain, m_levels));
     m_loudness = new QCheckBox(mixSettingsText(keys::loudness), m_levels);
     m_loudness->setObjectName(QStringLiteral("loudness"));
-    const MixControlInfo &loudness = mixControlInfo(MixControl::MusicLoudness);
-    m_loudnessTarget = new QDoubleSpinBox(m_levels);
+    m_loudnessTarget = new RangeBox(MixControl::MusicLoudness, m_levels);
     m_loudnessTarget->setObjectName(QStringLiteral("loudnessTarget"));
-    m_loudnessTarget->setRange(loudness.minimum, loudness.maximum);
     m_loudnessTarget->setDecimals(1);
-    m_loudnessTarget->setSuffix(QStringLiteral(" LUFS"));
-    levelsLayout->addRow(m_loudness, m_loudnessTarget);
+    levelsLayout->addRow(m_loudness, withRange(m_loudnessTarget, MixControl::MusicLoudness, m_levels));
     layout->addWidget(m_levels);
 
     m_replace = new QCheckBox(mixSettingsText(keys::replace), this);
@@ -149,22 +231,36 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     for (const auto &[box, control] : secondControls) {
         *box = secondsBox(control.first, this);
         (*box)->setObjectName(QString::fromUtf8(control.second.key.data(), qsizetype(control.second.key.size())));
-        times->addRow(mixSettingsText(control.second), *box);
+        times->addRow(mixSettingsText(control.second), withRange(*box, control.first, this));
+        m_rangeBoxes.push_back({*box, mixSettingsText(control.second), rangeText(control.first)});
     }
     m_loop = new QCheckBox(mixSettingsText(keys::loop), this);
     m_loop->setObjectName(QStringLiteral("loop"));
     times->addRow(m_loop);
     m_crossfade = secondsBox(MixControl::Crossfade, this);
     m_crossfade->setObjectName(QStringLiteral("crossfade"));
-    times->addRow(mixSettingsText(keys::crossfade), m_crossfade);
+    times->addRow(mixSettingsText(keys::crossfade), withRange(m_crossfade, MixControl::Crossfade, this));
+    m_rangeBoxes.push_back({m_crossfade, mixSettingsText(keys::crossfade), rangeText(MixControl::Crossfade)});
+    m_rangeBoxes.push_back({m_loudnessTarget, mixSettingsText(keys::loudness), rangeText(MixControl::MusicLoudness)});
     m_duck = new QCheckBox(mixSettingsText(keys::duck), this);
     m_duck->setObjectName(QStringLiteral("duck"));
     times->addRow(m_duck);
     m_duckDepth = decibelSlider(MixControl::Duck, this);
     m_duckDepth->setObjectName(QStringLiteral("duckDepth"));
     QLabel *duckDepthValue = nullptr;
-    times->addRow(mixSettingsText(keys::duckDepth), withValueLabel(m_duckDepth, duckDepthValue, this));
+    times->addRow(mixSettingsText(keys::duckDepth),
+                  withRange(withValueLabel(m_duckDepth, duckDepthValue, this), MixControl::Duck, this));
     layout->addLayout(times);
+
+    // Why OK is not available, in words, while a number is outside its range.
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("problem"));
+    m_problem->setWordWrap(true);
+    QPalette warning = m_problem->palette();
+    warning.setColor(QPalette::WindowText, QColor(176, 0, 32));
+    m_problem->setPalette(warning);
+    m_problem->hide();
+    layout->addWidget(m_problem);
 
     auto *buttons = new QDialogButtonBox(this);
     m_reset = buttons->addButton(mixSettingsText(keys::reset), QDialogButtonBox::ResetRole);
@@ -178,10 +274,19 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_reset, &QPushButton::clicked, this, [this] { setSettings(MixSettings{}); });
 
-    for (QCheckBox *box : {m_loudness, m_loop, m_duck})
+    for (QCheckBox *box : {m_loudness, m_loop, m_duck, m_replace})
         connect(box, &QCheckBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
     connect(m_levels, &QGroupBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
+    for (const RangeCheck &check : m_rangeBoxes)
+        connect(check.box, &QDoubleSpinBox::valueChanged, this, &MixSettingsDlg::checkRanges);
     setSettings(settings);
+}
+
+void MixSettingsDlg::accept() {
+    // Enter in a number box must not slip a value past the check.
+    if (!problem().isEmpty())
+        return;
+    QDialog::accept();
 }
 
 void MixSettingsDlg::setSettings(const MixSettings &settings) {
@@ -224,11 +329,68 @@ MixSettings MixSettingsDlg::settings() const {
     return settings;
 }
 
+QString MixSettingsDlg::problem() const {
+    for (const RangeCheck &check : m_rangeBoxes) {
+        if (check.box->isEnabled() && !inRange(check.box))
+            return mixSettingsText(keys::outOfRange).arg(check.label, check.range);
+    }
+    return {};
+}
+
+void MixSettingsDlg::checkRanges() {
+    const QString text = problem();
+    for (const RangeCheck &check : m_rangeBoxes) {
+        QPalette colours = check.box->palette();
+        const bool bad = check.box->isEnabled() && !inRange(check.box);
+        colours.setColor(QPalette::Text, bad ? m_problem->palette().color(QPalette::WindowText)
+                                             : palette().color(QPalette::Text));
+        check.box->setPalette(colours);
+    }
+    m_problem->setText(text);
+    m_problem->setVisible(!text.isEmpty());
+    m_ok->setEnabled(text.isEmpty());
+}
+
 void MixSettingsDlg::updateEnabledControls() {
+    const bool ownSound = !m_replace->isChecked(); // the own level and ducking act on the video's own sound
     m_musicLevel->setEnabled(m_levels->isChecked() && !m_loudness->isChecked());
     m_loudnessTarget->setEnabled(m_levels->isChecked() && m_loudness->isChecked());
+    m_ownLevel->setEnabled(ownSound);
     m_crossfade->setEnabled(m_loop->isChecked());
-    m_duckDepth->setEnabled(m_duck->isChecked());
+    m_duck->setEnabled(ownSound);
+    m_duckDepth->setEnabled(ownSound && m_duck->isChecked());
+    checkRanges();
+}
+
+QString mixSettingsSummary(const MixSettings &settings) {
+    QStringList parts;
+    const auto add = [&parts](const IniKey &key, const QString &value = {}) {
+        const QString text = mixSettingsText(key);
+        parts << (value.isEmpty() ? text : text.arg(value));
+    };
+    if (settings.musicLoudnessLufs)
+        add(keys::summaryMusic, withUnit(*settings.musicLoudnessLufs, "LUFS").replace(u'-', QChar(0x2212)));
+    else if (settings.musicGainDb)
+        add(keys::summaryMusic, signedDecibels(*settings.musicGainDb));
+    if (settings.replaceOwnSound)
+        add(keys::summaryReplace);
+    else if (settings.ownGainDb && *settings.ownGainDb != 0) // set levels keep the own sound at 0 dB
+        add(keys::summaryOwn, signedDecibels(*settings.ownGainDb));
+    if (settings.fadeInSeconds > 0)
+        add(keys::summaryFadeIn, withUnit(settings.fadeInSeconds, "s"));
+    if (settings.fadeOutSeconds > 0)
+        add(keys::summaryFadeOut, withUnit(settings.fadeOutSeconds, "s"));
+    if (settings.delaySeconds > 0)
+        add(keys::summaryDelay, withUnit(settings.delaySeconds, "s"));
+    if (settings.musicStartSeconds > 0)
+        add(keys::summaryMusicStart, withUnit(settings.musicStartSeconds, "s"));
+    if (!settings.loop)
+        add(keys::summaryNoLoop);
+    else if (settings.crossfadeSeconds > 0)
+        add(keys::summaryCrossfade, withUnit(settings.crossfadeSeconds, "s"));
+    if (settings.duckDb && !settings.replaceOwnSound)
+        add(keys::summaryDuck, withUnit(*settings.duckDb, "dB"));
+    return parts.join(QStringLiteral(" · "));
 }
 
 } // namespace melvora

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <vector>
+
 class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
@@ -17,7 +19,11 @@ namespace melvora {
 
 // The mix settings as controls: the two levels (or a loudness target) as
 // sliders with their dB shown, seconds in spin boxes, replace, loop and
-// ducking as check boxes, and a reset to the defaults. It only edits a
+// ducking as check boxes, and a reset to the defaults. Every number shows its
+// range; one typed outside it is shown as typed, named in a line above the
+// buttons and keeps OK unavailable. Controls that a choice makes pointless
+// (the own level and ducking with replace, the crossfade without repeats) are
+// disabled, their values kept. It only edits a
 // value; the main window keeps and saves it. Texts come from the language
 // file's [MIX] section, in English where it has none.
 class MixSettingsDlg : public QDialog {
@@ -28,6 +34,10 @@ public:
 
     void setSettings(const MixSettings &settings);
     MixSettings settings() const;
+    // Why the settings cannot be taken as they stand (a number outside its
+    // range, named with the range); "" when they can.
+    QString problem() const;
+    QLabel *problemLabel() const { return m_problem; }
 
     QGroupBox *levelsGroup() const { return m_levels; }
     QSlider *musicLevelSlider() const { return m_musicLevel; }
@@ -47,8 +57,18 @@ public:
     QPushButton *resetButton() const { return m_reset; }
     QPushButton *okButton() const { return m_ok; }
 
+public slots:
+    void accept() override;
+
 private:
+    struct RangeCheck {
+        QDoubleSpinBox *box;
+        QString label;
+        QString range;
+    };
+
     void updateEnabledControls();
+    void checkRanges();
 
     QGroupBox *m_levels = nullptr;
     QSlider *m_musicLevel = nullptr;
@@ -67,9 +87,16 @@ private:
     QSlider *m_duckDepth = nullptr;
     QPushButton *m_reset = nullptr;
     QPushButton *m_ok = nullptr;
+    QLabel *m_problem = nullptr;
+    std::vector<RangeCheck> m_rangeBoxes;
 };
 
 // The language text of a [MIX] key, or the English text when the file has none.
 QString mixSettingsText(const IniKey &key);
+
+// The settings that differ from the plain mix, in a few words each joined by
+// " · " (for example "music −6 dB · fade-out 3 s · ducking 10 dB"); "" for
+// the defaults.
+QString mixSettingsSummary(const MixSettings &settings);
 
 } // namespace melvora

@@ -28,6 +28,8 @@ constexpr QRect kProgressLineRect(66, 5, 254, 8);
 constexpr QRect kProgressBarRect(20, 30, 282, 14);
 constexpr QRect kOpenFolderBoxRect(21, 66, 170, 13);
 constexpr QRect kStopButtonRect(253, 65, 50, 19);
+// Not in the template: the free strip between the bar and the check box.
+constexpr QRect kTimeLeftRect(20, 48, 282, 10);
 
 const char *const kOpenFolderBoxText = "完成后打开文件夹";
 
@@ -72,6 +74,11 @@ void CDUDuduzezDlg::buildControls() {
     m_progressBar->setRange(0, 100);
     m_progressBar->setTextVisible(false);
 
+    m_timeLeft = new QLabel(this);
+    m_timeLeft->setObjectName(QStringLiteral("timeLeft"));
+    m_timeLeft->setGeometry(units.toPixels(kTimeLeftRect));
+    m_timeLeft->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
     m_openFolderBox = new QCheckBox(QString::fromUtf8(kOpenFolderBoxText), this);
     m_openFolderBox->setObjectName(QStringLiteral("1148"));
     m_openFolderBox->setGeometry(units.toPixels(kOpenFolderBoxRect));
@@ -102,8 +109,11 @@ void CDUDuduzezDlg::reset() {
     const std::string open =
         Settings::readString(settingkeys::openFolderWhenDone, settingkeys::openFolderWhenDoneDefault);
     m_openFolderBox->setChecked(open == "1");
+    const std::string openText = LanguageFile::readCurrentText(languagekeys::captions::openWhenDone);
+    m_openFolderBox->setText(QString::fromUtf8(openText.empty() ? kOpenFolderBoxText : openText.c_str()));
     m_progressLine->setText(QString::fromLatin1(kInitialLine));
     m_progressBar->setValue(0);
+    m_timeLeft->clear();
     m_ending = false;
     m_ended = false;
 }
@@ -116,6 +126,19 @@ void CDUDuduzezDlg::setProgress(const QString &line, int percent) {
 
 void CDUDuduzezDlg::closePath() {
     runClosePath(false);
+}
+
+void CDUDuduzezDlg::setTimeLeft(const QString &time) {
+    if (time.isEmpty()) {
+        m_timeLeft->clear();
+        return;
+    }
+    const std::string words = LanguageFile::readCurrentText(languagekeys::captions::timeLeft);
+    m_timeLeft->setText((words.empty() ? QStringLiteral("Time left: %1") : QString::fromStdString(words)).arg(time));
+}
+
+QString CDUDuduzezDlg::timeLeftText() const {
+    return m_timeLeft->text();
 }
 
 bool CDUDuduzezDlg::openFolderChecked() const {

@@ -42,6 +42,10 @@ public:
 
     // The poll's output: the line as given; the bar only takes 0..100.
     void setProgress(const QString &line, int percent);
+    // The time left ("1:05") under the bar, in the words of the language
+    // file; empty while unknown.
+    void setTimeLeft(const QString &time);
+    QString timeLeftText() const;
 
     // Ends the dialog as its close box does: stores the check box in the
     // settings (DIR/open "1" or "0"), sets the job's stop flag, pauses
@@ -92,6 +96,7 @@ private:
     QProgressBar *m_progressBar = nullptr; // 1011
     QCheckBox *m_openFolderBox = nullptr;  // 1148
     QPushButton *m_stopButton = nullptr;   // 1000
+    QLabel *m_timeLeft = nullptr;          // in the free strip under the bar
     bool m_ending = false;
     bool m_ended = false;
 };

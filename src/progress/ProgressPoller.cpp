@@ -27,6 +27,10 @@ QString ProgressPoller::failureText(const QString &languageText, const std::stri
     return languageText + u'\n' + QString::fromStdString(reason);
 }
 
+QString ProgressPoller::successText(const QString &languageText, const std::string &outputPath) {
+    return failureText(languageText, outputPath);
+}
+
 ProgressPoller::ProgressPoller(MixJob &job, std::function<bool()> openFolderWhenDone, QObject *parent)
     : QObject(parent), m_job(job), m_openFolderWhenDone(std::move(openFolderWhenDone)),
       m_windowActive(anyWindowActive) {
@@ -46,6 +50,7 @@ void ProgressPoller::start(CDUDuduzezDlg *dialog, const QString &videoPath, cons
     if (dialog)
         m_dialogStop = connect(dialog, &CDUDuduzezDlg::stopRequested, this, &ProgressPoller::stop);
     m_polling = true;
+    m_sinceStart.start();
     if (ownTimer)
         m_timer.start();
 }
@@ -69,6 +74,9 @@ TickDecision ProgressPoller::tick() {
         const std::string line = progressLine(m_videoPath.toStdString(), percent,
                                               LanguageTexts::instance().text(languagekeys::progressSuffix));
         m_dialog->setProgress(QString::fromStdString(line), percent);
+        const double left = secondsLeft(double(m_sinceStart.elapsed()) / 1000, percent);
+        m_dialog->setTimeLeft(left >= 0 && status == JobStatus::Running ? QString::fromStdString(clockText(left))
+                                                                        : QString());
     }
 
     // The owner's flag is asked only when it matters, at a success.
@@ -86,7 +94,7 @@ TickDecision ProgressPoller::tick() {
 
     const bool success = decision.message == ResultMessage::Success;
     // The worker has published its status, so the reason and the output path are complete.
-    const QString text = success ? languageText(languagekeys::jobSucceeded)
+    const QString text = success ? successText(languageText(languagekeys::jobSucceeded), m_job.outputPath)
                                  : failureText(languageText(languagekeys::jobFailed), m_job.errorMessage);
     // A user who went on to other work learns of the end without coming back; the box waits.
     if (userAway) {

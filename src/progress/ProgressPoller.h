@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
@@ -52,6 +53,9 @@ public:
     // The failure report: the language file's text, then on a line of its
     // own the reason the engine recorded, when it recorded one.
     static QString failureText(const QString &languageText, const std::string &reason);
+    // The success report: the language file's text, then the new file's path
+    // on a line of its own, when there is one.
+    static QString successText(const QString &languageText, const std::string &outputPath);
 
 public slots:
     // One poll: the line and the bar, then decideTick() applied in order:
@@ -75,6 +79,7 @@ private:
     QMetaObject::Connection m_dialogStop;
     QString m_videoPath;
     QString m_outputFolder;
+    QElapsedTimer m_sinceStart; // the pace of the run, for the time left
     bool m_polling = false;
 };
 

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace melvora {
 namespace {
@@ -34,7 +35,7 @@ CTonvexDlg *mainWindow() {
 }
 
 // Runs the application; once its window is up, hands it to whileRunning.
-int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning, const QStringList &videos = {}) {
+int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning, const QStringList &files = {}) {
     QTimer::singleShot(0, [&] {
         CTonvexDlg *window = mainWindow();
         if (!window) {
@@ -44,7 +45,7 @@ int runApplication(const std::function<void(CTonvexDlg &)> &whileRunning, const 
         }
         whileRunning(*window);
     });
-    return CTonvexApp().run(videos);
+    return CTonvexApp().run(files);
 }
 
 TEST(CTonvexApp, RunsTheWindowModallyUntilItIsClosed) {
@@ -113,49 +114,61 @@ TEST(CTonvexApp, CloseDuringAJobWaitsForTheWorker) {
     EXPECT_TRUE(sandbox.hasSettings());
 }
 
-// A video given on the command line ("Open with" in the file manager) is
-// added as the add-video button adds one: probed, then shown in the box or
-// refused with the button's message.
+// Files given on the command line (VIDEO [MUSIC], or one file from the file manager's "Open
+// with") go through the add buttons' paths: probed, then shown in their box or refused with the
+// button's message. One file that is music goes to the music box.
 struct CommandLineCase {
     const char *name;
-    const char *file; // in the samples folder
-    bool accepted;
+    std::vector<const char *> files; // in the samples folder
+    const char *video;               // what the boxes show afterwards
+    const char *music;
+    bool refusedAsVideo;
 };
 
-class CommandLineVideo : public ::testing::TestWithParam<CommandLineCase> {};
+class CommandLineFiles : public ::testing::TestWithParam<CommandLineCase> {};
 
-TEST_P(CommandLineVideo, GoesThroughTheAddVideoPath) {
+TEST_P(CommandLineFiles, GoThroughTheAddPaths) {
     const CommandLineCase &row = GetParam();
     ExecutableFolderSandbox sandbox;
     ScriptedDesktop scripted;
-    const QString path = QStringLiteral(MELVORA_SOURCE_SAMPLES "/") + QString::fromLatin1(row.file);
-    QString shown;
+    const QString samples = QStringLiteral(MELVORA_SOURCE_SAMPLES "/");
+    QStringList files;
+    for (const char *file : row.files)
+        files << samples + QString::fromLatin1(file);
+    QString video, music;
     bool hadJob = false;
     runApplication(
         [&](CTonvexDlg &window) {
-            // After the window's own start-up work, which queued the add first.
+            // After the window's own start-up work, which queued the adds first.
             QTimer::singleShot(0, &window, [&] {
-                shown = window.videoPathBox()->text();
+                video = window.videoPathBox()->text();
+                music = window.musicPathBox()->text();
                 hadJob = window.mixJob() != nullptr;
                 window.close();
             });
         },
-        {path});
+        files);
 
     EXPECT_TRUE(hadJob);
-    EXPECT_EQ(shown, row.accepted ? path : QString());
-    QStringList messages;
-    for (const ScriptedDesktop::Message &message : scripted.messages())
-        messages << message.text;
-    EXPECT_EQ(messages, row.accepted ? QStringList{} : QStringList{QString::fromUtf8(MainWindowActions::kNotAVideo)});
-    // The dialog was answered, not shown: no open-file dialog asked the user.
+    EXPECT_EQ(video, *row.video ? samples + QString::fromLatin1(row.video) : QString());
+    EXPECT_EQ(music, *row.music ? samples + QString::fromLatin1(row.music) : QString());
+    ASSERT_EQ(scripted.messages().size(), row.refusedAsVideo ? 1u : 0u);
+    if (row.refusedAsVideo)
+        EXPECT_EQ(scripted.messages().front().text, QString::fromUtf8(MainWindowActions::kNotAVideo));
+    // The dialogs were answered, not shown: no open-file dialog asked the user.
     EXPECT_TRUE(scripted.fileDialogFilters().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CommandLineVideo,
-                         ::testing::Values(CommandLineCase{"video", "sample-video.mp4", true},
-                                           CommandLineCase{"music_is_refused", "sample-music.mp3", false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CommandLineFiles,
+    ::testing::Values(CommandLineCase{"video", {"sample-video.mp4"}, "sample-video.mp4", "", false},
+                      CommandLineCase{"music_alone", {"sample-music.mp3"}, "", "sample-music.mp3", false},
+                      CommandLineCase{"video_and_music", {"sample-video.mp4", "sample-music.mp3"}, "sample-video.mp4",
+                                      "sample-music.mp3", false},
+                      CommandLineCase{"music_as_video", {"sample-music.mp3", "sample-music.mp3"}, "",
+                                      "sample-music.mp3", true},
+                      CommandLineCase{"not_media", {"make-samples.sh"}, "", "", true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // The program is build/melvora, with the language files and a default
 // setting.ini beside it, where it looks for them.

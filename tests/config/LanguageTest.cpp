@@ -1,3 +1,4 @@
+#include "config/LanguageChoice.h"
 #include "config/LanguageFile.h"
 #include "config/LanguageKeys.h"
 #include "config/LanguageTexts.h"
@@ -7,6 +8,9 @@
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
 
 namespace melvora {
 namespace {
@@ -90,13 +94,54 @@ TEST(ShippedLanguageFilesTest, EveryLanguageHasEveryText) {
             EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
         for (const IniKey &key : languagekeys::mix::catalogue)
             EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
+        for (const IniKey &key : languagekeys::captions::catalogue)
+            EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
+        for (const IniKey &key : {languagekeys::captions::timeLeft, languagekeys::captions::stopped})
+            EXPECT_NE(LanguageFile::readText(name, key).find("%1"), std::string::npos) << key.key;
         LanguageTexts texts;
         texts.load(name);
-        EXPECT_EQ(texts.mainWindowTitle(), "Melvora 1.0");
+        EXPECT_EQ(texts.mainWindowTitle(), "Melvora " MELVORA_VERSION); // the project version
         const std::string message = texts.invalidDropMessage("clip.mp3");
         EXPECT_NE(message.find(" clip.mp3 "), std::string::npos) << message;
         EXPECT_EQ(texts.text(languagekeys::mix::ok), LanguageFile::readText(name, languagekeys::mix::ok));
     }
+}
+
+// The desktop's locale names the language of a first start; what the user chose later stays.
+TEST(LanguageChoiceTest, FirstStartFollowsTheDesktopLocale) {
+    const std::pair<const char *, const char *> locales[] = {
+        {"de_DE.UTF-8", "german.ini"}, {"zh_CN.UTF-8", "chinese.ini"}, {"zh_TW", "chinese.ini"},
+        {"ja_JP.eucJP", "japanese.ini"}, {"fr_CA", "french.ini"}, {"it", "italian.ini"},
+        {"es_ES@euro", "spanish.ini"}, {"ES_MX", "spanish.ini"}, {"en_GB.UTF-8", "english.ini"},
+        {"pt_BR", "english.ini"}, {"C", "english.ini"}, {"POSIX", "english.ini"}, {"", "english.ini"}};
+    for (const auto &[locale, file] : locales)
+        EXPECT_EQ(languageFileForLocale(locale), file) << locale;
+
+    // LC_ALL before LC_MESSAGES before LANG, each only when set and not empty.
+    std::optional<std::string> saved[3];
+    const char *names[] = {"LC_ALL", "LC_MESSAGES", "LANG"}, *values[] = {"", "ja_JP.UTF-8", "de_DE.UTF-8"};
+    for (int i = 0; i < 3; ++i) {
+        if (const char *value = std::getenv(names[i]))
+            saved[i] = value;
+        ::setenv(names[i], values[i], 1);
+    }
+    EXPECT_EQ(desktopMessageLocale(), "ja_JP.UTF-8");
+    {
+        TempFolder folder;
+        EXPECT_EQ(chooseLanguageOnFirstStart(), "japanese.ini");
+        EXPECT_EQ(LanguageFile::nameFromSettings(), "japanese.ini");
+        ASSERT_TRUE(Settings::writeString(settingkeys::languageFile, "french.ini"));
+        EXPECT_EQ(chooseLanguageOnFirstStart(), ""); // no longer a first start
+        EXPECT_EQ(LanguageFile::nameFromSettings(), "french.ini");
+        // The chooser's names come from the settings, the language's own name where they have none.
+        folder.write("setting.ini", "[LANGUAGE]\nname3=German\n");
+        const std::vector<LanguageOption> options = languageOptions();
+        ASSERT_EQ(options.size(), 7u);
+        EXPECT_EQ(options[2].name + options[2].fileName, "Germangerman.ini");
+        EXPECT_EQ(options[6].name, "简体中文");
+    }
+    for (int i = 0; i < 3; ++i)
+        saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "config/LanguageKeys.h"
 #include "config/LanguageTexts.h"
+#include "config/SettingKeys.h"
 #include "config/Settings.h"
 #include "controls/CHyperLink.h"
 #include "mainwindow/CTonvexDlg.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -165,6 +167,68 @@ TEST(InstallTree, HoldsTheProgramsTheirDataAndTheDesktopFiles) {
     EXPECT_FALSE(fs::exists(kPrefix / "bin/setting.ini"));
     EXPECT_FALSE(fs::exists(kPrefix / "bin/languages"));
     EXPECT_NE(readFile(kPrefix / "share/melvora/setting.ini").find("name7="), std::string::npos);
+
+    // The help page describes every mix setting by its key, with the pictures it shows.
+    const std::string help = readFile(kPrefix / "share/melvora/help/index.html");
+    using namespace settingkeys;
+    for (const IniKey &key : {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart,
+                              mixLoop, mixCrossfade, mixDuck, mixMusicLoudness})
+        EXPECT_NE(help.find("<code>" + std::string(key.key)), std::string::npos) << key.key;
+    for (const char *picture : {"main-window.png", "mix-settings.png"})
+        EXPECT_TRUE(fs::is_regular_file(kPrefix / "share/melvora/help" / picture)) << picture;
+}
+
+// The title (from the shipped language files), both programs' --version, the man pages and the
+// metainfo tell the one project version; the package takes it from the same place.
+TEST(InstallTree, TellsOneVersionEverywhere) {
+    const std::string version = MELVORA_VERSION;
+    const fs::path folder = freshFolder("version");
+    for (const char *program : {"melvora", "melvora-cli"}) {
+        const ProgramRun run = runToEnd({(kPrefix / "bin" / program).string(), "--version"}, {}, folder);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_NE(run.output.find(std::string(program) + " " + version + "\n"), std::string::npos) << run.output;
+        const ProgramRun page =
+            runToEnd({"/bin/gzip", "-dc", (kPrefix / "share/man/man1" / (std::string(program) + ".1.gz")).string()},
+                     {}, folder);
+        EXPECT_NE(page.output.find("\"" + std::string(program) + " " + version + "\""), std::string::npos) << program;
+    }
+    for (const auto &entry : fs::directory_iterator(kPrefix / "share/melvora/languages"))
+        EXPECT_NE(readFile(entry.path()).find("\nversion=" + version + "\n"), std::string::npos) << entry.path();
+    EXPECT_NE(readFile(kPrefix / "share/metainfo" / (kAppId + ".metainfo.xml")).find("release version=\"" + version),
+              std::string::npos);
+    fs::remove_all(folder);
+}
+
+// The man pages are made from --help: every option that a program or one of its commands names
+// there is on its page.
+TEST(InstallTree, ManPagesListEveryOptionOfTheHelp) {
+    const fs::path folder = freshFolder("man");
+    const std::pair<const char *, std::vector<std::string>> programs[] = {
+        {"melvora", {""}}, {"melvora-cli", {"", "mix", "batch", "demo", "probe"}}};
+    for (const auto &[program, commands] : programs) {
+        const std::string page =
+            runToEnd({"/bin/gzip", "-dc", (kPrefix / "share/man/man1" / (std::string(program) + ".1.gz")).string()},
+                     {}, folder)
+                .output;
+        int options = 0;
+        for (const std::string &command : commands) {
+            std::vector<std::string> call = {(kPrefix / "bin" / program).string()};
+            if (!command.empty())
+                call.push_back(command);
+            call.push_back("--help");
+            const std::string help = runToEnd(call, {}, folder).output;
+            static const std::regex option("--[a-z][a-z-]*");
+            for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it) {
+                std::string escaped;
+                for (char c : it->str())
+                    escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+                EXPECT_NE(page.find(escaped), std::string::npos) << program << " " << command << ": " << it->str();
+                ++options;
+            }
+        }
+        EXPECT_GT(options, 3) << program;
+    }
+    fs::remove_all(folder);
 }
 
 struct Validator {
@@ -217,8 +281,10 @@ TEST(InstalledCli, DemoMixesTheInstalledSamples) {
 TEST(InstalledWindow, KeepsItsSettingsInTheUserFolder) {
     const fs::path folder = freshFolder("window");
     const fs::path config = folder / "config";
+    // A desktop in the C locale: the first start writes English.
     const std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + config.string(),
-                                                  "HOME=" + (folder / "home").string(), "QT_QPA_PLATFORM=offscreen"};
+                                                  "HOME=" + (folder / "home").string(), "QT_QPA_PLATFORM=offscreen",
+                                                  "LC_ALL=C.UTF-8"};
     const std::string shippedDefaults = readFile(kPrefix / "share/melvora/setting.ini");
     const fs::path userSettings = config / "melvora/setting.ini";
 
@@ -257,7 +323,7 @@ TEST(InstalledWindow, LinkOpensTheShippedHelpPage) {
     {
         ScriptedDesktop scripted;
         CTonvexDlg window;
-        EXPECT_EQ(window.windowTitle(), QStringLiteral("Melvora 1.0"));
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("Melvora " MELVORA_VERSION));
         EXPECT_EQ(Settings::filePath(), (folder / "config/melvora/setting.ini").string());
         const QString url = window.webLink()->url();
         EXPECT_EQ(fs::path(url.toStdString()), (kPrefix / "share/melvora/help/index.html").lexically_normal());

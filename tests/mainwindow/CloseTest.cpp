@@ -34,19 +34,20 @@ std::vector<std::string> linesOf(const std::string &text) {
     return lines;
 }
 
-TEST(Close, FirstRunWritesOnlyTheFivePresetSelections) {
+// A first run writes the language its start chose and, at the close, the five presets.
+TEST(Close, FirstRunWritesTheLanguageAndTheFivePresetSelections) {
     ExecutableFolderSandbox sandbox;
     ScriptedDesktop scripted;
     CTonvexDlg window;
     window.show();
-    ASSERT_FALSE(sandbox.hasSettings());
 
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Accepted);
     EXPECT_EQ(window.mixJob(), nullptr);
-    EXPECT_EQ(linesOf(sandbox.settings()), (std::vector<std::string>{"[JOIN]", "quality=0", "size=0", "framerate=0",
-                                                                    "audioquality=0", "samplerate=0"}));
+    EXPECT_EQ(linesOf(sandbox.settings()), (std::vector<std::string>{"[LANGUAGE]", "file=english.ini", "[JOIN]", "quality=0",
+                                                                    "size=0", "framerate=0", "audioquality=0",
+                                                                    "samplerate=0"}));
 }
 
 struct JoinCase {

@@ -50,6 +50,11 @@ inline QString q(const std::string &text) {
     return QString::fromStdString(text);
 }
 
+// The success message: the language's text, then the new file on a line of its own.
+inline QString succeeded(const std::string &output) {
+    return kSucceeded + u'\n' + q(output);
+}
+
 // Media for the workflows, made on first use and shared by every test.
 struct FlowMedia {
     std::string folder;

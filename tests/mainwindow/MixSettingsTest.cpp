@@ -113,6 +113,69 @@ TEST(MixSettingsDialog, CancelKeepsEverythingAsItWas) {
     EXPECT_EQ(sandbox.settings().find("[MIX]"), std::string::npos);
 }
 
+// The line beside the button names what differs from the plain mix, in the language's words.
+TEST(MixSettingsButton, TheLineBesideItSaysWhatIsActive) {
+    MixSettings levels, loudness, replace;
+    levels.musicGainDb = -6, levels.ownGainDb = 0, levels.fadeOutSeconds = 3, levels.duckDb = 10;
+    loudness.musicLoudnessLufs = -23, loudness.ownGainDb = 2.5, loudness.loop = false, loudness.crossfadeSeconds = 1;
+    // With replace the own level and ducking have nothing to act on: not named.
+    replace.replaceOwnSound = true, replace.ownGainDb = -3, replace.duckDb = 10, replace.delaySeconds = 1.5;
+    replace.musicStartSeconds = 30, replace.crossfadeSeconds = 0.5;
+    const std::pair<MixSettings, const char *> rows[] = {
+        {MixSettings{}, ""},
+        {levels, "music −6 dB · fade-out 3 s · ducking 10 dB"},
+        {loudness, "music −23 LUFS · original sound +2.5 dB · played once"},
+        {replace, "music only · music after 1.5 s · song from 30 s · crossfade 0.5 s"}};
+    for (const auto &[settings, expected] : rows)
+        EXPECT_EQ(mixSettingsSummary(settings), QString::fromUtf8(expected));
+
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    sandbox.writeSettings("[MIX]\nfadein=2\n");
+    CTonvexDlg window;
+    EXPECT_EQ(window.mixSummaryLine()->text(), QStringLiteral("fade-in 2 s"));
+    runDialog(window, [](MixSettingsDlg &dialog) {
+        dialog.resetButton()->click();
+        dialog.okButton()->click();
+    });
+    EXPECT_TRUE(window.mixSummaryLine()->text().isEmpty());
+}
+
+// Every number shows its range; one typed outside it stays as typed and is refused in words.
+// What a choice makes pointless is disabled.
+TEST(MixSettingsDialog, RangesAreShownRefusedInWordsAndPointlessControlsDisabled) {
+    MixSettingsDlg dialog{MixSettings{}};
+    EXPECT_EQ(dialog.findChild<QLabel *>(QStringLiteral("fadeinRange"))->text(), QStringLiteral("0 … 600 s"));
+    EXPECT_EQ(dialog.findChild<QLabel *>(QStringLiteral("loudnessTargetRange"))->text(),
+              QStringLiteral("−60 … 0 LUFS"));
+    dialog.fadeInBox()->setValue(9999);
+    EXPECT_EQ(dialog.fadeInBox()->value(), 9999);
+    EXPECT_FALSE(dialog.okButton()->isEnabled());
+    EXPECT_FALSE(dialog.problemLabel()->isHidden());
+    EXPECT_EQ(dialog.problem(), QStringLiteral("Please enter 0 … 600 s for “Fade the music in over”."));
+    dialog.accept();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    dialog.fadeInBox()->setValue(600);
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    EXPECT_TRUE(dialog.problem().isEmpty());
+    // A box disabled by a choice does not hold the settings back.
+    dialog.crossfadeBox()->setValue(99);
+    EXPECT_FALSE(dialog.okButton()->isEnabled());
+    dialog.loopBox()->setChecked(false);
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+
+    dialog.duckBox()->setChecked(true);
+    dialog.levelsGroup()->setChecked(true);
+    dialog.replaceBox()->setChecked(true);
+    EXPECT_FALSE(dialog.ownLevelSlider()->isEnabled());
+    EXPECT_FALSE(dialog.duckBox()->isEnabled());
+    EXPECT_FALSE(dialog.duckDepthSlider()->isEnabled());
+    EXPECT_TRUE(dialog.musicLevelSlider()->isEnabled());
+    EXPECT_TRUE(dialog.settings().duckDb.has_value()); // kept for when replace is cleared
+    dialog.replaceBox()->setChecked(false);
+    EXPECT_TRUE(dialog.duckDepthSlider()->isEnabled());
+}
+
 TEST(MixSettingsDialog, ALoudnessTargetTakesThePlaceOfTheMusicLevel) {
     MixSettings settings;
     settings.musicLoudnessLufs = -27;

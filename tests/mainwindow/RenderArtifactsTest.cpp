@@ -2,9 +2,11 @@
 
 #include "controls/BitmapResource.h"
 #include "controls/CControlButton.h"
+#include "engine/MixJob.h"
 #include "mainwindow/CTonvexDlg.h"
 #include "mainwindow/OutputFolderBox.h"
 #include "platform/ScriptedDesktop.h"
+#include "progress/CDUDuduzezDlg.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,29 +25,35 @@ std::string shippedLanguage(const char *name) {
     return file.readAll().toStdString();
 }
 
-// Saves the window as users see it, once with the shipped English texts and
-// once with no language file at all, for a look by eye.
+// Saves the window as users see it, with the shipped English and German texts and with no
+// language file at all, for a look by eye; the English one is the help page's picture
+// (resources/help/main-window.png).
 TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
     const QDir out(QStringLiteral(MELVORA_ARTIFACT_DIR));
     ASSERT_TRUE(out.mkpath(QStringLiteral(".")));
     struct Case {
         const char *file;
         const char *settings;
-        bool withLanguage;
+        const char *language; // a shipped file, or none
     };
+    // German has the longest texts.
     const Case cases[] = {
-        {"mainwindow.png", "[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/home/user/视频/输出\n", true},
-        {"mainwindow-no-language.png", "", false},
+        {"mainwindow.png", "[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/home/user/视频/输出\n[MIX]\nmusicgain=-6\nowngain=0\nfadeout=3\nduck=10\n",
+         "english.ini"},
+        {"mainwindow-german.png", "[LANGUAGE]\nfile=german.ini\n[MIX]\nmusicgain=-6\nowngain=0\nduck=10\n",
+         "german.ini"},
+        {"mainwindow-no-language.png", "[LANGUAGE]\nfile=\n", nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
         ExecutableFolderSandbox sandbox;
         ScriptedDesktop scripted;
         sandbox.writeSettings(c.settings);
-        if (c.withLanguage)
-            sandbox.writeLanguage("english.ini", shippedLanguage("english.ini"));
+        if (c.language)
+            sandbox.writeLanguage(c.language, shippedLanguage(c.language));
         CTonvexDlg window;
         window.videoPathBox()->setText(QStringLiteral("/home/user/视频/假日.mp4"));
+        window.musicPathBox()->setText(QStringLiteral("/home/user/音乐/海边.mp3"));
         window.show();
 
         const QImage image = window.grab().toImage();
@@ -54,7 +62,19 @@ TEST(RenderArtifacts, SavesTheWindowAsUsersSeeIt) {
         // The light-blue ground and the start button's picture are where they belong.
         EXPECT_EQ(image.pixelColor(2, window.height() - 2), CTonvexDlg::backgroundColour());
         const QPoint start = window.startButton()->geometry().topLeft();
-        EXPECT_EQ(image.pixelColor(start + QPoint(45, 45)), loadBitmap(BitmapId::StartNormal).pixelColor(45, 45));
+        EXPECT_EQ(image.pixelColor(start + QPoint(45, 45)),
+                  window.startButton()->normalBitmap().pixelColor(45, 45));
+        if (c.language) {
+            // The progress dialog in the same language, half way through a run.
+            MixJob job;
+            CDUDuduzezDlg dialog(job, &window);
+            dialog.setProgress(QStringLiteral("/home/user/视频/假日.mp4   42% ") + dialog.windowTitle(), 42);
+            dialog.setTimeLeft(QStringLiteral("1:05"));
+            dialog.show();
+            EXPECT_TRUE(dialog.grab().save(out.filePath(QStringLiteral("progress-") + QString::fromLatin1(c.language)
+                                                            .replace(QStringLiteral(".ini"), QStringLiteral(".png")))));
+            dialog.hide();
+        }
     }
 }
 

@@ -111,7 +111,7 @@ TEST_P(WholeRoad, AddBrowseStartAndFindTheFile) {
     });
 
     EXPECT_TRUE(QTest::qWaitFor([&] { return !flow.scripted.messages().empty(); }, 20000));
-    EXPECT_EQ(flow.messages(), QStringList{kSucceeded});
+    EXPECT_EQ(flow.messages(), QStringList{succeeded(out + "/clip.mp4")});
     EXPECT_FALSE(flow.progressDialog()->isVisible());
     EXPECT_EQ(flow.scripted.openedTargets(), c.folderOpened ? QStringList{q(out)} : QStringList());
     EXPECT_EQ(storedOpen(), c.openAfter);
@@ -209,7 +209,7 @@ TEST(StartAction, TypedPathsAreProbedAndRun) {
     flow.window.outputFolderBox()->setEditText(q(out));
     flow.pressStart();
 
-    EXPECT_EQ(flow.messages(), QStringList{kSucceeded});
+    EXPECT_EQ(flow.messages(), QStringList{succeeded(out + "/silent.mkv")});
     EXPECT_EQ(flow.window.acceptedOutputFolder(), q(out));
     EXPECT_EQ(Settings::readString({"PATH", "name"}, "<missing>"), "<missing>");
     const std::string output = out + "/silent.mkv";
@@ -233,7 +233,7 @@ TEST(StartAction, RunsWithTheDurationOfTheVideoInTheBox) {
 
     flow.pressStart();
 
-    EXPECT_EQ(flow.messages(), (QStringList{kNotAVideo, kSucceeded}));
+    EXPECT_EQ(flow.messages(), (QStringList{kNotAVideo, succeeded(out + "/clip.mp4")}));
     EXPECT_DOUBLE_EQ(flow.window.mixJob()->durationSeconds, test::durationSeconds(media.video));
     expectMixedOutput(out + "/clip.mp4", 2.0);
 }
@@ -251,7 +251,7 @@ TEST(StartAction, NamesTheOutputAfterTheVideoWithoutOverwriting) {
     FlowWindow flow;
     flow.prepareRun(video, media.music, out);
     flow.pressStart();
-    EXPECT_EQ(flow.messages(), QStringList{kSucceeded});
+    EXPECT_EQ(flow.messages(), QStringList{succeeded(out + "/clip(1).mp4")});
     EXPECT_EQ(fileBytes(out + "/clip.mp4"), "keep me");
     EXPECT_EQ(fileBytes(out + "/clip(0).mp4"), "keep me too");
     expectMixedOutput(out + "/clip(1).mp4", 2.0);
@@ -259,7 +259,7 @@ TEST(StartAction, NamesTheOutputAfterTheVideoWithoutOverwriting) {
     const std::string original = fileBytes(video);
     flow.browse(folder);
     flow.pressStart();
-    EXPECT_EQ(flow.messages(), (QStringList{kSucceeded, kSucceeded}));
+    EXPECT_EQ(flow.messages(), (QStringList{succeeded(out + "/clip(1).mp4"), succeeded(folder + "/clip(0).mp4")}));
     EXPECT_EQ(fileBytes(video), original);
     expectMixedOutput(folder + "/clip(0).mp4", 2.0);
 }
@@ -276,7 +276,7 @@ TEST(StartAction, VideoNameWithoutADot) {
     flow.pressStart();
     flow.pressStart();
 
-    EXPECT_EQ(flow.messages(), (QStringList{kSucceeded, kSucceeded}));
+    EXPECT_EQ(flow.messages(), (QStringList{succeeded(out + "/影片"), succeeded(out + "/影片(0)")}));
     EXPECT_EQ(folderEntries(out), (std::vector<std::string>{"影片", "影片(0)"}));
     for (const char *name : {"影片", "影片(0)"}) {
         SCOPED_TRACE(name);
@@ -285,9 +285,21 @@ TEST(StartAction, VideoNameWithoutADot) {
     }
 }
 
-// Stop ends the run at once with no message; the file written so far is
-// finished and playable, and the check box is not stored.
-TEST(StartAction, StopLeavesAPlayableFileAndNoMessage) {
+// The message after a stop, once the file is finished: how much of the video it holds (read from
+// the file itself, to the second) and where it is.
+void expectStopReport(const QStringList &messages, const std::string &output) {
+    ASSERT_EQ(messages.size(), 1);
+    static const QRegularExpression report(
+        QStringLiteral("^Stopped\\. The new file holds the first (\\d+):(\\d\\d) of the video:\n(.*)$"));
+    const QRegularExpressionMatch match = report.match(messages.front());
+    ASSERT_TRUE(match.hasMatch()) << messages.front().toStdString();
+    EXPECT_NEAR(match.captured(1).toInt() * 60 + match.captured(2).toInt(), test::durationSeconds(output), 1.0);
+    EXPECT_EQ(match.captured(3), q(output));
+}
+
+// Stop ends the run at once; once the file written so far is finished (and playable) a message
+// says what it holds. The check box is not stored.
+TEST(StartAction, StopLeavesAPlayableFileAndSaysWhatItHolds) {
     const FlowMedia &media = FlowMedia::get();
     const std::string out = freshFolder("stop");
     FlowWindow flow;
@@ -300,14 +312,14 @@ TEST(StartAction, StopLeavesAPlayableFileAndNoMessage) {
         return true;
     });
 
-    EXPECT_TRUE(flow.messages().isEmpty());
+    const std::string output = out + "/long.mp4";
+    expectStopReport(flow.messages(), output);
     EXPECT_TRUE(flow.scripted.openedTargets().isEmpty());
     EXPECT_FALSE(flow.progressDialog()->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(storedOpen(), "<missing>");
     EXPECT_FALSE(flow.window.openFolderWhenDone()); // the owner's flag follows the click
     ASSERT_TRUE(flow.waitForWorker());
-    const std::string output = out + "/long.mp4";
     EXPECT_TRUE(test::isReadableMedia(output));
     EXPECT_EQ(test::decodeErrors(output), 0);
     EXPECT_GT(test::durationSeconds(output), 0.0);
@@ -328,7 +340,7 @@ TEST(StartAction, CloseBoxStoresTheCheckBox) {
         return true;
     });
 
-    EXPECT_TRUE(flow.messages().isEmpty());
+    expectStopReport(flow.messages(), out + "/long.mp4");
     EXPECT_EQ(storedOpen(), "0");
     ASSERT_TRUE(flow.waitForWorker());
     EXPECT_TRUE(test::isReadableMedia(out + "/long.mp4"));
@@ -428,7 +440,9 @@ TEST(StartAction, StartRightAfterStopWaitsForTheWorker) {
     flow.window.videoPathBox()->setText(q(media.video));
     flow.pressStart();
 
-    EXPECT_EQ(flow.messages(), QStringList{kSucceeded});
+    ASSERT_EQ(flow.messages().size(), 2);
+    EXPECT_TRUE(flow.messages().front().startsWith(QStringLiteral("Stopped."))) << flow.messages().front().toStdString();
+    EXPECT_EQ(flow.messages().back(), succeeded(out + "/clip.mp4"));
     expectMixedOutput(out + "/clip.mp4", 2.0);
     EXPECT_TRUE(test::isReadableMedia(out + "/long.mp4"));
     EXPECT_EQ(test::decodeErrors(out + "/long.mp4"), 0);

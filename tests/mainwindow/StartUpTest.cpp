@@ -1,11 +1,15 @@
 #include "WindowTesting.h"
 
+#include "controls/BitmapResource.h"
 #include "controls/CControlButton.h"
 #include "controls/CHyperLink.h"
 #include "mainwindow/CTonvexDlg.h"
+#include "mainwindow/MainWindowActions.h"
 #include "mainwindow/OutputFolderBox.h"
 #include "platform/ScriptedDesktop.h"
 
+#include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,6 +53,8 @@ void expectFixedTexts(const CTonvexDlg &window) {
     }
 }
 
+// A first start (no settings yet) takes the desktop's language; without its file every
+// language text is empty and the template's texts stand.
 TEST(StartUp, WithoutSettingsOrLanguageFileOpensWithEmptyTexts) {
     ExecutableFolderSandbox sandbox;
     ScriptedDesktop scripted;
@@ -63,15 +69,15 @@ TEST(StartUp, WithoutSettingsOrLanguageFileOpensWithEmptyTexts) {
     EXPECT_TRUE(window.videoPathBox()->text().isEmpty());
     EXPECT_TRUE(window.musicPathBox()->text().isEmpty());
     EXPECT_TRUE(window.openFolderWhenDone());
-    EXPECT_EQ(window.languageFileName(), "");
+    EXPECT_EQ(window.languageFileName(), "english.ini");
     EXPECT_TRUE(window.startButton()->toolTip().isEmpty());
     EXPECT_EQ(window.mixJob(), nullptr);
     for (JoinList list : JoinPresets::allLists)
         EXPECT_EQ(window.joinPresets().selection(list), 0);
     expectFixedTexts(window);
-    // Start-up reports nothing and writes nothing.
+    // Start-up reports nothing and writes only the language it chose.
     EXPECT_TRUE(scripted.messages().empty());
-    EXPECT_FALSE(sandbox.hasSettings());
+    EXPECT_EQ(sandbox.settings(), "[LANGUAGE]\nfile=english.ini\n");
 }
 
 struct StartUpCase {
@@ -162,6 +168,61 @@ TEST(StartUp, LinkAndPresetListsTakeTheLanguage) {
         EXPECT_EQ(presets.entries(list).front(), "与源文件相同");
     EXPECT_EQ(presets.selection(JoinList::Size), 3);
     EXPECT_EQ(presets.selection(JoinList::Samplerate), JoinPresets::noSelection);
+}
+
+// A language file with captions gives the window its texts, the pictures and the refusals
+// included; a text it lacks stays the template's.
+TEST(StartUp, CaptionsOfTheLanguageFileReplaceTheFixedTexts) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    sandbox.writeSettings("[LANGUAGE]\nfile=test.ini\n");
+    sandbox.writeLanguage("test.ini", "[CAPTIONS]\naddvideo=Add video…\nstep3=Step 3: press Start\nstart=Go\n"
+                                      "novideo=Add a video first.\n");
+    CTonvexDlg window;
+    EXPECT_EQ(window.addVideoButton()->text(), QStringLiteral("Add video…"));
+    EXPECT_EQ(window.findChild<QLabel *>("stepHint3")->text(), QStringLiteral("Step 3: press Start"));
+    EXPECT_EQ(window.addMusicButton()->text(), QStringLiteral("添加音频文件"));
+    // The start button's picture is its face with the caption; the others keep their pictures.
+    EXPECT_NE(window.startButton()->normalBitmap(), loadBitmap(BitmapId::StartNormal));
+    EXPECT_EQ(window.startButton()->normalBitmap().size(), loadBitmap(BitmapId::StartNormal).size());
+    EXPECT_EQ(window.browseButton()->normalBitmap(), loadBitmap(BitmapId::BrowseNormal));
+    window.startButton()->click();
+    window.musicPathBox()->setText(QStringLiteral("/nowhere/music.mp3"));
+    window.videoPathBox()->setText(QStringLiteral("/nowhere/video.mp4"));
+    window.startButton()->click();
+    ASSERT_EQ(scripted.messages().size(), 2u);
+    EXPECT_EQ(scripted.messages()[0].text, QStringLiteral("Add a video first."));
+    EXPECT_EQ(scripted.messages()[1].text, QString::fromUtf8(MainWindowActions::kVideoMissing));
+}
+
+// The chooser lists the shipped languages; a choice is written and applied at once. A first
+// start on a German desktop opens in German.
+TEST(StartUp, LanguageChooserAppliesAtOnceAndAFirstStartFollowsTheDesktop) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    const DesktopLocale german("de_DE.UTF-8");
+    for (const char *name : {"german.ini", "japanese.ini"}) {
+        QFile file(QStringLiteral(MELVORA_LANGUAGE_DIR "/") + QString::fromLatin1(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        sandbox.writeLanguage(name, file.readAll().toStdString());
+    }
+    CTonvexDlg window;
+    EXPECT_EQ(window.languageFileName(), "german.ini");
+    EXPECT_EQ(window.addVideoButton()->text(), QStringLiteral("Hinzufügen…"));
+    QComboBox *chooser = window.languageChooser();
+    ASSERT_EQ(chooser->count(), 7);
+    EXPECT_EQ(chooser->currentText(), QStringLiteral("Deutsch"));
+
+    const int japanese = chooser->findData(QStringLiteral("japanese.ini"));
+    ASSERT_GE(japanese, 0);
+    chooser->setCurrentIndex(japanese);
+    emit chooser->activated(japanese);
+    EXPECT_EQ(window.languageFileName(), "japanese.ini");
+    EXPECT_NE(sandbox.settings().find("file=japanese.ini"), std::string::npos) << sandbox.settings();
+    EXPECT_EQ(window.addVideoButton()->text(), QStringLiteral("動画を追加"));
+    EXPECT_EQ(window.webLink()->text(), QStringLiteral("Melvora のヘルプ"));
+    EXPECT_EQ(window.mixSettingsButton()->text(), QStringLiteral("ミックス設定…"));
+    EXPECT_EQ(chooser->currentText(), QStringLiteral("日本語"));
 }
 
 // Only the start button has a tooltip of the window's own; the link shows its address.

@@ -10,9 +10,11 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,7 +22,31 @@
 
 namespace melvora::testing {
 
-// A fresh folder that stands in for the executable's folder while it lives.
+// Sets LC_ALL while it lives and clears LC_MESSAGES and LANG, so that LC_ALL alone names the
+// desktop's language.
+class DesktopLocale {
+public:
+    explicit DesktopLocale(const char *all) {
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            if (const char *old = std::getenv(kNames[i]))
+                m_saved[i] = old;
+            i == 0 ? ::setenv(kNames[i], all, 1) : ::unsetenv(kNames[i]);
+        }
+    }
+    ~DesktopLocale() {
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            m_saved[i] ? ::setenv(kNames[i], m_saved[i]->c_str(), 1) : ::unsetenv(kNames[i]);
+    }
+    DesktopLocale(const DesktopLocale &) = delete;
+    DesktopLocale &operator=(const DesktopLocale &) = delete;
+
+private:
+    static constexpr const char *kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::optional<std::string> m_saved[3];
+};
+
+// A fresh folder that stands in for the executable's folder while it lives,
+// on a desktop whose locale is C (a first start then chooses English).
 class ExecutableFolderSandbox {
 public:
     ExecutableFolderSandbox() {
@@ -56,6 +82,7 @@ private:
         std::ofstream(file, std::ios::binary) << text;
     }
 
+    DesktopLocale m_locale{"C.UTF-8"};
     std::filesystem::path m_path;
 };
 

@@ -189,8 +189,9 @@ TEST(ProgressDialog, EachJobStartsFresh) {
     dialog.closePath(); // stores "0"
     ASSERT_FALSE(dialog.isVisible());
 
-    // Between jobs the language changes; the next job's dialog follows it.
-    folder.writeLanguage("other.ini", "Other name", "Other label", "Halt");
+    // Between jobs the language changes; the next job's dialog follows it, its caption too.
+    folder.writeLanguage("other.ini", "Other name", "Other label", "Halt",
+                         "[CAPTIONS]\nopenwhendone=Open the folder when done\n");
     folder.write("setting.ini", "[LANGUAGE]\nfile=other.ini\n[DIR]\nopen=1\n");
     dialog.show();
     EXPECT_FALSE(dialog.isEnding());
@@ -200,6 +201,7 @@ TEST(ProgressDialog, EachJobStartsFresh) {
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Other name"));
     EXPECT_EQ(control<QLabel>(dialog, "1158")->text(), QStringLiteral("Other label"));
     EXPECT_EQ(control<QPushButton>(dialog, "1000")->toolTip(), QStringLiteral("Halt"));
+    EXPECT_EQ(control<QCheckBox>(dialog, "1148")->text(), QStringLiteral("Open the folder when done"));
 
     // And it can be ended again.
     job.stopRequested = 0;

@@ -27,6 +27,8 @@ using namespace melvora::test;
 const QString kVideo = QStringLiteral("/视频/clip.mp4");
 const QString kOutputFolder = QStringLiteral("/out/混音");
 const std::string kOutputFile = "/out/混音/clip(0).mp4";
+// A success names the new file on a second line.
+const std::string kSucceededWithFile = kSucceeded + "\n" + kOutputFile;
 const std::string kNoSpace = "Could not write the output file (No space left on device)";
 
 QStringList messageTexts(const ScriptedDesktop &desktop) {
@@ -117,8 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"stopped", JobStatus::Running, true, true, kNone, kNone, true},
                       EndCase{"failed_while_stopping", JobStatus::Failed, true, true, {q(kFailed)}, kNone, true},
                       EndCase{
-                          "finished_open", JobStatus::Finished, false, true, {q(kSucceeded)}, {kOutputFolder}, true},
-                      EndCase{"finished_no_open", JobStatus::Finished, false, false, {q(kSucceeded)}, kNone, true},
+                          "finished_open", JobStatus::Finished, false, true, {q(kSucceededWithFile)}, {kOutputFolder}, true},
+                      EndCase{"finished_no_open", JobStatus::Finished, false, false, {q(kSucceededWithFile)}, kNone, true},
                       EndCase{"failed_with_reason",
                               JobStatus::Failed,
                               false,
@@ -142,19 +144,19 @@ INSTANTIATE_TEST_SUITE_P(
                               JobStatus::Finished,
                               false,
                               true,
-                              {q(kSucceeded)},
+                              {q(kSucceededWithFile)},
                               kNone,
                               true,
                               "",
                               false,
                               true,
-                              {q(kName + "|" + kSucceeded)},
+                              {q(kName + "|" + kSucceededWithFile)},
                               {q(kOutputFile)}},
                       EndCase{"finished_file_manager_no_open",
                               JobStatus::Finished,
                               false,
                               false,
-                              {q(kSucceeded)},
+                              {q(kSucceededWithFile)},
                               kNone,
                               true,
                               "",
@@ -254,7 +256,7 @@ TEST_P(RealRun, SuccessReportsAndOpensTheFolderWhenAsked) {
     EXPECT_EQ(result.status, JobStatus::Finished) << job.errorMessage;
     EXPECT_EQ(result.finishedCount, 1);
     EXPECT_TRUE(result.success);
-    EXPECT_EQ(messageTexts(desktop), QStringList{q(kSucceeded)});
+    EXPECT_EQ(messageTexts(desktop), QStringList{q(kSucceeded + "\n" + outputFolder + "/sample-video.mp4")});
     EXPECT_EQ(desktop.openedTargets(), openFlag ? QStringList{QString::fromStdString(outputFolder)} : QStringList{});
     EXPECT_GT(std::filesystem::file_size(outputFolder + "/sample-video.mp4"), 0u);
 }

@@ -45,6 +45,22 @@ TEST(ProgressBarRange, TakesZeroToHundredInclusive) {
         EXPECT_EQ(progressBarTakes(percent), takes) << percent;
 }
 
+// The time left at the pace kept so far, and how a length is written.
+TEST(TimeLeft, FollowsThePaceAndReadsAsAClock) {
+    const struct {
+        double elapsed;
+        std::int32_t percent;
+        double left; // negative: not known yet
+        const char *clock;
+    } rows[] = {{0.5, 10, -1, ""},       {10, 0, -1, ""},           {59.6, 50, 59.6, "1:00"},
+                {1800, 40, 2700, "45:00"}, {3000, 40, 4500, "1:15:00"}, {5, 100, 0, "0:00"}};
+    for (const auto &row : rows) {
+        EXPECT_DOUBLE_EQ(secondsLeft(row.elapsed, row.percent), row.left) << row.elapsed << " s, " << row.percent;
+        if (row.left >= 0)
+            EXPECT_EQ(clockText(row.left), row.clock) << row.left;
+    }
+}
+
 struct TickCase {
     const char *name;
     std::uint8_t statusByte;

@@ -67,10 +67,10 @@ public:
     }
 
     void writeLanguage(std::string_view fileName, const std::string &name, const std::string &currentFile,
-                       const std::string &stop) const {
+                       const std::string &stop, const std::string &more = {}) const {
         write(std::string("languages/") + std::string(fileName),
               "[APPLICATION]\nname=" + name + "\n[JIEMIAN]\ndqwj=" + currentFile + "\ntz=" + stop +
-                  "\n[TISHI]\nwjwc=" + kDone + "\nhbcg=" + kSucceeded + "\nhbsb=" + kFailed + "\n");
+                  "\n[TISHI]\nwjwc=" + kDone + "\nhbcg=" + kSucceeded + "\nhbsb=" + kFailed + "\n" + more);
     }
 
     // DIR/open as stored now, or "<missing>".

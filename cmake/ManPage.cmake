@@ -1,0 +1,86 @@
+# cmake -DPROGRAM=<program> -DNAME=<one line> -DINCLUDE=<file.h2m> [-DCOMMANDS=<a;b>]
+#       -DDATA_DIR=<installed data folder> -DOUTPUT=<page.1> -P ManPage.cmake
+# A man page made by help2man from the program's own --help and --version, with the sections
+# written in INCLUDE (@MELVORA_INSTALLED_DATA_DIR@ in it names the data folder) and, for each
+# command in COMMANDS, what `PROGRAM COMMAND --help` says, under COMMANDS. So the page lists
+# exactly the options the program takes.
+foreach(required PROGRAM NAME INCLUDE DATA_DIR OUTPUT)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "${required} must be given")
+  endif()
+endforeach()
+find_program(HELP2MAN help2man REQUIRED)
+get_filename_component(work ${OUTPUT} DIRECTORY)
+get_filename_component(program_name ${PROGRAM} NAME)
+
+set(MELVORA_INSTALLED_DATA_DIR ${DATA_DIR})
+configure_file(${INCLUDE} ${OUTPUT}.h2m @ONLY)
+
+# roff text: backslashes and hyphens escaped, no line read as a request.
+function(to_roff text out)
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
+  if(text MATCHES "^[.']")
+    set(text "\\&${text}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+set(commands_page "")
+if(COMMANDS)
+  string(APPEND commands_page "[COMMANDS]\n")
+  foreach(command IN LISTS COMMANDS)
+    execute_process(COMMAND ${PROGRAM} ${command} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "${PROGRAM} ${command} --help failed: ${result}")
+    endif()
+    # CLI11's layout: the description, "Usage: PATH ...", then headed groups of "  TERM   TEXT"
+    # rows, a long TERM with its TEXT on the next, deeper indented line.
+    string(REPLACE ";" "<semicolon>" help "${help}")
+    string(REPLACE "\n" ";" lines "${help}")
+    set(first TRUE)
+    set(pending "")
+    foreach(line IN LISTS lines)
+      string(REPLACE "<semicolon>" ";" line "${line}")
+      if(line STREQUAL "")
+        continue()
+      endif()
+      if(first)
+        to_roff("${line}" description)
+        set(first FALSE)
+      elseif(line MATCHES "^Usage: [^ ]+ (.*)$")
+        to_roff("${program_name} ${CMAKE_MATCH_1}" usage)
+        string(APPEND commands_page ".SS \"${usage}\"\n${description}\n")
+      elseif(line MATCHES "^[^ ].*:$")
+        to_roff("${line}" heading)
+        string(APPEND commands_page ".PP\n\\fI${heading}\\fR\n")
+      elseif(line MATCHES "^      +(.*)$")
+        to_roff("${CMAKE_MATCH_1}" text)
+        string(APPEND commands_page "${text}\n")
+      elseif(line MATCHES "^  ([^ ].*[^ ])   +([^ ].*)$")
+        to_roff("${CMAKE_MATCH_1}" term)
+        to_roff("${CMAKE_MATCH_2}" text)
+        string(APPEND commands_page ".TP\n\\fB${term}\\fR\n${text}\n")
+      elseif(line MATCHES "^  ([^ ].*)$")
+        to_roff("${CMAKE_MATCH_1}" term)
+        string(APPEND commands_page ".TP\n\\fB${term}\\fR\n")
+      endif()
+    endforeach()
+  endforeach()
+endif()
+set(includes --include=${OUTPUT}.h2m)
+if(commands_page)
+  file(WRITE ${OUTPUT}.commands.h2m "${commands_page}")
+  list(APPEND includes --include=${OUTPUT}.commands.h2m)
+endif()
+
+# The date of the release, not of the build, unless the builder sets one.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(ENV{SOURCE_DATE_EPOCH} 1796774400)
+endif()
+execute_process(COMMAND ${HELP2MAN} --no-info --no-discard-stderr --name=${NAME} ${includes} --output=${OUTPUT}
+                        ${PROGRAM}
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "help2man failed for ${PROGRAM}: ${result}")
+endif()
