@@ -32,7 +32,7 @@ for ((round = 1; round <= rounds; ++round)); do
   failed=$((failed + 1))
   echo "round $round: FAILED ($(($(date +%s) - start)) s), log $log"
   # The entries that failed, then each failed test with its assertion.
-  grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(Failed|Timeout|Exception|Not Run)' "$log" | sed 's/^/  /'
+  grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(\*\*\*(Failed|Timeout|Exception)|Not Run)' "$log" | sed 's/^/  /'
   grep -E -A4 ': Failure$|^\[  FAILED  \] [^ ]+ \(' "$log" | sed 's/^/    /'
 done
 echo "$((rounds - failed)) of $rounds rounds passed (logs in $logs)"
