@@ -174,7 +174,8 @@ int runProbe(const std::string &path, bool audio) {
 
 constexpr const char *kJsonHelp =
     "Write newline-delimited JSON events on stdout instead of text, one object a line: "
-    "start {video, output}, progress {video, percent, speed}, finished {video, output, stopped}, "
+    "start {video, output}, progress {video, percent, speed}, warning {video, message} (what the output could not "
+    "keep), finished {video, output, stopped}, "
     "failed {video, output, reason}, refused {video, output: null, reason}, and last a summary "
     "{finished, failed, refused, cutShort, notStarted, stopped, outputs}. Every video gets one of "
     "finished/failed/refused; speed is media time per real time";
