@@ -261,7 +261,7 @@ void printSummary(const char *label, const Fidelity &f) {
 int main(int argc, char **argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "timing" && argc >= 4) {
-        SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
+        SegmentedAacEncoder::Plan plan = SegmentPlan::defaultPlan();
         if (argc > 4)
             plan.segmentFrames = int(std::lround(std::atof(argv[4]) * kSoundRate / kBlock));
         if (argc > 5)
@@ -298,14 +298,14 @@ int main(int argc, char **argv) {
         const StereoSound sound = readSound(argv[2]);
         CodecContextPtr model;
         check(openRunLikeAacEncoder(model), "encoder");
-        const Encoded single = encode(sound, 1, SegmentedAacEncoder::defaultPlan());
+        const Encoded single = encode(sound, 1, SegmentPlan::defaultPlan());
         StereoSound decoded;
         check(decodeAac(model.get(), single.packets, sound.size(), decoded), "decode");
         const std::vector<double> singleSnr = blockSnr(sound, decoded);
         std::printf("%s: %.1f s of sound, %zu blocks compared\n", argv[2], double(sound.size()) / kSoundRate,
                     singleSnr.size());
         if (mode == "fidelity") {
-            SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::defaultPlan();
+            SegmentedAacEncoder::Plan plan = SegmentPlan::defaultPlan();
             const int threads = argc > 3 ? std::atoi(argv[3]) : 2;
             if (argc > 4)
                 plan.segmentFrames = int(std::lround(std::atof(argv[4]) * kSoundRate / kBlock));
@@ -324,7 +324,7 @@ int main(int argc, char **argv) {
         for (double segmentSeconds : {10.0, 20.0, 30.0})
             for (int preroll : {8, 32, 64, 128, 256}) {
                 SegmentedAacEncoder::Plan plan{int(std::lround(segmentSeconds * kSoundRate / kBlock)), preroll,
-                                               SegmentedAacEncoder::defaultPlan().postrollFrames};
+                                               SegmentPlan::defaultPlan().postrollFrames};
                 const Encoded segmented = encode(sound, 2, plan);
                 const Fidelity f = compare(sound, singleSnr, single, segmented, model, false);
                 int forced = 0;

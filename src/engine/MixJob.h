@@ -135,8 +135,6 @@ struct MixJob {
     // Lets the stop flag interrupt blocking reads; armed once the loop runs.
     std::atomic<bool> interruptArmed{false};
 
-    // Mixed sound is encoded on a thread of its own (same output, sooner).
-    bool parallelEncoding = true;
     // AAC encoders at once, each on a stretch of the sound spliced where
     // they agree: 0 one per core, 1 the single encoder as always.
     int encoderThreads = 0;

@@ -5,7 +5,6 @@
 // Each set-up step marks the job Failed (with a reason) when it fails and
 // returns an FFmpeg result; the worker looks at the job's status after each.
 
-#include "engine/AudioEncodeStage.h"
 #include "engine/LoopHelpers.h"
 #include "engine/MixJob.h"
 #include "engine/MusicFeed.h"
@@ -48,14 +47,11 @@ struct LoopState {
     // A whole pass through the music that gave no sound ends the run instead
     // of rewinding for ever.
     bool musicSoundSinceRewind = false;
-    // Mixing runs beside the encoder: frames go to this stage, its packets
-    // are written by the loop. Null when encoding on the loop's own thread.
-    std::unique_ptr<AudioEncodeStage> encodeStage;
+    // The encoder of the new sound track, on threads of its own; its
+    // packets are written by the loop. It counts frames from 0, so frames
+    // reach it leadSamples later and its packets come back that much earlier.
+    std::unique_ptr<SoundTrackEncoder> trackEncoder;
     std::vector<PacketPtr> readyPackets;
-    // Several encoders at once, each on a stretch of the sound; null when
-    // one encoder does it all. It counts frames from 0, so frames reach it
-    // leadSamples later and its packets come back that much earlier.
-    std::unique_ptr<SegmentedAacEncoder> segmentedEncoder;
     int leadSamples = 0;
     // The music as the mix settings shape it (start point, no loop,
     // crossfade), resampled; null when the music's packets are copied.

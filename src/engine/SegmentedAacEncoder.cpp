@@ -11,10 +11,9 @@ namespace {
 constexpr int kFrameSamples = 1024;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 // The mixer is woken when an encoder has fewer frames than this ahead of
-// it, and then runs until every encoder has the larger figure ahead: waking
+// it, and then runs until every encoder has kFillAheadFrames ahead: waking
 // it for every frame would cost a context switch per frame on each core.
 constexpr std::int64_t kWakeAheadFrames = 24;
-constexpr std::int64_t kFillAheadFrames = 128;
 // Frames a worker takes from the store under one lock.
 constexpr std::int64_t kFeedBatchFrames = 8;
 
@@ -24,46 +23,11 @@ std::int64_t frameOfPacket(const AVPacket *packet) {
     return pts >= 0 ? pts / kFrameSamples : -((-pts + kFrameSamples - 1) / kFrameSamples);
 }
 
-// At least two frames of post-roll; a seam that needs more widens it.
-SegmentedAacEncoder::Plan normalized(SegmentedAacEncoder::Plan plan) {
-    plan.prerollFrames = std::max(0, plan.prerollFrames);
-    plan.postrollFrames = std::max(2, plan.postrollFrames);
-    return plan;
-}
-
 } // namespace
 
-SegmentedAacEncoder::Plan SegmentedAacEncoder::defaultPlan() {
-    // Measured (bench/SegmentedEncodeTiming.cpp, 2 cores): the rate
-    // control's long memory goes on with the encoder handed from one round
-    // to the next, so the pre-roll only has to settle the windows and the
-    // psychoacoustic model after the jump; with 8, 16 or 32 frames the
-    // spliced sound is as faithful as one encoder's. The encoders agreed on
-    // the window at every planned seam of rich music, so 4 frames of
-    // post-roll suffice (a seam that needs more widens it), and the extra
-    // work stays near 2.5 %. The sound held for the segments in flight
-    // (about one segment, 8 MB at 20 s) keeps the peak memory within 1.2
-    // times the ffmpeg program's.
-    return Plan{862, 16, 4};
-}
-
-SegmentedAacEncoder::Plan SegmentedAacEncoder::balancedPlan(std::int64_t totalFrames, int threads) {
-    Plan plan = defaultPlan();
-    if (threads <= 1 || totalFrames < 2 * std::int64_t(plan.segmentFrames))
-        return plan;
-    // The nearest multiple of the threads to the number of default segments
-    // (a tie goes up, to the shorter segments).
-    const std::int64_t nominal = (totalFrames + plan.segmentFrames / 2) / plan.segmentFrames;
-    const std::int64_t rounds = std::max<std::int64_t>(1, (2 * nominal + threads) / (2 * std::int64_t(threads)));
-    const std::int64_t segments = rounds * threads;
-    plan.segmentFrames = int((totalFrames + segments - 1) / segments);
-    return plan;
-}
-
 SegmentedAacEncoder::SegmentedAacEncoder(EncoderFactory factory, int threads, Plan plan)
-    : m_factory(std::move(factory)), m_plan(normalized(plan)),
-      m_single(threads <= 1 || plan.segmentFrames <= 0 || plan.segmentFrames < 2 * normalized(plan).postrollFrames),
-      m_backSearch(std::max(0, plan.prerollFrames / 2)) {
+    : m_factory(std::move(factory)), m_plan(plan.normalized()), m_single(plan.singleEncoder(threads)),
+      m_splicer(plan) {
     m_threadLimit = m_single ? 1 : threads;
     try {
         for (int i = 0; i < m_threadLimit; ++i)
@@ -79,37 +43,20 @@ SegmentedAacEncoder::SegmentedAacEncoder(EncoderFactory factory, int threads, Pl
 
 SegmentedAacEncoder::~SegmentedAacEncoder() { cancel(); }
 
-std::int64_t SegmentedAacEncoder::nominalStart(std::int64_t segmentIndex) const {
-    return segmentIndex * std::int64_t(m_plan.segmentFrames);
-}
-
-// The first segment is the last one when the stream ends within two
-// segments: a short stream is one encoder's. A later one is the last when
-// the stream ends before a little more than its post-roll: a short tail
-// joins it. Learning that takes only sound just past the segment's end.
-std::int64_t SegmentedAacEncoder::decisionPoint(std::int64_t segmentIndex) const {
-    const std::int64_t tail = segmentIndex == 0 ? m_plan.segmentFrames : 2 * m_plan.postrollFrames;
-    return nominalStart(segmentIndex + 1) + tail;
-}
-
-std::int64_t SegmentedAacEncoder::firstFedOf(std::int64_t segmentIndex) const {
-    return segmentIndex == 0 ? 0 : std::max<std::int64_t>(0, nominalStart(segmentIndex) - m_plan.prerollFrames);
-}
-
-SegmentedAacEncoder::Last SegmentedAacEncoder::lastness(std::int64_t segmentIndex) const {
+Lastness SegmentedAacEncoder::lastness(std::int64_t segmentIndex) const {
     if (m_single)
-        return Last::Yes;
-    if (m_submitted >= decisionPoint(segmentIndex))
-        return Last::No;
-    return m_finished ? Last::Yes : Last::Unknown;
+        return Lastness::Yes;
+    if (m_submitted >= m_plan.decisionPoint(segmentIndex))
+        return Lastness::No;
+    return m_finished ? Lastness::Yes : Lastness::Unknown;
 }
 
-bool SegmentedAacEncoder::abandoned(const Segment &segment) const {
-    return segment.index > 0 && lastness(segment.index - 1) == Last::Yes;
+bool SegmentedAacEncoder::abandoned(const EncodedSegment &segment) const {
+    return segment.index > 0 && lastness(segment.index - 1) == Lastness::Yes;
 }
 
-std::int64_t SegmentedAacEncoder::feedLimit(const Segment &segment) const {
-    if (lastness(segment.index) == Last::No)
+std::int64_t SegmentedAacEncoder::feedLimit(const EncodedSegment &segment) const {
+    if (lastness(segment.index) == Lastness::No)
         return segment.feedTo;
     return kNever; // until the stream ends, or until it is known that more follows
 }
@@ -117,19 +64,19 @@ std::int64_t SegmentedAacEncoder::feedLimit(const Segment &segment) const {
 bool SegmentedAacEncoder::mayDispatch() const {
     if (m_cancelled || m_closing || m_error < 0 || m_running >= m_threadLimit)
         return false;
-    if (m_nextSegment > 0 && (m_single || lastness(m_nextSegment - 1) == Last::Yes))
+    if (m_nextSegment > 0 && (m_single || lastness(m_nextSegment - 1) == Lastness::Yes))
         return false;
     // At most one segment per thread between the oldest unspliced one and
     // the newest, so that the sound kept for them stays bounded.
     // Two at least, because a seam waits for the segment after it.
-    return m_nextSegment < m_outputSegment + std::max(2, m_threadLimit);
+    return m_nextSegment < m_splicer.outputSegment() + std::max(2, m_threadLimit);
 }
 
 bool SegmentedAacEncoder::needsFrames(std::int64_t ahead) const {
     if (m_finished || m_shortFrameSeen)
         return false;
     // A segment about to start wants the sound from its pre-roll on.
-    if (mayDispatch() && m_submitted < firstFedOf(m_nextSegment) + ahead)
+    if (mayDispatch() && m_submitted < m_plan.firstFed(m_nextSegment) + ahead)
         return true;
     for (const auto &[index, segment] : m_segments) {
         if (segment->done || segment->parked || abandoned(*segment))
@@ -138,8 +85,8 @@ bool SegmentedAacEncoder::needsFrames(std::int64_t ahead) const {
             return true;
         // Past its own end but not knowing whether more follows: the answer
         // lies in the sound just after it.
-        if (lastness(index) == Last::Unknown && segment->nextFeed >= segment->feedTo &&
-            m_submitted < decisionPoint(index))
+        if (lastness(index) == Lastness::Unknown && segment->nextFeed >= segment->feedTo &&
+            m_submitted < m_plan.decisionPoint(index))
             return true;
     }
     return false;
@@ -147,8 +94,8 @@ bool SegmentedAacEncoder::needsFrames(std::int64_t ahead) const {
 
 void SegmentedAacEncoder::releaseFrames() {
     std::int64_t needed = m_submitted;
-    if (!m_single && (m_nextSegment == 0 || lastness(m_nextSegment - 1) != Last::Yes))
-        needed = std::min(needed, firstFedOf(m_nextSegment));
+    if (!m_single && (m_nextSegment == 0 || lastness(m_nextSegment - 1) != Lastness::Yes))
+        needed = std::min(needed, m_plan.firstFed(m_nextSegment));
     for (const auto &[index, segment] : m_segments)
         if (!segment->done && !abandoned(*segment))
             needed = std::min(needed, segment->nextFeed);
@@ -209,9 +156,7 @@ int SegmentedAacEncoder::submit(FramePtr frame) {
 
 void SegmentedAacEncoder::takePackets(std::vector<PacketPtr> &packets) {
     std::lock_guard lock(m_mutex);
-    for (PacketPtr &packet : m_ready)
-        packets.push_back(std::move(packet));
-    m_ready.clear();
+    m_splicer.takeReady(packets);
 }
 
 int SegmentedAacEncoder::finish() {
@@ -220,7 +165,7 @@ int SegmentedAacEncoder::finish() {
         m_finished = true;
         splice();
         m_workersChanged.notify_all();
-        m_producerChanged.wait(lock, [this] { return m_complete || m_error < 0 || m_cancelled; });
+        m_producerChanged.wait(lock, [this] { return m_splicer.complete() || m_error < 0 || m_cancelled; });
         m_closing = true;
     }
     m_workersChanged.notify_all();
@@ -250,20 +195,9 @@ std::int64_t SegmentedAacEncoder::peakBufferedFrames() {
     return m_peakBuffered;
 }
 
-std::int64_t SegmentedAacEncoder::bufferedFramesBound(int threads, Plan plan) {
-    plan = normalized(plan);
-    if (threads <= 1 || plan.segmentFrames < 2 * plan.postrollFrames)
-        return kFillAheadFrames + 1;
-    // mayDispatch keeps at most this many segments between the oldest one
-    // not yet spliced and the newest; the mixer fills up to kFillAheadFrames
-    // past the newest one's next frame.
-    const std::int64_t inFlight = std::max(2, threads);
-    return inFlight * plan.segmentFrames + plan.prerollFrames + plan.postrollFrames + kFillAheadFrames + 1;
-}
-
 std::vector<SegmentedAacEncoder::Seam> SegmentedAacEncoder::seams() {
     std::lock_guard lock(m_mutex);
-    return m_seams;
+    return m_splicer.seams();
 }
 
 void SegmentedAacEncoder::stopThreads() {
@@ -294,7 +228,7 @@ void SegmentedAacEncoder::closeHandedOnEncoders() {
     m_handedOn.clear();
 }
 
-std::shared_ptr<SegmentedAacEncoder::Segment> SegmentedAacEncoder::segmentToResume() const {
+std::shared_ptr<EncodedSegment> SegmentedAacEncoder::segmentToResume() const {
     for (const auto &[index, segment] : m_segments)
         if (segment->resume)
             return segment;
@@ -302,7 +236,7 @@ std::shared_ptr<SegmentedAacEncoder::Segment> SegmentedAacEncoder::segmentToResu
 }
 
 bool SegmentedAacEncoder::workLeft() const {
-    if (m_nextSegment == 0 || (!m_single && lastness(m_nextSegment - 1) != Last::Yes))
+    if (m_nextSegment == 0 || (!m_single && lastness(m_nextSegment - 1) != Lastness::Yes))
         return true; // segments still to come
     for (const auto &[index, segment] : m_segments)
         if (segment->parked || segment->resume)
@@ -312,7 +246,7 @@ bool SegmentedAacEncoder::workLeft() const {
 
 void SegmentedAacEncoder::runWorker() {
     for (;;) {
-        std::shared_ptr<Segment> segment;
+        std::shared_ptr<EncodedSegment> segment;
         CodecContextPtr encoder;
         {
             std::unique_lock lock(m_mutex);
@@ -327,12 +261,12 @@ void SegmentedAacEncoder::runWorker() {
                 ++m_running;
             } else if (mayDispatch()) {
                 try {
-                    segment = std::make_shared<Segment>();
+                    segment = std::make_shared<EncodedSegment>();
                     segment->index = m_nextSegment;
-                    const std::int64_t start = nominalStart(segment->index);
-                    segment->firstFed = firstFedOf(segment->index);
+                    const std::int64_t start = m_plan.nominalStart(segment->index);
+                    segment->firstFed = m_plan.firstFed(segment->index);
                     segment->nextFeed = segment->firstFed;
-                    segment->keepFrom = segment->index == 0 ? -1 : start - m_backSearch;
+                    segment->keepFrom = segment->index == 0 ? -1 : start - m_plan.backSearch();
                     segment->feedTo = start + m_plan.segmentFrames + m_plan.postrollFrames;
                     m_segments[segment->index] = segment;
                 } catch (const std::bad_alloc &) {
@@ -392,7 +326,7 @@ void SegmentedAacEncoder::runWorker() {
 // parked), from where it stopped to the end of its post-roll, or to the end
 // of the stream (then flushing) when it is the last. Leaves the encoder in
 // place when it stopped at its post-roll, and releases it otherwise.
-int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, CodecContextPtr &encoder) {
+int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<EncodedSegment> &segment, CodecContextPtr &encoder) {
     int result = 0;
     if (!encoder) {
         result = m_factory(encoder);
@@ -432,7 +366,7 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
             // it is the last (the sound just after it tells) rather than
             // encode more on the chance.
             const auto mayFeed = [&](std::int64_t frame) {
-                return frame < m_submitted && (frame < segment->feedTo || lastness(segment->index) == Last::Yes);
+                return frame < m_submitted && (frame < segment->feedTo || lastness(segment->index) == Lastness::Yes);
             };
             const auto mustPark = [&] { return index >= feedLimit(*segment); };
             const auto streamEnded = [&] { return m_finished && index >= m_submitted; };
@@ -442,8 +376,8 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
                     return true;
                 // Waiting for the next frame, or past the post-roll for the
                 // sound that tells whether this segment is the last.
-                const bool pastPostroll = index >= segment->feedTo && lastness(segment->index) != Last::Yes;
-                m_wakeWorkersAt = std::min(m_wakeWorkersAt, pastPostroll ? decisionPoint(segment->index) : index + 1);
+                const bool pastPostroll = index >= segment->feedTo && lastness(segment->index) != Lastness::Yes;
+                m_wakeWorkersAt = std::min(m_wakeWorkersAt, pastPostroll ? m_plan.decisionPoint(segment->index) : index + 1);
                 return false;
             });
             if (m_cancelled || m_error < 0 || abandoned(*segment)) {
@@ -495,7 +429,7 @@ int SegmentedAacEncoder::encodeSegment(const std::shared_ptr<Segment> &segment, 
     return 0;
 }
 
-void SegmentedAacEncoder::publish(Segment &segment, std::vector<CodedFrame> &coded, std::vector<FramePtr> &fed) {
+void SegmentedAacEncoder::publish(EncodedSegment &segment, std::vector<CodedFrame> &coded, std::vector<FramePtr> &fed) {
     if (coded.empty() && fed.empty())
         return;
     bool progressed = false;
@@ -507,148 +441,25 @@ void SegmentedAacEncoder::publish(Segment &segment, std::vector<CodedFrame> &cod
             if (frame.frame >= segment.keepFrom)
                 segment.coded.push_back(std::move(frame));
         }
-        const std::size_t before = m_ready.size();
+        const std::size_t before = m_splicer.readyCount();
         splice();
-        progressed = m_ready.size() != before || m_complete;
+        progressed = m_splicer.readyCount() != before || m_splicer.complete();
     }
     coded.clear();
     if (progressed)
         m_producerChanged.notify_all(); // finish() may be waiting
 }
 
-void SegmentedAacEncoder::emit(CodedFrame &coded) {
-    if (coded.frame < m_outputFrom || m_complete)
-        return;
-    if (coded.frame != m_nextFrame) {
-        // A segment cut short by a stop leaves a hole after it: the stream
-        // ends before the hole, so what was spliced still plays on its own.
-        // Anything else leaving one would be a fault, and fails the stream.
-        if (!m_cancelled)
-            fail(AVERROR_BUG);
-        m_complete = true;
-        return;
-    }
-    try {
-        m_ready.push_back(std::move(coded.packet));
-        ++m_nextFrame;
-    } catch (const std::bad_alloc &) {
-        fail(AVERROR(ENOMEM)); // a gap would go unnoticed: the stream fails instead
-    }
-}
-
-// Moves to the output every packet that no seam can take back any more, and
-// decides each seam as soon as both of its encoders have passed it.
 void SegmentedAacEncoder::splice() {
-    for (;;) {
-        const auto found = m_segments.find(m_outputSegment);
-        if (found == m_segments.end() || m_complete)
-            return;
-        Segment &left = *found->second;
-        const Last last = lastness(left.index);
-        const std::int64_t boundary = nominalStart(left.index + 1);
-        const std::int64_t settled = last == Last::Yes ? kNever : boundary - m_backSearch;
-        while (!left.coded.empty() && left.coded.front().frame < settled) {
-            emit(left.coded.front());
-            left.coded.pop_front();
-        }
-        if (last == Last::Yes) {
-            m_complete = left.done;
-            return;
-        }
-        if (last == Last::Unknown)
-            return;
-        const auto next = m_segments.find(left.index + 1);
-        if (next == m_segments.end())
-            return;
-        Segment &right = *next->second;
-        // The left encoder stops after its post-roll; the seam may lie as
-        // late as its last packet, with the right encoder's next one after it.
-        if (!(left.parked || left.done) || left.resume || (right.producedTo <= left.producedTo && !right.done))
-            return;
-        const std::int64_t overlapEnd = std::min(left.producedTo, right.producedTo - 1);
-
-        // Both deques hold consecutive frames from the settled point on.
-        const auto windowAt = [](const std::deque<CodedFrame> &frames, std::int64_t frame) -> const AacFrameWindow * {
-            if (frames.empty() || frame < frames.front().frame)
-                return nullptr;
-            const std::size_t offset = std::size_t(frame - frames.front().frame);
-            return offset < frames.size() && frames[offset].frame == frame ? &frames[offset].window : nullptr;
-        };
-        const auto agree = [&](std::int64_t frame) {
-            const AacFrameWindow *a = windowAt(left.coded, frame);
-            const AacFrameWindow *b = windowAt(right.coded, frame);
-            return a && b && windowsJoin(*a, *b);
-        };
-        // The planned place first, then later into the left encoder's
-        // post-roll, then earlier into the right encoder's settled pre-roll.
-        std::int64_t lastLeft = boundary - 1;
-        bool agreed = false;
-        for (std::int64_t frame = boundary - 1; frame <= overlapEnd && !agreed; ++frame)
-            if (agree(frame)) {
-                lastLeft = frame;
-                agreed = true;
-            }
-        for (std::int64_t frame = boundary - 2; frame >= boundary - m_backSearch && !agreed; --frame)
-            if (agree(frame)) {
-                lastLeft = frame;
-                agreed = true;
-            }
-
-        if (!agreed && left.parked && left.feedTo < boundary + m_plan.segmentFrames / 2) {
-            // No agreeing frame in the overlap: the left encoder goes on
-            // into the right segment for another post-roll.
-            left.feedTo += m_plan.postrollFrames;
-            left.parked = false;
-            left.resume = true;
-            m_workersChanged.notify_all();
-            return;
-        }
-        while (!left.coded.empty() && left.coded.front().frame <= lastLeft) {
-            emit(left.coded.front());
-            left.coded.pop_front();
-        }
-        m_seams.push_back(Seam{boundary * kFrameSamples, lastLeft * kFrameSamples, agreed});
-        m_outputFrom = lastLeft + 1;
-        ++m_outputSegment;
-        if (left.encoder) {
-            try {
-                m_handedOn[left.index] = std::move(left.encoder);
-            } catch (const std::bad_alloc &) {
-                left.encoder.reset(); // closed at once, unflushed; the next one starts fresh
-            }
-        }
-        left.parked = false;
-        left.done = true;
-        m_segments.erase(found); // its worker holds its own reference while it runs
-        // Room for one more segment in flight.
+    SeamSplicer::Step step;
+    const int result = m_splicer.splice(
+        m_segments, [this](std::int64_t index) { return lastness(index); }, m_handedOn, m_cancelled, step);
+    if (result < 0)
+        fail(result);
+    if (step.seamDecided || step.widened)
         m_workersChanged.notify_all();
-        m_producerChanged.notify_all();
-    }
-}
-
-int openAacEncoderLike(const AVCodecContext *model, CodecContextPtr &encoder) {
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!codec)
-        return AVERROR_ENCODER_NOT_FOUND;
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    if (!context)
-        return AVERROR(ENOMEM);
-    context->bit_rate = model->bit_rate;
-    context->sample_fmt = model->sample_fmt;
-    context->sample_rate = model->sample_rate;
-    int result = av_channel_layout_copy(&context->ch_layout, &model->ch_layout);
-    if (result < 0)
-        return result;
-    context->strict_std_compliance = model->strict_std_compliance;
-    context->time_base = model->time_base;
-    context->flags = model->flags;
-    context->flags2 = model->flags2;
-    context->profile = model->profile;
-    result = avcodec_open2(context.get(), codec, nullptr);
-    if (result < 0)
-        return result;
-    encoder = std::move(context);
-    return 0;
+    if (step.seamDecided)
+        m_producerChanged.notify_all(); // room for one more segment in flight
 }
 
 } // namespace melvora

@@ -17,14 +17,11 @@ extern "C" {
 namespace melvora {
 namespace {
 
-bool isAgainOrEnd(int result) { return result == AVERROR(EAGAIN) || result == AVERROR_EOF; }
-
-// Frames queued to the encoding thread; it runs beside the mixing.
-constexpr std::size_t kEncodeQueueFrames = 32;
-
 // Writes one encoded packet of the new sound track.
 bool writeEncodedPacket(MixJob &job, LoopState &state, AVPacket *packet) {
     packet->stream_index = job.outputAudioStreamIndex;
+    packet->pts -= state.leadSamples;
+    packet->dts -= state.leadSamples;
     av_packet_rescale_ts(packet, job.audioEncoder->time_base, job.outputAudioStream->time_base);
     if (packet->pts != AV_NOPTS_VALUE)
         packet->pts += state.encodedPtsShift;
@@ -35,37 +32,13 @@ bool writeEncodedPacket(MixJob &job, LoopState &state, AVPacket *packet) {
     return writeToOutput(job, state, packet);
 }
 
-// Moves every packet the encoder has ready into the output.
-bool receivePackets(MixJob &job, LoopState &state) {
-    AVPacket *packet = state.encodedPacket.get();
-    for (;;) {
-        const int result = avcodec_receive_packet(job.audioEncoder.get(), packet);
-        if (isAgainOrEnd(result))
-            return true;
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        if (!writeEncodedPacket(job, state, packet))
-            return false;
-    }
-}
-
-// Writes what the encoding thread (or the segment encoders) finished so far.
-bool writeStagePackets(MixJob &job, LoopState &state) {
-    if (state.segmentedEncoder)
-        state.segmentedEncoder->takePackets(state.readyPackets);
-    else
-        state.encodeStage->takePackets(state.readyPackets);
+// Writes what the encoder finished so far.
+bool writeReadyPackets(MixJob &job, LoopState &state) {
+    state.trackEncoder->takePackets(state.readyPackets);
     bool written = true;
-    for (PacketPtr &packet : state.readyPackets) {
-        if (state.segmentedEncoder) {
-            packet->pts -= state.leadSamples;
-            packet->dts -= state.leadSamples;
-        }
+    for (PacketPtr &packet : state.readyPackets)
         if (written)
             written = writeEncodedPacket(job, state, packet.get());
-    }
     state.readyPackets.clear();
     return written;
 }
@@ -83,34 +56,22 @@ int leadSamplesFor(AVRational timeBase, int priming) {
     return 0;
 }
 
-// Hands one frame to the encoder (or its thread) and writes what comes out.
+// Hands one frame to the encoder and writes what has come out.
 bool sendToEncoder(MixJob &job, LoopState &state, AVFrame *frame) {
-    if (state.segmentedEncoder || state.encodeStage) {
-        FramePtr queued(av_frame_alloc());
-        if (!queued) {
-            state.lastResult = AVERROR(ENOMEM);
-            return false;
-        }
-        av_frame_move_ref(queued.get(), frame);
-        int result = 0;
-        if (state.segmentedEncoder) {
-            queued->pts += state.leadSamples;
-            result = state.segmentedEncoder->submit(std::move(queued));
-        } else {
-            result = state.encodeStage->submit(std::move(queued));
-        }
-        if (!writeStagePackets(job, state))
-            return false;
-        if (result < 0)
-            state.lastResult = result;
-        return result >= 0;
-    }
-    const int result = avcodec_send_frame(job.audioEncoder.get(), frame);
-    av_frame_unref(frame);
-    state.lastResult = result;
-    if (result < 0)
+    FramePtr queued(av_frame_alloc());
+    if (!queued) {
+        state.lastResult = AVERROR(ENOMEM);
         return false;
-    return receivePackets(job, state);
+    }
+    av_frame_move_ref(queued.get(), frame);
+    // The encoder counts frames from 0: the lead silence is its start.
+    queued->pts += state.leadSamples;
+    const int result = state.trackEncoder->submit(std::move(queued));
+    if (!writeReadyPackets(job, state))
+        return false;
+    if (result < 0)
+        state.lastResult = result;
+    return result >= 0;
 }
 
 } // namespace
@@ -130,19 +91,19 @@ bool writeToOutput(MixJob &job, LoopState &state, AVPacket *packet) {
 void startSoundEncoding(MixJob &job, LoopState &state) {
     if (!job.audioEncoder)
         return;
-    const int threads = job.encoderThreads > 0 ? job.encoderThreads
-                                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int threads = job.encoderThreads > 0 ? job.encoderThreads
+                                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     // A video too short for two segments is one encoder's work either way:
     // the single encoder does it without holding a segment of sound.
-    const SegmentedAacEncoder::Plan nominal = SegmentedAacEncoder::defaultPlan();
+    const SegmentPlan nominal = SegmentPlan::defaultPlan();
     const double segmentSeconds = double(nominal.segmentFrames) * job.audioEncoder->frame_size / kOutputSampleRate;
-    if (threads > 1 && job.durationSeconds >= 2 * segmentSeconds) {
-        const auto totalFrames =
-            static_cast<std::int64_t>(job.durationSeconds * kOutputSampleRate / job.audioEncoder->frame_size);
-        const SegmentedAacEncoder::Plan plan = SegmentedAacEncoder::balancedPlan(totalFrames, threads);
-        const AVCodecContext *model = job.audioEncoder.get();
-        state.segmentedEncoder = std::make_unique<SegmentedAacEncoder>(
-            [model](CodecContextPtr &encoder) { return openAacEncoderLike(model, encoder); }, threads, plan);
+    if (job.durationSeconds < 2 * segmentSeconds)
+        threads = 1;
+    const auto totalFrames =
+        static_cast<std::int64_t>(job.durationSeconds * kOutputSampleRate / job.audioEncoder->frame_size);
+    const SegmentPlan plan = SegmentPlan::balanced(totalFrames, threads);
+    state.trackEncoder = std::make_unique<SegmentedAacEncoder>(openRunAacEncoder, threads, plan);
+    if (threads > 1) {
         // A segment's sound comes out only once the next one has begun, so
         // the sound runs up to two segments behind the picture. The muxer
         // waits that long for it, so that the file stays interleaved by time
@@ -150,11 +111,10 @@ void startSoundEncoding(MixJob &job, LoopState &state) {
         // ahead of its sound.
         const std::int64_t behindFrames = 2 * std::int64_t(plan.segmentFrames) + plan.prerollFrames +
                                           plan.postrollFrames;
-        const std::int64_t behind = av_rescale(behindFrames * model->frame_size, AV_TIME_BASE, kOutputSampleRate);
+        const std::int64_t behind =
+            av_rescale(behindFrames * job.audioEncoder->frame_size, AV_TIME_BASE, kOutputSampleRate);
         AVFormatContext *output = job.outputContext.get();
         output->max_interleave_delta = std::max(output->max_interleave_delta, behind + 10 * AV_TIME_BASE);
-    } else if (job.mode == MixMode::MixBoth && job.parallelEncoding) {
-        state.encodeStage = std::make_unique<AudioEncodeStage>(job.audioEncoder.get(), kEncodeQueueFrames);
     }
     const int lead = leadSamplesFor(job.outputAudioStream->time_base, job.audioEncoder->initial_padding);
     if (lead == 0)
@@ -214,7 +174,7 @@ bool encodeFrame(MixJob &job, LoopState &state, AVFrame *frame) {
 }
 
 void finishSoundEncoding(MixJob &job, LoopState &state, bool flush) {
-    if (!job.audioEncoder)
+    if (!state.trackEncoder)
         return;
     // The loop's own ending result (the end of the video) stands unless
     // encoding or writing fails here.
@@ -222,43 +182,21 @@ void finishSoundEncoding(MixJob &job, LoopState &state, bool flush) {
     bool ok = true;
     if (flush && state.leadFifo)
         ok = sendLeadFrames(job, state, true);
-    flush = flush && ok;
-    if (state.segmentedEncoder) {
-        // A stop keeps what is spliced so far; only the end of the sound
-        // waits for every segment.
-        int error = 0;
-        if (flush && !job.stopRequested.load())
-            error = state.segmentedEncoder->finish();
-        else
-            state.segmentedEncoder->cancel();
-        if (!state.writeFailed && !writeStagePackets(job, state))
-            ok = false;
-        if (error == 0)
-            error = state.segmentedEncoder->error();
-        state.segmentedEncoder.reset();
-        if (error < 0) {
-            state.lastResult = error;
-            return;
-        }
-    } else if (state.encodeStage) {
-        if (flush)
-            ok = state.encodeStage->submit(FramePtr{}) >= 0; // an empty frame ends the stream
-        state.encodeStage->drain();
-        if (ok && !state.writeFailed)
-            ok = writeStagePackets(job, state);
-        const int error = state.encodeStage->error();
-        state.encodeStage.reset();
-        if (error < 0) {
-            state.lastResult = error;
-            return;
-        }
-    } else if (flush) {
-        const int result = avcodec_send_frame(job.audioEncoder.get(), nullptr);
-        ok = result >= 0;
-        if (!ok)
-            state.lastResult = result;
-        else
-            ok = receivePackets(job, state);
+    // A stop keeps what is ready so far; only the end of the sound waits for
+    // everything the encoder holds.
+    int error = 0;
+    if (flush && ok && !job.stopRequested.load())
+        error = state.trackEncoder->finish();
+    else
+        state.trackEncoder->cancel();
+    if (!state.writeFailed && !writeReadyPackets(job, state))
+        ok = false;
+    if (error == 0)
+        error = state.trackEncoder->error();
+    state.trackEncoder.reset();
+    if (error < 0) {
+        state.lastResult = error;
+        return;
     }
     if (ok)
         state.lastResult = endingResult;
