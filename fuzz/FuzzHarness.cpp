@@ -40,10 +40,10 @@ JobStatus mixBytes(const std::uint8_t *data, std::size_t size, MixRole role, con
     const auto budget = stoppingBudget(job);
     MemoryInput input(job, kInputName, std::vector<std::uint8_t>(data, data + size), budget, kReadBufferSize);
     MemoryInput other(job, kPartnerName, partner, budget, kReadBufferSize);
-    job.videoPath = role == MixRole::Video ? kInputName : kPartnerName;
-    job.musicPath = role == MixRole::Video ? kPartnerName : kInputName;
-    job.outputPath = outputPath;
-    job.durationSeconds = 1;
+    job.request.videoPath = role == MixRole::Video ? kInputName : kPartnerName;
+    job.request.musicPath = role == MixRole::Video ? kPartnerName : kInputName;
+    job.request.outputPath = outputPath;
+    job.request.durationSeconds = 1;
     mixWorker(job); // on this thread: the same input always does the same work
     return job.status.load();
 }

@@ -96,8 +96,8 @@ private:
         if (!pathExists(path)) {
             video->state = VideoState::Refused;
             video->reason = "video file not found: " + path;
-        } else if (std::string why; probeAccepts(m_probe, path, MediaKind::Video, false, &why)) {
-            video->durationSeconds = static_cast<double>(m_probe.info.videoDuration) / 1000000.0;
+        } else if (std::string why; probeAccepts(m_probe, path, MediaKind::Video, &why)) {
+            video->durationSeconds = probedVideoSeconds(m_probe);
         } else if (named) {
             video->state = VideoState::Refused;
             video->reason = "not a valid video file: " + path + " (" + why + ")";
@@ -240,7 +240,7 @@ private:
         StartRequest request;
         const std::string folder = m_settings.outputFolder.empty() ? folderOf(video.path) : m_settings.outputFolder;
         request.inputs = {video.path, m_settings.musicPath, folder};
-        request.probedVideoDuration = static_cast<std::int64_t>(video.durationSeconds * 1000000.0);
+        request.probedVideoSeconds = video.durationSeconds;
         request.musicProbed = true;
         applyMixOptions(m_options, request);
         const StartOutcome outcome = startMixRun(*slot.job, request);
@@ -262,7 +262,7 @@ private:
         joinMixJob(*slot.job);
         Video &video = *slot.video;
         slot.video = nullptr;
-        for (const std::string &warning : slot.job->warnings) {
+        for (const std::string &warning : slot.job->result.warnings) {
             m_events.warning(video.path, warning);
             m_display.note("warning  " + video.path + ": " + warning);
         }
@@ -274,7 +274,7 @@ private:
         case JobStatus::Failed:
             // The engine has removed the output it could not finish.
             video.state = VideoState::Failed;
-            video.reason = "mix failed: " + slot.job->errorMessage;
+            video.reason = "mix failed: " + slot.job->result.errorMessage;
             break;
         default:
             // Stopped: the output written so far is finalised.
@@ -434,7 +434,7 @@ int runBatch(const BatchSettings &settings, const std::atomic<int> &stopSignal) 
     {
         MixJob probe;
         std::string why;
-        if (!probeAccepts(probe, settings.musicPath, MediaKind::Music, false, &why))
+        if (!probeAccepts(probe, settings.musicPath, MediaKind::Music, &why))
             return usageError("not a valid audio file: " + settings.musicPath + " (" + why + ")");
     }
     VideoCollector collector(settings.recursive, stopSignal);

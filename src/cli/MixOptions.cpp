@@ -22,9 +22,9 @@ bool resolveMixOptions(MixOptions &options, std::string &error) {
 }
 
 void applyMixOptions(const MixOptions &options, StartRequest &request) {
-    request.mixSettings = options.settings;
-    request.encoderThreads = options.encoderThreads;
-    request.fastStart = options.fastStart;
+    request.mix.mixSettings = options.settings;
+    request.mix.encoderThreads = options.encoderThreads;
+    request.mix.fastStart = options.fastStart;
 }
 
 int threadsPerVideo(int totalThreads, int parallelVideos) {

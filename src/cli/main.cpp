@@ -93,7 +93,7 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
     SpeedMeter speed;
     int reportedPercent = -1;
     const auto show = [&](int percent) {
-        speed.update(job.durationSeconds * percent / 100.0, job.durationSeconds);
+        speed.update(job.request.durationSeconds * percent / 100.0, job.request.durationSeconds);
         if (percent != reportedPercent)
             events.progress(videoPath, percent, speed.speed());
         reportedPercent = percent;
@@ -111,18 +111,18 @@ int runMix(const std::string &videoPath, const std::string &musicPath, std::stri
     if (status == JobStatus::Finished)
         show(100);
     progress.finish();
-    for (const std::string &warning : job.warnings) {
+    for (const std::string &warning : job.result.warnings) {
         std::cerr << "melvora-cli: warning: " << warning << "\n";
         events.warning(videoPath, warning);
     }
-    if (std::isfinite(job.measuredMusicLoudness) && job.appliedMixSettings.musicGainDb)
-        std::cerr << "melvora-cli: music loudness " << formatMixNumber(std::round(job.measuredMusicLoudness * 10) / 10)
+    if (std::isfinite(job.result.measuredMusicLoudness) && job.result.appliedMixSettings.musicGainDb)
+        std::cerr << "melvora-cli: music loudness " << formatMixNumber(std::round(job.result.measuredMusicLoudness * 10) / 10)
                   << " LUFS, music level set to "
-                  << formatMixNumber(std::round(*job.appliedMixSettings.musicGainDb * 10) / 10) << " dB\n";
+                  << formatMixNumber(std::round(*job.result.appliedMixSettings.musicGainDb * 10) / 10) << " dB\n";
     if (status == JobStatus::Failed) {
         // The engine has removed the output it could not finish.
-        std::cerr << "melvora-cli: mix failed: " << job.errorMessage << "\n";
-        events.failed(videoPath, outcome.outputPath, "mix failed: " + job.errorMessage);
+        std::cerr << "melvora-cli: mix failed: " << job.result.errorMessage << "\n";
+        events.failed(videoPath, outcome.outputPath, "mix failed: " + job.result.errorMessage);
         ++totals.failed;
         events.summary(totals, false);
         return kExitFailed;

@@ -10,109 +10,93 @@ namespace {
 
 // One frame's duration of the music, so the next pass starts right after
 // the last packet.
-std::int64_t musicFrameDuration(const MixJob &job, const LoopState &state) {
-    const AVCodecParameters *parameters = job.musicStream->codecpar;
-    const AVRational timeBase = job.musicStream->time_base;
+std::int64_t musicFrameDuration(const MixRun &run) {
+    const AVCodecParameters *parameters = run.musicStream->codecpar;
+    const AVRational timeBase = run.musicStream->time_base;
     std::int64_t frameDuration = 0;
     if (parameters->frame_size > 0 && parameters->sample_rate > 0 && timeBase.num > 0)
         frameDuration = std::int64_t(parameters->frame_size) * timeBase.den / timeBase.num / parameters->sample_rate;
     if (frameDuration <= 0)
-        frameDuration = state.lastMusicDuration > 0 ? state.lastMusicDuration : 1;
+        frameDuration = run.lastMusicDuration > 0 ? run.lastMusicDuration : 1;
     return frameDuration;
 }
 
 // Gives a music packet its place on the output's clock. Stamps are carried
 // over in samples, so that a container with a coarse clock (AVI counts whole
 // packets) sees no gap where rounding would open one at a loop seam.
-void stampCopiedMusic(MixJob &job, LoopState &state, AVPacket *packet, const AVStream *outStream) {
-    const AVRational musicBase = job.musicStream->time_base;
-    const AVCodecParameters *parameters = job.musicStream->codecpar;
+void stampCopiedMusic(MixRun &run, AVPacket *packet, const AVStream *outStream) {
+    const AVRational musicBase = run.musicStream->time_base;
+    const AVCodecParameters *parameters = run.musicStream->codecpar;
     const AVRational sampleBase{1, parameters->sample_rate};
     int samples = static_cast<int>(av_rescale_q(packet->duration, musicBase, sampleBase));
     if (samples <= 0)
         samples = parameters->frame_size > 0 ? parameters->frame_size : 1;
     const std::int64_t decodeStamp =
-        av_rescale_delta(musicBase, packet->dts, sampleBase, samples, &state.musicRescaleLast, outStream->time_base);
+        av_rescale_delta(musicBase, packet->dts, sampleBase, samples, &run.musicRescaleLast, outStream->time_base);
     packet->pts = packet->dts = decodeStamp;
     packet->duration = av_rescale_q(packet->duration, musicBase, outStream->time_base);
 }
 
 } // namespace
 
-bool copyMusicPass(MixJob &job, LoopState &state) {
-    AVPacket *packet = state.readPacket.get();
-    int result = av_read_frame(job.musicInput.get(), packet);
-    state.lastResult = result;
+int copyMusicPass(MixRun &run) {
+    AVPacket *packet = run.readPacket.get();
+    int result = av_read_frame(run.musicInput.get(), packet);
     if (result == AVERROR_EOF) {
         // The next pass starts one frame after the last packet. Its offset is
         // fixed by its own first packet: a seek back may skip packets that
         // the first pass had (AAC priming), which would leave a gap.
-        state.nextPassStart = state.lastMusicPts + musicFrameDuration(job, state);
-        state.passStartPending = true;
-        result = rewindMusic(job, state);
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        return true;
+        run.nextPassStart = run.lastMusicPts + musicFrameDuration(run);
+        run.passStartPending = true;
+        return rewindMusic(run);
     }
     if (result < 0)
-        return false;
-    if (packet->stream_index != job.musicStreamIndex) {
+        return result;
+    if (packet->stream_index != run.musicStreamIndex) {
         av_packet_unref(packet);
-        return true;
+        return 0;
     }
-    state.musicSoundSinceRewind = true;
+    run.musicSoundSinceRewind = true;
 
     // A packet without time stamps continues from the last one.
     if (packet->pts == AV_NOPTS_VALUE)
         packet->pts = packet->dts != AV_NOPTS_VALUE ? packet->dts
-                                                    : state.lastMusicPts - state.loopOffset + state.lastMusicDuration;
+                                                    : run.lastMusicPts - run.loopOffset + run.lastMusicDuration;
     if (packet->dts == AV_NOPTS_VALUE)
         packet->dts = packet->pts;
-    if (state.passStartPending) {
-        state.loopOffset = state.nextPassStart - packet->dts;
-        state.passStartPending = false;
+    if (run.passStartPending) {
+        run.loopOffset = run.nextPassStart - packet->dts;
+        run.passStartPending = false;
     }
-    packet->pts += state.loopOffset;
-    packet->dts += state.loopOffset;
+    packet->pts += run.loopOffset;
+    packet->dts += run.loopOffset;
 
-    job.audioClockMs = timestampToMs(packet->dts, job.musicStream->time_base);
-    state.lastMusicPts = packet->pts;
+    run.audioClockMs = timestampToMs(packet->dts, run.musicStream->time_base);
+    run.lastMusicPts = packet->pts;
     if (packet->duration > 0)
-        state.lastMusicDuration = packet->duration;
-    state.copiedMusicEndSamples =
-        av_rescale_q(packet->pts + std::max<std::int64_t>(packet->duration, 0), job.musicStream->time_base,
+        run.lastMusicDuration = packet->duration;
+    run.copiedMusicEndSamples =
+        av_rescale_q(packet->pts + std::max<std::int64_t>(packet->duration, 0), run.musicStream->time_base,
                      AVRational{1, kOutputSampleRate}) -
-        state.soundStartSamples;
+        run.soundStartSamples;
 
-    const AVStream *outStream = job.outputContext->streams[job.outputAudioStreamIndex];
-    if (job.musicStream->codecpar->sample_rate > 0) {
-        stampCopiedMusic(job, state, packet, outStream);
+    const AVStream *outStream = run.outputContext->streams[run.outputAudioStreamIndex];
+    if (run.musicStream->codecpar->sample_rate > 0) {
+        stampCopiedMusic(run, packet, outStream);
         // Already on the output's clock: the copy's own rescale is the identity.
-        result = copyPacket(job, packet, outStream, outStream, job.outputAudioStreamIndex);
-    } else {
-        result = copyPacket(job, packet, job.musicStream, outStream, job.outputAudioStreamIndex);
+        return copyToOutput(run, packet, outStream, run.outputAudioStreamIndex);
     }
-    av_packet_unref(packet);
-    if (result < 0) {
-        state.lastResult = result;
-        state.writeFailed = true;
-        return false;
-    }
-    // The music copy's own result is not the run's: the video read decides.
-    state.lastResult = 0;
-    return true;
+    return copyToOutput(run, packet, run.musicStream, run.outputAudioStreamIndex);
 }
 
-bool finishCopiedMusic(MixJob &job, LoopState &state) {
-    while (state.videoEndSamples != AV_NOPTS_VALUE && state.copiedMusicEndSamples < state.videoEndSamples) {
-        if (job.stopRequested.load())
-            return true;
-        if (!copyMusicPass(job, state))
-            return false;
+int finishCopiedMusic(MixRun &run) {
+    while (run.videoEndSamples != AV_NOPTS_VALUE && run.copiedMusicEndSamples < run.videoEndSamples) {
+        if (run.job.stopRequested.load())
+            return AVERROR_EXIT;
+        if (const int result = copyMusicPass(run); result < 0)
+            return result;
     }
-    return true;
+    return 0;
 }
 
 } // namespace melvora

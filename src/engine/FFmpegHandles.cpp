@@ -18,7 +18,7 @@ void InputContextDeleter::operator()(AVFormatContext *context) const { avformat_
 
 void OutputContextDeleter::operator()(AVFormatContext *context) const {
     if (context->flags & AVFMT_FLAG_CUSTOM_IO)
-        closeOutputFile(&context->pb);
+        closeOutputFile(&context->pb); // a run that wanted its result closed it already
     else if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
         avio_closep(&context->pb);
     avformat_free_context(context);

@@ -59,99 +59,90 @@ FilterInOutPtr linkRecord(const char *name, AVFilterContext *filter) {
 
 // Parses the description between the caller's open outputs and the sink, then
 // configures the graph. Takes the link lists; they are freed on every path.
-int parseAndConfigure(MixJob &job, const char *description, FilterInOutPtr outputs, FilterInOutPtr inputs) {
+int parseAndConfigure(MixRun &run, const char *description, FilterInOutPtr outputs, FilterInOutPtr inputs) {
     AVFilterInOut *outputList = outputs.release();
     AVFilterInOut *inputList = inputs.release();
-    int result = avfilter_graph_parse_ptr(job.filterGraph.get(), description, &inputList, &outputList, nullptr);
+    int result = avfilter_graph_parse_ptr(run.filterGraph.get(), description, &inputList, &outputList, nullptr);
     avfilter_inout_free(&inputList);
     avfilter_inout_free(&outputList);
     if (result < 0)
-        return failJob(job, "Could not parse the audio filter graph", result);
-    result = avfilter_graph_config(job.filterGraph.get(), nullptr);
+        return fail(run, "Could not parse the audio filter graph", result);
+    result = avfilter_graph_config(run.filterGraph.get(), nullptr);
     if (result < 0)
-        return failJob(job, "Could not configure the audio filter graph", result);
+        return fail(run, "Could not configure the audio filter graph", result);
     return 0;
 }
 
-int createSink(MixJob &job) {
+int createSink(MixRun &run) {
     const AVFilter *abuffersink = avfilter_get_by_name("abuffersink");
-    int result = avfilter_graph_create_filter(&job.sinkFilter, abuffersink, "out", nullptr, nullptr,
-                                              job.filterGraph.get());
+    int result = avfilter_graph_create_filter(&run.sinkFilter, abuffersink, "out", nullptr, nullptr,
+                                              run.filterGraph.get());
     if (result < 0)
-        return failJob(job, "Could not create the audio sink", result);
-    result = constrainSink(job.sinkFilter);
+        return fail(run, "Could not create the audio sink", result);
+    result = constrainSink(run.sinkFilter);
     if (result < 0)
-        return failJob(job, "Could not set the audio sink's formats", result);
+        return fail(run, "Could not set the audio sink's formats", result);
     return 0;
 }
 
-int createSource(MixJob &job, AVFilterContext *&source, const char *name, const std::string &arguments) {
+int createSource(MixRun &run, AVFilterContext *&source, const char *name, const std::string &arguments) {
     const AVFilter *abuffer = avfilter_get_by_name("abuffer");
     const int result =
-        avfilter_graph_create_filter(&source, abuffer, name, arguments.c_str(), nullptr, job.filterGraph.get());
+        avfilter_graph_create_filter(&source, abuffer, name, arguments.c_str(), nullptr, run.filterGraph.get());
     if (result < 0)
-        return failJob(job, std::string("Could not create the audio source ") + name, result);
+        return fail(run, std::string("Could not create the audio source ") + name, result);
     return 0;
-}
-
-// Source text for one input of the mix: the resampled form when a resampler
-// feeds it, otherwise the stream's own parameters.
-std::string mixInputArguments(const AVStream *stream, const ResamplerPtr &resampler) {
-    if (resampler)
-        return resampledSourceArguments();
-    const AVCodecParameters *parameters = stream->codecpar;
-    return sourceArguments(stream->time_base, parameters->sample_rate,
-                           static_cast<AVSampleFormat>(parameters->format), parameters->ch_layout);
 }
 
 } // namespace
 
-int buildSingleInputGraph(MixJob &job, const char *description) {
-    job.filterGraph.reset(avfilter_graph_alloc());
-    if (!job.filterGraph)
-        return failJob(job, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
+int buildSingleInputGraph(MixRun &run, const char *description) {
+    run.filterGraph.reset(avfilter_graph_alloc());
+    if (!run.filterGraph)
+        return fail(run, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
 
     // The music feed hands over 44100 Hz planar float stereo, whatever the
     // music's own rate, format or layout.
-    int result = createSource(job, job.firstSource, "in", resampledSourceArguments());
+    int result = createSource(run, run.firstSource, "in", resampledSourceArguments());
     if (result < 0)
         return result;
-    result = createSink(job);
+    result = createSink(run);
     if (result < 0)
         return result;
 
-    FilterInOutPtr outputs = linkRecord("in", job.firstSource);
-    FilterInOutPtr inputs = linkRecord("out", job.sinkFilter);
+    FilterInOutPtr outputs = linkRecord("in", run.firstSource);
+    FilterInOutPtr inputs = linkRecord("out", run.sinkFilter);
     if (!outputs || !inputs)
-        return failJob(job, "Could not allocate the audio filter links", AVERROR(ENOMEM));
-    return parseAndConfigure(job, description, std::move(outputs), std::move(inputs));
+        return fail(run, "Could not allocate the audio filter links", AVERROR(ENOMEM));
+    return parseAndConfigure(run, description, std::move(outputs), std::move(inputs));
 }
 
-int buildMixGraph(MixJob &job, const char *description) {
-    job.filterGraph.reset(avfilter_graph_alloc());
-    if (!job.filterGraph)
-        return failJob(job, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
+int buildMixGraph(MixRun &run, const char *description) {
+    run.filterGraph.reset(avfilter_graph_alloc());
+    if (!run.filterGraph)
+        return fail(run, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
 
-    int result = createSource(job, job.firstSource, "in0",
-                              mixInputArguments(job.videoAudioStream, job.videoAudioResampler));
+    // Both inputs come resampled: the own sound by its resampler, the music
+    // by the feed.
+    int result = createSource(run, run.firstSource, "in0", resampledSourceArguments());
     if (result < 0)
         return result;
-    result = createSource(job, job.secondSource, "in1", mixInputArguments(job.musicStream, job.musicResampler));
+    result = createSource(run, run.secondSource, "in1", resampledSourceArguments());
     if (result < 0)
         return result;
-    result = createSink(job);
+    result = createSink(run);
     if (result < 0)
         return result;
-    FilterInOutPtr outputs = linkRecord("in0", job.firstSource);
-    FilterInOutPtr second = linkRecord("in1", job.secondSource);
-    FilterInOutPtr inputs = linkRecord("out", job.sinkFilter);
+    FilterInOutPtr outputs = linkRecord("in0", run.firstSource);
+    FilterInOutPtr second = linkRecord("in1", run.secondSource);
+    FilterInOutPtr inputs = linkRecord("out", run.sinkFilter);
     if (!outputs || !second || !inputs)
-        return failJob(job, "Could not allocate the audio filter links", AVERROR(ENOMEM));
+        return fail(run, "Could not allocate the audio filter links", AVERROR(ENOMEM));
     outputs->next = second.release();
-    result = parseAndConfigure(job, description, std::move(outputs), std::move(inputs));
+    result = parseAndConfigure(run, description, std::move(outputs), std::move(inputs));
     // The encoder takes whole frames of its frame size only.
-    if (result >= 0 && job.audioEncoder && job.audioEncoder->frame_size > 0)
-        av_buffersink_set_frame_size(job.sinkFilter, static_cast<unsigned>(job.audioEncoder->frame_size));
+    if (result >= 0 && run.audioEncoder && run.audioEncoder->frame_size > 0)
+        av_buffersink_set_frame_size(run.sinkFilter, static_cast<unsigned>(run.audioEncoder->frame_size));
     return result;
 }
 

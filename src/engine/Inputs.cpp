@@ -22,25 +22,6 @@ int interruptWhenStopped(void *opaque) {
     return job->interruptArmed.load() && job->stopRequested.load() != 0;
 }
 
-// Opens a decoder for a stream; the context is returned only when it opened.
-int openDecoder(const AVStream *stream, CodecContextPtr &decoder) {
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec)
-        return AVERROR_DECODER_NOT_FOUND;
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    if (!context)
-        return AVERROR(ENOMEM);
-    int result = avcodec_parameters_to_context(context.get(), stream->codecpar);
-    if (result < 0)
-        return result;
-    context->pkt_timebase = stream->time_base;
-    result = avcodec_open2(context.get(), codec, nullptr);
-    if (result < 0)
-        return result;
-    decoder = std::move(context);
-    return 0;
-}
-
 // Every demuxer but those whose files name other files to read (lists,
 // manifests, scripts): they open those files on contexts of their own, out
 // of reach of any hook on this one.
@@ -104,10 +85,17 @@ int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path)
         context->io_open = onlyTheFileItself;
     }
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", selfContainedDemuxers().c_str(), 0);
+    int result = av_dict_set(&options, "protocol_whitelist", "file", 0);
+    if (result >= 0)
+        result = av_dict_set(&options, "format_whitelist", selfContainedDemuxers().c_str(), 0);
+    if (result < 0) {
+        // Without its white lists the open would not be local only.
+        av_dict_free(&options);
+        avformat_free_context(context);
+        return result;
+    }
     const std::string url = "file:" + path;
-    const int result = avformat_open_input(&context, url.c_str(), nullptr, &options);
+    result = avformat_open_input(&context, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0)
         return result; // avformat_open_input frees the context on failure
@@ -115,53 +103,70 @@ int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path)
     return 0;
 }
 
-int openMusicInput(MixJob &job) {
-    job.musicStream = nullptr;
-    job.musicDecoder.reset();
-    job.musicStreamIndex = -1;
-
-    int result = openLocalInput(job, job.musicInput, job.musicPath);
+int openDecoder(const AVStream *stream, CodecContextPtr &decoder) {
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        return AVERROR_DECODER_NOT_FOUND;
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context)
+        return AVERROR(ENOMEM);
+    int result = avcodec_parameters_to_context(context.get(), stream->codecpar);
     if (result < 0)
-        return failJob(job, "Could not open the music file", result);
-    result = avformat_find_stream_info(job.musicInput.get(), nullptr);
+        return result;
+    context->pkt_timebase = stream->time_base;
+    result = avcodec_open2(context.get(), codec, nullptr);
     if (result < 0)
-        return failJob(job, "Could not read the music file's stream information", result);
-    av_dump_format(job.musicInput.get(), 0, job.musicPath.c_str(), 0);
-
-    // The last audio stream that can be decoded is the music.
-    int decoderResult = AVERROR_STREAM_NOT_FOUND;
-    for (unsigned i = 0; i < job.musicInput->nb_streams; ++i) {
-        AVStream *stream = job.musicInput->streams[i];
-        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
-            continue;
-        CodecContextPtr decoder;
-        decoderResult = openDecoder(stream, decoder);
-        if (decoderResult < 0)
-            continue;
-        job.musicStream = stream;
-        job.musicStreamIndex = static_cast<int>(i);
-        job.musicDecoder = std::move(decoder);
-    }
-    if (!job.musicDecoder) {
-        return failJob(job,
-                       decoderResult == AVERROR_STREAM_NOT_FOUND ? "The music file holds no audio stream"
-                                                                 : "Could not open a decoder for the music",
-                       decoderResult);
-    }
-    if (!usableSampleRate(job.musicDecoder->sample_rate))
-        return failJob(job,
-                       "The music's sample rate (" + std::to_string(job.musicDecoder->sample_rate) +
-                           " Hz) is not usable",
-                       AVERROR_INVALIDDATA);
+        return result;
+    decoder = std::move(context);
     return 0;
 }
 
-int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &inLayout, AVSampleFormat inFormat,
+int openMusicStream(AVFormatContext *input, int &streamIndex, CodecContextPtr &decoder) {
+    // The last audio stream that can be decoded is the music.
+    int result = AVERROR_STREAM_NOT_FOUND;
+    streamIndex = -1;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream *stream = input->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        CodecContextPtr candidate;
+        result = openDecoder(stream, candidate);
+        if (result < 0)
+            continue;
+        streamIndex = static_cast<int>(i);
+        decoder = std::move(candidate);
+    }
+    return decoder ? 0 : result;
+}
+
+int openMusicInput(MixRun &run) {
+    int result = openLocalInput(run.job, run.musicInput, run.request.musicPath);
+    if (result < 0)
+        return fail(run, "Could not open the music file", result);
+    result = avformat_find_stream_info(run.musicInput.get(), nullptr);
+    if (result < 0)
+        return fail(run, "Could not read the music file's stream information", result);
+    av_dump_format(run.musicInput.get(), 0, run.request.musicPath.c_str(), 0);
+
+    result = openMusicStream(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder);
+    if (result < 0)
+        return fail(run,
+                    result == AVERROR_STREAM_NOT_FOUND ? "The music file holds no audio stream"
+                                                       : "Could not open a decoder for the music",
+                    result);
+    run.musicStream = run.musicInput->streams[run.musicStreamIndex];
+    if (!usableSampleRate(run.musicDecoder->sample_rate))
+        return fail(run, "The music's sample rate (" + std::to_string(run.musicDecoder->sample_rate) + " Hz) is not usable",
+                    AVERROR_INVALIDDATA);
+    return 0;
+}
+
+int createResampler(MixRun &run, ResamplerPtr &target, const AVChannelLayout &inLayout, AVSampleFormat inFormat,
                     int inRate) {
     target.reset();
     if (!usableSampleRate(inRate))
-        return failJob(job, "The sound's sample rate (" + std::to_string(inRate) + " Hz) is not usable",
-                       AVERROR_INVALIDDATA);
+        return fail(run, "The sound's sample rate (" + std::to_string(inRate) + " Hz) is not usable",
+                    AVERROR_INVALIDDATA);
     SwrContext *resampler = nullptr;
     AVChannelLayout outLayout = stereoLayout();
     AVChannelLayout inputLayout = effectiveLayout(inLayout);
@@ -171,82 +176,70 @@ int createResampler(MixJob &job, ResamplerPtr &target, const AVChannelLayout &in
         result = swr_init(resampler);
     if (result < 0) {
         swr_free(&resampler);
-        return failJob(job, "Could not set up the audio resampler", result);
+        return fail(run, "Could not set up the audio resampler", result);
     }
     target.reset(resampler);
     return 0;
 }
 
-int openVideoInput(MixJob &job) {
-    job.musicResampler.reset();
-    job.videoAudioResampler.reset();
-    job.videoAudioStream = nullptr;
-    job.videoAudioDecoder.reset();
-    job.videoAudioStreamIndex = -1;
-    job.videoStreamIndex = -1;
-
-    int result = openLocalInput(job, job.videoInput, job.videoPath);
+int openVideoInput(MixRun &run) {
+    int result = openLocalInput(run.job, run.videoInput, run.request.videoPath);
     if (result < 0)
-        return failJob(job, "Could not open the video file", result);
-    result = avformat_find_stream_info(job.videoInput.get(), nullptr);
+        return fail(run, "Could not open the video file", result);
+    result = avformat_find_stream_info(run.videoInput.get(), nullptr);
     if (result < 0)
-        return failJob(job, "Could not read the video file's stream information", result);
-    av_dump_format(job.videoInput.get(), 0, job.videoPath.c_str(), 0);
+        return fail(run, "Could not read the video file's stream information", result);
+    av_dump_format(run.videoInput.get(), 0, run.request.videoPath.c_str(), 0);
 
     // The own sound is the track a player plays: the decodable audio stream
     // marked default, else the first decodable one; an audio stream without
     // a decoder is not sound we can mix. The last video stream that is a
     // real picture sequence (not cover art) drives the run.
     int attachedPictureIndex = -1;
-    for (unsigned i = 0; i < job.videoInput->nb_streams; ++i) {
-        AVStream *stream = job.videoInput->streams[i];
+    for (unsigned i = 0; i < run.videoInput->nb_streams; ++i) {
+        AVStream *stream = run.videoInput->streams[i];
         const AVMediaType type = stream->codecpar->codec_type;
         if (type == AVMEDIA_TYPE_AUDIO) {
-            const bool chosenAlready = job.videoAudioStream && (job.videoAudioStream->disposition & AV_DISPOSITION_DEFAULT);
-            if (chosenAlready || (job.videoAudioStream && !(stream->disposition & AV_DISPOSITION_DEFAULT)) ||
-                !avcodec_find_decoder(stream->codecpar->codec_id))
+            const bool isDefault = stream->disposition & AV_DISPOSITION_DEFAULT;
+            const bool defaultChosen = run.videoAudioStream && (run.videoAudioStream->disposition & AV_DISPOSITION_DEFAULT);
+            if (defaultChosen || (run.videoAudioStream && !isDefault) || !avcodec_find_decoder(stream->codecpar->codec_id))
                 continue;
             CodecContextPtr decoder;
             result = openDecoder(stream, decoder);
             if (result < 0)
-                return failJob(job, "Could not open a decoder for the video's sound", result);
+                return fail(run, "Could not open a decoder for the video's sound", result);
             if (!usableSampleRate(decoder->sample_rate))
-                return failJob(job,
-                               "The video's sound has an unusable sample rate (" +
-                                   std::to_string(decoder->sample_rate) + " Hz)",
-                               AVERROR_INVALIDDATA);
-            job.videoAudioStream = stream;
-            job.videoAudioStreamIndex = static_cast<int>(i);
-            job.videoAudioDecoder = std::move(decoder);
+                return fail(run,
+                            "The video's sound has an unusable sample rate (" + std::to_string(decoder->sample_rate) +
+                                " Hz)",
+                            AVERROR_INVALIDDATA);
+            run.videoAudioStream = stream;
+            run.videoAudioStreamIndex = static_cast<int>(i);
+            run.videoAudioDecoder = std::move(decoder);
         } else if (type == AVMEDIA_TYPE_VIDEO) {
             if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
                 attachedPictureIndex = static_cast<int>(i);
             else
-                job.videoStreamIndex = static_cast<int>(i);
+                run.videoStreamIndex = static_cast<int>(i);
         }
     }
-    if (job.videoStreamIndex < 0)
-        job.videoStreamIndex = attachedPictureIndex;
-    if (job.videoStreamIndex < 0)
-        return failJob(job, "The video file holds no video stream", AVERROR_STREAM_NOT_FOUND);
+    if (run.videoStreamIndex < 0)
+        run.videoStreamIndex = attachedPictureIndex;
+    if (run.videoStreamIndex < 0)
+        return fail(run, "The video file holds no video stream", AVERROR_STREAM_NOT_FOUND);
 
-    if (job.videoAudioDecoder) {
-        job.mode = MixMode::MixBoth;
-        const AVChannelLayout musicLayout = effectiveLayout(job.musicDecoder->ch_layout);
-        result = createResampler(job, job.musicResampler, musicLayout, job.musicDecoder->sample_fmt,
-                                 job.musicDecoder->sample_rate);
-        if (result < 0)
-            return result;
-        const AVChannelLayout videoLayout = effectiveLayout(job.videoAudioDecoder->ch_layout);
-        return createResampler(job, job.videoAudioResampler, videoLayout, job.videoAudioDecoder->sample_fmt,
-                               job.videoAudioDecoder->sample_rate);
+    if (run.videoAudioDecoder) {
+        run.result.mode = MixMode::MixBoth;
+        const AVChannelLayout videoLayout = effectiveLayout(run.videoAudioDecoder->ch_layout);
+        return createResampler(run, run.videoAudioResampler, videoLayout, run.videoAudioDecoder->sample_fmt,
+                               run.videoAudioDecoder->sample_rate);
     }
-    const AVCodecID musicCodec = job.musicDecoder->codec_id;
-    job.mode = (musicCodec == AV_CODEC_ID_WMAV1 || musicCodec == AV_CODEC_ID_WMAV2) ? MixMode::ReencodeMusic
-                                                                                    : MixMode::CopyMusic;
+    const AVCodecID musicCodec = run.musicDecoder->codec_id;
+    run.result.mode = (musicCodec == AV_CODEC_ID_WMAV1 || musicCodec == AV_CODEC_ID_WMAV2) ? MixMode::ReencodeMusic
+                                                                                            : MixMode::CopyMusic;
     // Copied packets cannot fade, start later or loop otherwise.
-    if (job.appliedMixSettings.changesMusicSound())
-        job.mode = MixMode::ReencodeMusic;
+    if (run.result.appliedMixSettings.changesMusicSound())
+        run.result.mode = MixMode::ReencodeMusic;
     return 0;
 }
 

@@ -58,10 +58,10 @@ int openRunAacEncoder(CodecContextPtr &encoder) {
 
 namespace {
 
-// Gives a whole planar frame its planes from the job's pool (made on first
+// Gives a whole planar frame its planes from the run's pool (made on first
 // use): 1 when it did, 0 when the frame is of another kind and needs buffers
 // of its own, or AVERROR(ENOMEM).
-int takePooledPlanes(MixJob &job, AVFrame *frame, const AVCodecContext *encoder) {
+int takePooledPlanes(MixRun &run, AVFrame *frame, const AVCodecContext *encoder) {
     const int channels = frame->ch_layout.nb_channels;
     if (frame->nb_samples != encoder->frame_size || !av_sample_fmt_is_planar(encoder->sample_fmt) ||
         channels > AV_NUM_DATA_POINTERS)
@@ -69,13 +69,13 @@ int takePooledPlanes(MixJob &job, AVFrame *frame, const AVCodecContext *encoder)
     int lineSize = 0;
     if (av_samples_get_buffer_size(&lineSize, 1, frame->nb_samples, encoder->sample_fmt, 0) < 0)
         return 0;
-    if (!job.encoderFramePool) {
-        job.encoderFramePool.reset(av_buffer_pool_init(std::size_t(lineSize), nullptr));
-        if (!job.encoderFramePool)
+    if (!run.encoderFramePool) {
+        run.encoderFramePool.reset(av_buffer_pool_init(std::size_t(lineSize), nullptr));
+        if (!run.encoderFramePool)
             return AVERROR(ENOMEM);
     }
     for (int channel = 0; channel < channels; ++channel) {
-        frame->buf[channel] = av_buffer_pool_get(job.encoderFramePool.get());
+        frame->buf[channel] = av_buffer_pool_get(run.encoderFramePool.get());
         if (!frame->buf[channel])
             return AVERROR(ENOMEM); // the frame's deleter returns what was taken
         frame->data[channel] = frame->buf[channel]->data;
@@ -87,7 +87,7 @@ int takePooledPlanes(MixJob &job, AVFrame *frame, const AVCodecContext *encoder)
 
 } // namespace
 
-int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
+int allocEncoderFrame(MixRun &run, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
     frame.reset(av_frame_alloc());
     if (!frame)
         return AVERROR(ENOMEM);
@@ -96,7 +96,7 @@ int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encode
     frame->sample_rate = encoder->sample_rate;
     int result = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
     if (result >= 0)
-        result = takePooledPlanes(job, frame.get(), encoder);
+        result = takePooledPlanes(run, frame.get(), encoder);
     if (result == 0)
         result = av_frame_get_buffer(frame.get(), 0);
     if (result < 0) {
@@ -106,14 +106,14 @@ int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encode
     return 0;
 }
 
-int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex) {
+int copyPacket(MixRun &run, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex) {
     packet->stream_index = outIndex;
     constexpr auto rounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
     packet->pts = av_rescale_q_rnd(packet->pts, inStream->time_base, outStream->time_base, rounding);
     packet->dts = av_rescale_q_rnd(packet->dts, inStream->time_base, outStream->time_base, rounding);
     packet->duration = av_rescale_q(packet->duration, inStream->time_base, outStream->time_base);
     packet->pos = -1;
-    return av_interleaved_write_frame(job.outputContext.get(), packet);
+    return av_interleaved_write_frame(run.outputContext.get(), packet);
 }
 
 bool resamplerTakes(SwrContext *resampler, const AVFrame *frame) {
@@ -137,15 +137,15 @@ namespace {
 
 // The resampler must always match the frame it reads, or it would read past
 // the frame's buffers.
-int matchResamplerToFrame(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame) {
+int matchResamplerToFrame(MixRun &run, ResamplerPtr &resampler, const AVFrame *frame) {
     if (resamplerTakes(resampler.get(), frame))
         return 0;
-    return createResampler(job, resampler, effectiveLayout(frame->ch_layout), static_cast<AVSampleFormat>(frame->format),
+    return createResampler(run, resampler, effectiveLayout(frame->ch_layout), static_cast<AVSampleFormat>(frame->format),
                            frame->sample_rate);
 }
 
 // Converts input (null: the resampler's remainder) into the FIFO.
-int convertIntoFifo(MixJob &job, SwrContext *resampler, const std::uint8_t **input, int inputSamples, int capacity,
+int convertIntoFifo(MixRun &run, SwrContext *resampler, const std::uint8_t **input, int inputSamples, int capacity,
                     AudioFifoPtr &fifo) {
     if (!fifo) {
         fifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max({capacity, inputSamples, 1})));
@@ -153,9 +153,9 @@ int convertIntoFifo(MixJob &job, SwrContext *resampler, const std::uint8_t **inp
             return AVERROR(ENOMEM);
     }
     // One conversion buffer serves the whole run; it only ever grows.
-    FramePtr &converted = job.conversionBuffer;
+    FramePtr &converted = run.conversionBuffer;
     if (!converted || converted->nb_samples < capacity) {
-        const int result = allocEncoderFrame(job, converted, job.audioEncoder.get(), std::max(capacity, 1024));
+        const int result = allocEncoderFrame(run, converted, run.audioEncoder.get(), std::max(capacity, 1024));
         if (result < 0)
             return result;
     }
@@ -172,22 +172,35 @@ int convertIntoFifo(MixJob &job, SwrContext *resampler, const std::uint8_t **inp
 
 } // namespace
 
-int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo) {
-    const int matched = matchResamplerToFrame(job, resampler, frame);
+int resampleToFifo(MixRun &run, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo) {
+    const int matched = matchResamplerToFrame(run, resampler, frame);
     if (matched < 0)
         return matched;
     const int capacity = static_cast<int>(av_rescale_rnd(swr_get_delay(resampler.get(), frame->sample_rate) +
                                                              frame->nb_samples,
                                                          kOutputSampleRate, frame->sample_rate, AV_ROUND_UP));
-    return convertIntoFifo(job, resampler.get(), const_cast<const std::uint8_t **>(frame->extended_data),
+    return convertIntoFifo(run, resampler.get(), const_cast<const std::uint8_t **>(frame->extended_data),
                            frame->nb_samples, capacity, fifo);
 }
 
-int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fifo) {
+int flushResamplerToFifo(MixRun &run, ResamplerPtr &resampler, AudioFifoPtr &fifo) {
     if (!resampler)
         return fifo ? av_audio_fifo_size(fifo.get()) : 0;
     const int capacity = static_cast<int>(swr_get_out_samples(resampler.get(), 0)) + 32;
-    return convertIntoFifo(job, resampler.get(), nullptr, 0, capacity, fifo);
+    return convertIntoFifo(run, resampler.get(), nullptr, 0, capacity, fifo);
+}
+
+int appendToFifo(AudioFifoPtr &fifo, const AVFrame *frame) {
+    if (!fifo) {
+        fifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(frame->nb_samples, 1)));
+        if (!fifo)
+            return AVERROR(ENOMEM);
+    }
+    const int written =
+        av_audio_fifo_write(fifo.get(), reinterpret_cast<void **>(frame->extended_data), frame->nb_samples);
+    if (written < frame->nb_samples)
+        return written < 0 ? written : AVERROR(ENOMEM);
+    return 0;
 }
 
 int appendSilence(AudioFifoPtr &fifo, std::int64_t sampleCount) {
@@ -209,15 +222,15 @@ int appendSilence(AudioFifoPtr &fifo, std::int64_t sampleCount) {
     return 0;
 }
 
-int readFifoFrame(MixJob &, AVAudioFifo *fifo, AVFrame *frame, int sampleCount) {
+int readFifoFrame(MixRun &, AVAudioFifo *fifo, AVFrame *frame, int sampleCount) {
     return av_audio_fifo_read(fifo, reinterpret_cast<void **>(frame->data), sampleCount);
 }
 
-int takeFifoFrame(MixJob &job, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame) {
-    const int result = allocEncoderFrame(job, frame, job.audioEncoder.get(), sampleCount);
+int takeFifoFrame(MixRun &run, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame) {
+    const int result = allocEncoderFrame(run, frame, run.audioEncoder.get(), sampleCount);
     if (result < 0)
         return result;
-    const int read = readFifoFrame(job, fifo, frame.get(), sampleCount);
+    const int read = readFifoFrame(run, fifo, frame.get(), sampleCount);
     if (read < sampleCount) {
         frame.reset();
         return read < 0 ? read : AVERROR_BUG; // callers take only what the FIFO holds
@@ -226,17 +239,17 @@ int takeFifoFrame(MixJob &job, AVAudioFifo *fifo, int sampleCount, std::int64_t 
     return 0;
 }
 
-int pushToSource(MixJob &, AVFilterContext *source, AVFrame *frame) {
+int pushToSource(MixRun &, AVFilterContext *source, AVFrame *frame) {
     return av_buffersrc_add_frame_flags(source, frame, 0);
 }
 
-int readNextMusicFrame(MixJob &, LoopState &state, AudioFifoPtr &fifo, int minSamples) {
+int readNextMusicFrame(MixRun &run, AudioFifoPtr &fifo, int minSamples) {
     if (!fifo) {
         fifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(minSamples, 1)));
         if (!fifo)
             return AVERROR(ENOMEM);
     }
-    return state.musicFeed->read(fifo.get(), minSamples);
+    return run.musicFeed->read(fifo.get(), minSamples);
 }
 
 } // namespace melvora

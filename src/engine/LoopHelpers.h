@@ -20,8 +20,7 @@ extern "C" {
 
 namespace melvora {
 
-struct MixJob;
-struct LoopState;
+struct MixRun;
 
 // The target format of every re-encoded sound: 44100 Hz, planar float, stereo.
 inline constexpr int kOutputSampleRate = 44100;
@@ -43,11 +42,11 @@ int openRunAacEncoder(CodecContextPtr &encoder);
 
 // A frame of sampleCount samples in the encoder's format, with its buffers.
 // AVERROR(ENOMEM) when it cannot be had.
-int allocEncoderFrame(MixJob &job, FramePtr &frame, const AVCodecContext *encoder, int sampleCount);
+int allocEncoderFrame(MixRun &run, FramePtr &frame, const AVCodecContext *encoder, int sampleCount);
 
 // Rescales a packet from inStream's clock to outStream's, gives it the output
 // index and writes it interleaved; the write's result.
-int copyPacket(MixJob &job, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex);
+int copyPacket(MixRun &run, AVPacket *packet, const AVStream *inStream, const AVStream *outStream, int outIndex);
 
 // Whether a resampler was set up for frames like this one (channels, rate,
 // format): a stream may change its format midway.
@@ -56,26 +55,29 @@ bool resamplerTakes(SwrContext *resampler, const AVFrame *frame);
 // Converts a decoded frame to 44100 Hz fltp stereo and appends it to the FIFO
 // (created on first use). The number of samples the FIFO then holds, or a
 // negative FFmpeg error.
-int resampleToFifo(MixJob &job, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo);
+int resampleToFifo(MixRun &run, ResamplerPtr &resampler, const AVFrame *frame, AudioFifoPtr &fifo);
 
 // Lets out what the resampler still holds at the end of a stream.
-int flushResamplerToFifo(MixJob &job, ResamplerPtr &resampler, AudioFifoPtr &fifo);
+int flushResamplerToFifo(MixRun &run, ResamplerPtr &resampler, AudioFifoPtr &fifo);
+
+// Appends a 44100 Hz fltp stereo frame to the FIFO (made on first use).
+int appendToFifo(AudioFifoPtr &fifo, const AVFrame *frame);
 
 // Appends sampleCount samples of silence to the FIFO (made on first use).
 int appendSilence(AudioFifoPtr &fifo, std::int64_t sampleCount);
 
 // Moves sampleCount samples from the FIFO into the frame; the number read.
-int readFifoFrame(MixJob &job, AVAudioFifo *fifo, AVFrame *frame, int sampleCount);
+int readFifoFrame(MixRun &run, AVAudioFifo *fifo, AVFrame *frame, int sampleCount);
 
 // A new encoder-format frame holding the next sampleCount samples of the
 // FIFO (which must hold them), stamped pts.
-int takeFifoFrame(MixJob &job, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame);
+int takeFifoFrame(MixRun &run, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame);
 
 // Hands a frame (or, when null, the end of the stream) to a buffer source.
-int pushToSource(MixJob &job, AVFilterContext *source, AVFrame *frame);
+int pushToSource(MixRun &run, AVFilterContext *source, AVFrame *frame);
 
 // The next decoded music, resampled, until the FIFO (made on first use)
 // holds at least minSamples; the music feed rewinds at the music's end.
-int readNextMusicFrame(MixJob &job, LoopState &state, AudioFifoPtr &fifo, int minSamples);
+int readNextMusicFrame(MixRun &run, AudioFifoPtr &fifo, int minSamples);
 
 } // namespace melvora

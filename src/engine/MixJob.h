@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/FFmpegHandles.h"
 #include "engine/MixSettings.h"
 #include "engine/OutputClaim.h"
 
@@ -8,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,99 +48,66 @@ struct MediaInfo {
     std::int32_t audioChannels = 0;
 };
 
+// What a front end asks of a run: filled once, handed through the start
+// flow unchanged, and not touched while the run is in progress.
+struct MixRequest {
+    std::string videoPath;
+    std::string musicPath;
+    std::string outputPath;
+    // The file the start flow created for this run, when it did; a run that
+    // fails before opening it removes it again.
+    FileIdentity claimedOutput;
+    double durationSeconds = 0; // the video's length from its probe; 0 when unknown
+    MixSettings mixSettings;    // the default is the plain mix
+    // AAC encoders at once, each on a stretch of the sound spliced where
+    // they agree: 0 one per core, 1 the single encoder.
+    int encoderThreads = 0;
+    // An MP4/MOV output gets its index before the data (for playing while
+    // it downloads); other containers ignore it.
+    bool fastStart = false;
+};
+
+// What a run leaves for the front end; written by the worker before it
+// publishes the final status.
+struct MixResult {
+    MixMode mode = MixMode::ReencodeMusic;
+    // The reason of a failed run, e.g. "Could not open the music file: No such
+    // file or directory".
+    std::string errorMessage;
+    // What of the video the output could not keep (a stream its container
+    // cannot hold, chapters), one line each.
+    std::vector<std::string> warnings;
+    // What the run applied: the request's settings with a loudness target
+    // turned into a level once the music was measured (its integrated
+    // loudness, LUFS, in measuredMusicLoudness; NaN when not measured).
+    MixSettings appliedMixSettings;
+    double measuredMusicLoudness = std::numeric_limits<double>::quiet_NaN();
+    bool stopped = false; // the user stopped the run; its output is finalised
+};
+
 // The one record through which the front end and the worker meet. The front
-// end writes the paths and the duration before a start and afterwards only
-// reads status/progressPercent and sets stopRequested; everything else
-// belongs to the worker while a run is in progress.
+// end fills the request before a start and afterwards only reads status and
+// progressPercent and sets stopRequested; the result is the worker's until
+// it ends. The run's own FFmpeg objects live with the worker, not here.
 struct MixJob {
     MixJob();
     ~MixJob(); // stops a running worker and waits for it
     MixJob(const MixJob &) = delete;
     MixJob &operator=(const MixJob &) = delete;
 
-    std::string musicPath;
-    InputContextPtr musicInput;
-    AVStream *musicStream = nullptr;
-    CodecContextPtr musicDecoder;
-    std::int32_t musicStreamIndex = -1;
+    MixRequest request;
+    MixResult result;
 
-    std::string videoPath;
-    InputContextPtr videoInput;
-    AVStream *videoAudioStream = nullptr;
-    CodecContextPtr videoAudioDecoder;
-    std::int32_t videoAudioStreamIndex = -1;
-    std::int32_t videoStreamIndex = -1;
-
-    std::string outputPath;
-    // The file the start flow created for this run, when it did; a run that
-    // fails before opening it removes it again.
-    FileIdentity claimedOutput;
-    FileIdentity writtenOutput; // the file the worker opened, while it is ours
-    OutputContextPtr outputContext;
-    AVStream *outputAudioStream = nullptr;
-    CodecContextPtr audioEncoder;
-    std::int32_t outputAudioStreamIndex = -1;
-
-    AVFilterContext *sinkFilter = nullptr;
-    AVFilterContext *firstSource = nullptr;
-    AVFilterContext *secondSource = nullptr;
-    FilterGraphPtr filterGraph;
-
-    MixMode mode = MixMode::ReencodeMusic;
-    std::int32_t streamMapCount = 0;
-    std::vector<std::int32_t> streamMap;
-    std::int32_t outputStreamCount = 0;
-    // Copied music: how far its stamps go back so that its priming lies
-    // before zero, where the container's edit list skips it (music time base).
-    std::int64_t musicPrimingShift = 0;
-
-    std::int64_t audioClockMs = 0;
-    std::int64_t videoClockMs = 0;
-    AudioFifoPtr musicFifo;
-    ResamplerPtr musicResampler;
-    AudioFifoPtr videoAudioFifo;
-    ResamplerPtr videoAudioResampler;
-    double positionSeconds = 0;
-    FramePtr conversionBuffer; // resampler output before it enters a FIFO
-    // The planes of whole frames on their way to the encoder: a run makes
-    // one such frame for every 1024 samples, and the encoders free them on
-    // other threads.
-    BufferPoolPtr encoderFramePool;
-
-    std::int32_t probeResult = 0;
     std::atomic<std::uint8_t> stopRequested{0};
-    std::string probePath;
     std::atomic<JobStatus> status{JobStatus::Finished};
-    double durationSeconds = 0;
     std::atomic<std::int32_t> progressPercent{0};
-    MediaInfo info;
-    std::int32_t segmentIndex = -1;
-
-    // How the sound is mixed; the default is the plain mix. Written before a
-    // start like the paths.
-    MixSettings mixSettings;
-    // What the run applies: mixSettings with a loudness target turned into a
-    // level once the music was measured (its integrated loudness, LUFS, in
-    // measuredMusicLoudness; NaN when not measured).
-    MixSettings appliedMixSettings;
-    double measuredMusicLoudness = 0;
-
-    // The reason of a failed run, e.g. "Could not open the music file: No such
-    // file or directory"; written by the worker before it publishes Failed.
-    std::string errorMessage;
-    // What of the video the output could not keep (a stream its container
-    // cannot hold, chapters), one line each; written during the set-up.
-    std::vector<std::string> warnings;
-
     // Lets the stop flag interrupt blocking reads; armed once the loop runs.
     std::atomic<bool> interruptArmed{false};
 
-    // AAC encoders at once, each on a stretch of the sound spliced where
-    // they agree: 0 one per core, 1 the single encoder as always.
-    int encoderThreads = 0;
-    // An MP4/MOV output gets its index before the data (for playing while
-    // it downloads); other containers ignore it.
-    bool fastStart = false;
+    // The media probe: the file it examines next and what it found.
+    std::string probePath;
+    std::int32_t probeResult = 0;
+    MediaInfo info;
 
     // True from startMixJob until the worker has released everything.
     std::atomic<bool> workerActive{false};
@@ -149,9 +116,8 @@ struct MixJob {
     std::condition_variable workerEnded;
 };
 
-// Resets a record to its initial state: waits for a worker, releases every
-// object of a run and clears the probe's results. The constructor and every
-// run go through the same list.
+// Resets a record to its initial state: waits for a worker and clears the
+// request, the result and the probe's findings.
 void initMixJob(MixJob &job);
 
 // Starts the worker on the job. A previous worker is waited for first, so a

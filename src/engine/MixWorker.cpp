@@ -1,11 +1,14 @@
-// The worker: one whole run from opening the files to releasing them.
+// The worker: one whole run from opening the files to releasing them, and
+// the one place that turns the run's result into its final status.
 
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixSteps.h"
+#include "engine/OutputFile.h"
 
+#include <exception>
+#include <new>
 #include <string_view>
-#include <unistd.h>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -14,178 +17,170 @@ extern "C" {
 namespace melvora {
 namespace {
 
-bool setUpFailed(const MixJob &job) { return job.status.load() == JobStatus::Failed; }
-
-// Packets the muxer took for the output stream of a video stream, or for
-// every output stream when the index is negative.
-std::int64_t packetsWritten(const MixJob &job, int videoStream) {
-    const AVFormatContext *output = job.outputContext.get();
-    if (!output)
-        return 0;
-    if (videoStream >= 0) {
-        if (videoStream >= job.streamMapCount || job.streamMap[videoStream] < 0)
-            return 0;
-        return output->streams[job.streamMap[videoStream]]->nb_frames;
-    }
-    std::int64_t count = 0;
-    for (unsigned i = 0; i < output->nb_streams; ++i)
-        count += output->streams[i]->nb_frames;
-    return count;
+std::int64_t packetsOf(const MixRun &run, int outputStream) {
+    const AVFormatContext *output = run.outputContext.get();
+    return output && outputStream >= 0 ? output->streams[outputStream]->nb_frames : 0;
 }
 
 // FFmpeg's Matroska muxer writes a file that no demuxer reads back when it
 // holds no packet at all; such a file is removed rather than left behind
 // as an output that will not open.
-bool unreadableWhenEmpty(const MixJob &job) {
-    const AVFormatContext *output = job.outputContext.get();
-    if (!output || !output->oformat || packetsWritten(job, -1) > 0)
+bool unreadableWhenEmpty(const MixRun &run) {
+    const AVFormatContext *output = run.outputContext.get();
+    if (!output || !output->oformat)
         return false;
+    for (unsigned i = 0; i < output->nb_streams; ++i)
+        if (output->streams[i]->nb_frames > 0)
+            return false;
     const std::string_view name = output->oformat->name;
     return name == "matroska" || name == "webm";
 }
 
-// Ends the run: the trailer, a check that every byte reached the file, and
-// the final status, decided once.
-void finishOutput(MixJob &job, LoopState &state) {
-    AVFormatContext *output = job.outputContext.get();
-    // After a failed write the file is broken off: no trailer is tried.
-    const int trailerResult = state.writeFailed ? 0 : av_write_trailer(output);
-    const bool stopped = job.stopRequested.load() != 0;
-    // A read interrupted by the stop flag is the stop itself, not a failure.
-    const bool interruptedByStop = stopped && state.lastResult == AVERROR_EXIT;
-
-    if (setUpFailed(job))
-        return;
-    if (state.writeFailed) {
-        failJob(job, "Could not write the output file",
-                output->pb && output->pb->error < 0 ? output->pb->error : state.lastResult);
-        return;
-    }
-    if (trailerResult < 0) {
-        failJob(job, "Could not finish the output file", trailerResult);
-        return;
-    }
-    if (output->pb && output->pb->error < 0) {
-        failJob(job, "Could not write the output file", output->pb->error);
-        return;
-    }
-    if (state.lastResult < 0 && state.lastResult != AVERROR_EOF && !interruptedByStop) {
-        failJob(job, "The mix stopped on an error", state.lastResult);
-        return;
-    }
-    // A video that gave not one picture (cut short, say) made no video.
-    if (!stopped && packetsWritten(job, job.videoStreamIndex) == 0) {
-        failJob(job, "The video file holds no picture that could be copied", AVERROR_INVALIDDATA);
-        return;
-    }
-    // Nor is a file without the new sound one: a video too short for a
-    // single packet of music is reported, not passed off as finished.
-    if (!stopped && job.outputAudioStreamIndex >= 0 &&
-        output->streams[job.outputAudioStreamIndex]->nb_frames == 0) {
-        failJob(job, "The video is too short to carry any sound", AVERROR_INVALIDDATA);
-        return;
-    }
-    if (!stopped)
-        job.status = JobStatus::Finished;
-    // A stopped run without an error is left Running: it is not reported as finished.
-}
-
-// What is left of the output once everything is closed: a failed run's file
-// is no usable video and goes, whether the run had written into it or only
-// claimed it; a Matroska file without a packet goes too. Only the file this
-// run created or opened is ever removed.
-void settleOutputFile(MixJob &job, bool unreadable) {
-    const bool failed = job.status.load() == JobStatus::Failed;
-    if (job.writtenOutput.known()) {
-        if (failed || unreadable)
-            removeIfSameFile(job.outputPath, job.writtenOutput);
-    } else if (failed) {
-        removeIfSameEmptyFile(job.outputPath, job.claimedOutput);
-    }
-    job.writtenOutput = FileIdentity{};
-}
-
 // A loudness target becomes the music's level once the music is measured.
-void measureMusicLoudness(MixJob &job) {
-    if (!job.mixSettings.musicLoudnessLufs)
-        return;
+int measureMusicLoudness(MixRun &run) {
+    if (!run.request.mixSettings.musicLoudnessLufs)
+        return 0;
     double lufs = 0;
-    const int result =
-        measureIntegratedLoudness(job.musicInput.get(), job.musicStreamIndex, job.musicDecoder.get(), lufs,
-                                  &job.stopRequested);
-    if (result < 0) {
-        failJob(job, "Could not measure the music's loudness", result);
-        return;
-    }
-    job.measuredMusicLoudness = lufs;
-    job.appliedMixSettings = withMeasuredLoudness(job.mixSettings, lufs);
+    const int result = measureIntegratedLoudness(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(),
+                                                 lufs, &run.job.stopRequested);
+    if (result == AVERROR_EXIT)
+        return result; // a stop, not a failure of the measurement
+    if (result < 0)
+        return fail(run, "Could not measure the music's loudness", result);
+    run.result.measuredMusicLoudness = lufs;
+    run.result.appliedMixSettings = withMeasuredLoudness(run.request.mixSettings, lufs);
+    return 0;
 }
 
 // The graph of the mode, from the mix settings, and the feed that reads
 // and shapes the music for it.
-void buildGraph(MixJob &job, LoopState &state) {
-    const MixSettings &settings = job.appliedMixSettings;
-    if (job.mode == MixMode::CopyMusic)
-        return;
-    state.musicFeed = std::make_unique<MusicFeed>(job.musicInput.get(), job.musicStreamIndex, job.musicDecoder.get(),
-                                                  settings, &job.stopRequested);
-    if (job.mode == MixMode::MixBoth)
-        buildMixGraph(job, mixGraphDescription(settings, job.durationSeconds).c_str());
+int buildGraph(MixRun &run) {
+    const MixSettings &settings = run.result.appliedMixSettings;
+    if (run.mode == MixMode::CopyMusic)
+        return 0;
+    run.musicFeed = std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(),
+                                                settings, &run.job.stopRequested);
+    if (run.mode == MixMode::MixBoth)
+        return buildMixGraph(run, mixGraphDescription(settings, run.request.durationSeconds).c_str());
+    return buildSingleInputGraph(run, musicGraphDescription(settings, run.request.durationSeconds).c_str());
+}
+
+int writeHeader(MixRun &run) {
+    AVDictionary *options = nullptr;
+    // Only the MP4 family knows the flag; it writes the file once more at
+    // the end, with the index moved to the front.
+    const AVClass *const *muxerOptions = &run.outputContext->oformat->priv_class;
+    int result = 0;
+    if (run.request.fastStart && *muxerOptions &&
+        av_opt_find(const_cast<AVClass **>(muxerOptions), "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        result = av_dict_set(&options, "movflags", "+faststart", 0);
+    if (result >= 0)
+        result = avformat_write_header(run.outputContext.get(), &options);
+    av_dict_free(&options);
+    return result < 0 ? fail(run, "Could not write the output file's header", result) : 0;
+}
+
+// How a run ended.
+enum class RunEnd { Finished, Stopped, Failed };
+
+// Everything of a run, in order; the first failure ends it, with its
+// reason recorded.
+RunEnd runSteps(MixRun &run) {
+    run.videoSoundFrame.reset(av_frame_alloc());
+    run.sinkFrame.reset(av_frame_alloc());
+    run.readPacket.reset(av_packet_alloc());
+    if (!run.videoSoundFrame || !run.sinkFrame || !run.readPacket) {
+        fail(run, "Out of memory", AVERROR(ENOMEM));
+        return RunEnd::Failed;
+    }
+    run.result.appliedMixSettings = run.request.mixSettings;
+    int result = openMusicInput(run);
+    if (result >= 0)
+        result = measureMusicLoudness(run);
+    if (result >= 0)
+        result = openVideoInput(run);
+    if (result >= 0)
+        result = openOutput(run);
+    if (result >= 0)
+        result = buildGraph(run);
+    if (result >= 0)
+        result = writeHeader(run);
+    if (result == AVERROR_EXIT && run.job.stopRequested.load())
+        return RunEnd::Stopped; // while measuring the music
+    if (result < 0)
+        return RunEnd::Failed;
+
+    anchorSoundToVideo(run);
+    run.job.interruptArmed = true;
+    const int ending = runMixingLoop(run);
+    run.job.interruptArmed = false;
+    // The file is finished and closed in every case the header was written,
+    // but one broken off by a failed write, which takes no trailer.
+    result = closeOutput(run);
+    if (run.writeFailed)
+        fail(run, "Could not write the output file", ending);
+    else if (result < 0)
+        fail(run, "Could not finish the output file", result);
+    else if (ending != AVERROR_EOF && ending != AVERROR_EXIT)
+        fail(run, "The mix stopped on an error", ending);
+    else if (ending == AVERROR_EXIT || run.job.stopRequested.load())
+        return RunEnd::Stopped;
+    // A video that gave not one picture (cut short, say) made no video; nor
+    // is a file without the new sound one.
+    else if (packetsOf(run, run.streamMap[run.videoStreamIndex]) == 0)
+        fail(run, "The video file holds no picture that could be copied", AVERROR_INVALIDDATA);
+    else if (packetsOf(run, run.outputAudioStreamIndex) == 0)
+        fail(run, "The video is too short to carry any sound", AVERROR_INVALIDDATA);
     else
-        buildSingleInputGraph(job, musicGraphDescription(settings, job.durationSeconds).c_str());
+        return RunEnd::Finished;
+    return RunEnd::Failed;
+}
+
+// What is left of the output once it is closed: a failed run's file is no
+// usable video and goes; a Matroska file without a packet goes too. Only the file this
+// run created or opened is ever removed.
+void settleOutputFile(const MixJob &job, const FileIdentity &written, bool failed, bool unreadable) {
+    if (written.known()) {
+        if (failed || unreadable)
+            removeIfSameFile(job.request.outputPath, written);
+    } else {
+        // Never opened (a failure or a stop before the header): the name
+        // claimed for the run is given back.
+        removeIfSameEmptyFile(job.request.outputPath, job.request.claimedOutput);
+    }
 }
 
 } // namespace
 
 void mixWorker(MixJob &job) {
-    releaseRunObjects(job);
-    resetRunFields(job);
+    job.result = MixResult{};
     job.status = JobStatus::Running;
-
-    LoopState state;
-    state.videoSoundFrame.reset(av_frame_alloc());
-    state.sinkFrame.reset(av_frame_alloc());
-    state.readPacket.reset(av_packet_alloc());
-    state.encodedPacket.reset(av_packet_alloc());
-    if (!state.videoSoundFrame || !state.sinkFrame || !state.readPacket || !state.encodedPacket)
-        failJob(job, "Out of memory", AVERROR(ENOMEM));
-
-    if (!setUpFailed(job))
-        openMusicInput(job);
-    if (!setUpFailed(job))
-        measureMusicLoudness(job);
-    if (!setUpFailed(job))
-        openVideoInput(job);
-    if (!setUpFailed(job))
-        openOutput(job);
-    if (!setUpFailed(job))
-        buildGraph(job, state);
-
+    RunEnd ending = RunEnd::Failed;
     bool unreadable = false;
-    if (!setUpFailed(job)) {
-        AVDictionary *options = nullptr;
-        // Only the MP4 family knows the flag; it writes the file once more
-        // at the end, with the index moved to the front.
-        const AVClass *const *muxerOptions = &job.outputContext->oformat->priv_class;
-        if (job.fastStart && *muxerOptions &&
-            av_opt_find(const_cast<AVClass **>(muxerOptions), "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
-            av_dict_set(&options, "movflags", "+faststart", 0);
-        const int result = avformat_write_header(job.outputContext.get(), &options);
-        av_dict_free(&options);
-        if (result < 0) {
-            failJob(job, "Could not write the output file's header", result);
-        } else {
-            state.lastResult = result;
-            anchorSoundToVideo(job, state);
-            job.interruptArmed = true;
-            runMixingLoop(job, state);
-            job.interruptArmed = false;
-            finishOutput(job, state);
-            unreadable = unreadableWhenEmpty(job);
+    FileIdentity written;
+    {
+        MixRun run(job);
+        try {
+            ending = runSteps(run);
+        } catch (const std::bad_alloc &) {
+            fail(run, "Out of memory", AVERROR(ENOMEM));
+        } catch (const std::exception &error) {
+            fail(run, std::string("The mix failed: ") + error.what(), AVERROR_BUG);
         }
+        unreadable = unreadableWhenEmpty(run);
+        written = run.writtenOutput;
+        // The run's objects go here, the output (closed already unless the
+        // run ended early) with them.
     }
-    releaseRunObjects(job);
-    settleOutputFile(job, unreadable);
+    if (ending == RunEnd::Failed && job.result.errorMessage.empty())
+        job.result.errorMessage = "The mix failed"; // every step names its failure; this is the net under them
+    settleOutputFile(job, written, ending == RunEnd::Failed, unreadable);
+    job.result.stopped = ending == RunEnd::Stopped;
+    // A stopped run without an error is left Running: it is not reported as finished.
+    if (ending == RunEnd::Failed)
+        job.status = JobStatus::Failed;
+    else if (ending == RunEnd::Finished)
+        job.status = JobStatus::Finished;
 }
 
 } // namespace melvora

@@ -16,148 +16,122 @@ bool isAgainOrEnd(int result) { return result == AVERROR(EAGAIN) || result == AV
 
 // Takes sampleCount samples from a FIFO into a new frame and hands it to a
 // source of the graph, stamped with the samples handed to it before.
-bool pushChunk(MixJob &job, LoopState &state, AVAudioFifo *fifo, AVFilterContext *source, int sampleCount) {
+int pushChunk(MixRun &run, AVAudioFifo *fifo, AVFilterContext *source, int sampleCount) {
     FramePtr chunk;
-    int result = takeFifoFrame(job, fifo, sampleCount, state.mixInputSamples, chunk);
-    if (result >= 0)
-        result = pushToSource(job, source, chunk.get());
-    if (result < 0) {
-        state.lastResult = result;
-        return false;
-    }
-    return true;
+    const int result = takeFifoFrame(run, fifo, sampleCount, run.mixInputSamples, chunk);
+    return result < 0 ? result : pushToSource(run, source, chunk.get());
 }
 
 // Encodes every frame the graph has ready; each is stamped with the samples
 // before it.
-bool drainMix(MixJob &job, LoopState &state) {
-    AVFrame *mixed = state.sinkFrame.get();
+int drainMix(MixRun &run) {
+    AVFrame *mixed = run.sinkFrame.get();
     for (;;) {
-        const int result = av_buffersink_get_frame(job.sinkFilter, mixed);
+        int result = av_buffersink_get_frame(run.sinkFilter, mixed);
         if (isAgainOrEnd(result))
-            return true;
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        mixed->pts = state.sampleCounter;
-        state.sampleCounter += mixed->nb_samples;
-        if (!encodeFrame(job, state, mixed))
-            return false;
+            return 0;
+        if (result < 0)
+            return result;
+        mixed->pts = run.sampleCounter;
+        run.sampleCounter += mixed->nb_samples;
+        result = encodeFrame(run, mixed);
+        if (result < 0)
+            return result;
     }
 }
 
-// Fills the music FIFO to at least sampleCount samples.
-bool fillMusic(MixJob &job, LoopState &state, int sampleCount) {
-    const int result = readNextMusicFrame(job, state, job.musicFifo, sampleCount);
+// One chunk of the video's own sound plus as much music through the mix.
+int mixOneChunk(MixRun &run, int chunk) {
+    int result = pushChunk(run, run.videoAudioFifo.get(), run.firstSource, chunk);
+    if (result >= 0)
+        result = readNextMusicFrame(run, run.musicFifo, chunk);
+    if (result >= 0)
+        result = pushChunk(run, run.musicFifo.get(), run.secondSource, chunk);
     if (result < 0)
-        state.lastResult = result;
-    return result >= 0;
+        return result;
+    run.mixInputSamples += chunk;
+    return drainMix(run);
 }
 
-// One chunk of the video's own sound plus as much music through the mix.
-// False ends the loop (no music to be had, or the graph failed).
-bool mixOneChunk(MixJob &job, LoopState &state, int chunk) {
-    if (!pushChunk(job, state, job.videoAudioFifo.get(), job.firstSource, chunk))
-        return false;
-    if (!fillMusic(job, state, chunk) || !pushChunk(job, state, job.musicFifo.get(), job.secondSource, chunk))
-        return false;
-    state.mixInputSamples += chunk;
-    return drainMix(job, state);
+int mixWholeChunks(MixRun &run) {
+    const int chunk = run.audioEncoder->frame_size;
+    while (run.videoAudioFifo && av_audio_fifo_size(run.videoAudioFifo.get()) >= chunk)
+        if (const int result = mixOneChunk(run, chunk); result < 0)
+            return result;
+    return 0;
 }
 
 // Resamples decoded own sound into its FIFO and mixes every whole chunk.
-bool mixDecodedOwnSound(MixJob &job, LoopState &state) {
-    AVCodecContext *decoder = job.videoAudioDecoder.get();
-    AVFrame *frame = state.videoSoundFrame.get();
-    const int chunk = job.audioEncoder->frame_size;
+int mixDecodedOwnSound(MixRun &run) {
+    AVCodecContext *decoder = run.videoAudioDecoder.get();
+    AVFrame *frame = run.videoSoundFrame.get();
     for (;;) {
         int result = avcodec_receive_frame(decoder, frame);
         if (isAgainOrEnd(result))
-            return true;
-        if (result < 0) {
-            state.lastResult = result; // a frame that fails to decode is skipped
-            return true;
-        }
-        result = resampleToFifo(job, job.videoAudioResampler, frame, job.videoAudioFifo);
+            return 0;
+        if (result < 0)
+            return result == AVERROR(ENOMEM) ? result : 0; // a frame that fails to decode is skipped
+        result = resampleToFifo(run, run.videoAudioResampler, frame, run.videoAudioFifo);
         av_frame_unref(frame);
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        while (av_audio_fifo_size(job.videoAudioFifo.get()) >= chunk) {
-            if (!mixOneChunk(job, state, chunk))
-                return false;
-        }
+        if (result >= 0)
+            result = mixWholeChunks(run);
+        if (result < 0)
+            return result;
     }
 }
 
 } // namespace
 
-bool mixOwnSoundPacket(MixJob &job, LoopState &state, AVPacket *packet) {
-    const int result = avcodec_send_packet(job.videoAudioDecoder.get(), packet);
+int mixOwnSoundPacket(MixRun &run, AVPacket *packet) {
+    const int result = avcodec_send_packet(run.videoAudioDecoder.get(), packet);
     av_packet_unref(packet);
-    state.lastResult = result;
-    if (result < 0)
-        return true; // an undecodable packet is skipped
-    return mixDecodedOwnSound(job, state);
+    if (result == AVERROR(ENOMEM))
+        return result;
+    // An undecodable packet is skipped.
+    return result < 0 ? 0 : mixDecodedOwnSound(run);
 }
 
-bool mixSilentOwnSound(MixJob &job, LoopState &state, std::int64_t samples) {
-    const int chunk = job.audioEncoder->frame_size;
+int mixSilentOwnSound(MixRun &run, std::int64_t samples) {
+    const int chunk = run.audioEncoder->frame_size;
     while (samples > 0) {
-        if (job.stopRequested.load())
-            return true;
+        if (run.job.stopRequested.load())
+            return AVERROR_EXIT;
         const int block = static_cast<int>(std::min<std::int64_t>(samples, chunk));
-        const int result = appendSilence(job.videoAudioFifo, block);
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
+        int result = appendSilence(run.videoAudioFifo, block);
+        if (result >= 0)
+            result = mixWholeChunks(run);
+        if (result < 0)
+            return result;
         samples -= block;
-        while (av_audio_fifo_size(job.videoAudioFifo.get()) >= chunk)
-            if (!mixOneChunk(job, state, chunk))
-                return false;
     }
-    return true;
+    return 0;
 }
 
-bool finishMixedSound(MixJob &job, LoopState &state) {
+int finishMixedSound(MixRun &run) {
     // The decoder's last frames, then what the resampler still holds.
-    int result = avcodec_send_packet(job.videoAudioDecoder.get(), nullptr);
-    if (result >= 0 && !mixDecodedOwnSound(job, state))
-        return false;
-    if (job.videoAudioResampler) {
-        result = flushResamplerToFifo(job, job.videoAudioResampler, job.videoAudioFifo);
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-    }
+    int result = avcodec_send_packet(run.videoAudioDecoder.get(), nullptr);
+    result = result < 0 ? 0 : mixDecodedOwnSound(run);
+    if (result >= 0 && run.videoAudioResampler)
+        result = flushResamplerToFifo(run, run.videoAudioResampler, run.videoAudioFifo);
+    if (result < 0)
+        return result;
     // Own sound that ends before the picture is followed by silence, so
     // that the music lasts to the last picture.
-    const std::int64_t held = job.videoAudioFifo ? av_audio_fifo_size(job.videoAudioFifo.get()) : 0;
-    if (state.videoEndSamples != AV_NOPTS_VALUE &&
-        !mixSilentOwnSound(job, state, state.videoEndSamples - state.mixInputSamples - held))
-        return false;
-    const int chunk = job.audioEncoder->frame_size;
-    while (job.videoAudioFifo && av_audio_fifo_size(job.videoAudioFifo.get()) >= chunk) {
-        if (!mixOneChunk(job, state, chunk))
-            return false;
-    }
-    // The last, shorter chunk, matched by as much music.
-    const int rest = job.videoAudioFifo ? av_audio_fifo_size(job.videoAudioFifo.get()) : 0;
-    if (rest > 0 && !mixOneChunk(job, state, rest))
-        return false;
-    // Both sources end, and the graph lets out what it still holds.
-    result = pushToSource(job, job.firstSource, nullptr);
+    const std::int64_t held = run.videoAudioFifo ? av_audio_fifo_size(run.videoAudioFifo.get()) : 0;
+    if (run.videoEndSamples != AV_NOPTS_VALUE)
+        result = mixSilentOwnSound(run, run.videoEndSamples - run.mixInputSamples - held);
     if (result >= 0)
-        result = pushToSource(job, job.secondSource, nullptr);
-    if (result < 0) {
-        state.lastResult = result;
-        return false;
-    }
-    return drainMix(job, state);
+        result = mixWholeChunks(run);
+    // The last, shorter chunk, matched by as much music.
+    const int rest = run.videoAudioFifo ? av_audio_fifo_size(run.videoAudioFifo.get()) : 0;
+    if (result >= 0 && rest > 0)
+        result = mixOneChunk(run, rest);
+    // Both sources end, and the graph lets out what it still holds.
+    if (result >= 0)
+        result = pushToSource(run, run.firstSource, nullptr);
+    if (result >= 0)
+        result = pushToSource(run, run.secondSource, nullptr);
+    return result < 0 ? result : drainMix(run);
 }
 
 } // namespace melvora

@@ -10,83 +10,73 @@
 namespace melvora {
 namespace {
 
-void publishProgress(MixJob &job) {
-    const double quotient = job.positionSeconds * 100.0 / job.durationSeconds;
+void publishProgress(MixRun &run) {
+    const double quotient = run.positionSeconds * 100.0 / run.request.durationSeconds;
     int percent = 0;
     if (std::isfinite(quotient))
         percent = quotient <= 0 ? 0 : quotient >= 100 ? 100 : static_cast<int>(quotient);
-    job.progressPercent = percent;
+    run.job.progressPercent = percent;
 }
 
-// Notes where the picture ends, in samples of the new sound: re-encoded
-// music is cut there.
-void noteVideoEnd(LoopState &state, const AVPacket *packet, const AVStream *in) {
+// Notes where the picture ends, in samples of the new sound: the sound is
+// made up to there.
+void noteVideoEnd(MixRun &run, const AVPacket *packet, const AVStream *in) {
     std::int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (stamp == AV_NOPTS_VALUE)
         return;
     if (packet->duration > 0)
         stamp += packet->duration;
-    const std::int64_t end = av_rescale_q(stamp, in->time_base, AVRational{1, kOutputSampleRate}) -
-                             state.soundStartSamples;
-    if (state.videoEndSamples == AV_NOPTS_VALUE || end > state.videoEndSamples)
-        state.videoEndSamples = end;
+    const std::int64_t end =
+        av_rescale_q(stamp, in->time_base, AVRational{1, kOutputSampleRate}) - run.soundStartSamples;
+    if (run.videoEndSamples == AV_NOPTS_VALUE || end > run.videoEndSamples)
+        run.videoEndSamples = end;
 }
 
-// One packet of the video file. False ends the loop.
-bool videoPass(MixJob &job, LoopState &state) {
-    AVPacket *packet = state.readPacket.get();
-    state.lastResult = av_read_frame(job.videoInput.get(), packet);
-    if (state.lastResult < 0)
-        return false;
-
+// One packet of the video file.
+int videoPass(MixRun &run) {
+    AVPacket *packet = run.readPacket.get();
+    const int result = av_read_frame(run.videoInput.get(), packet);
+    if (result < 0)
+        return result; // the end of the video, or an error
     const int index = packet->stream_index;
-    if (index < 0 || index >= job.streamMapCount || job.streamMap[index] < 0) {
+    if (index < 0 || index >= static_cast<int>(run.streamMap.size()) || run.streamMap[index] < 0) {
         av_packet_unref(packet);
-        return true;
+        return 0;
     }
-    if (job.mode == MixMode::MixBoth && index == job.videoAudioStreamIndex)
-        return mixOwnSoundPacket(job, state, packet);
+    if (run.mode == MixMode::MixBoth && index == run.videoAudioStreamIndex)
+        return mixOwnSoundPacket(run, packet);
 
-    const AVStream *in = job.videoInput->streams[index];
-    const int outIndex = job.streamMap[index];
-    const AVStream *out = job.outputContext->streams[outIndex];
-    if (index == job.videoStreamIndex) {
+    const AVStream *in = run.videoInput->streams[index];
+    if (index == run.videoStreamIndex) {
         if (packet->dts != AV_NOPTS_VALUE)
-            job.videoClockMs = timestampToMs(packet->dts, in->time_base);
+            run.videoClockMs = timestampToMs(packet->dts, in->time_base);
         if (packet->pts != AV_NOPTS_VALUE)
-            job.positionSeconds = static_cast<double>(packet->pts) * av_q2d(in->time_base);
-        noteVideoEnd(state, packet, in);
+            run.positionSeconds = static_cast<double>(packet->pts) * av_q2d(in->time_base);
+        noteVideoEnd(run, packet, in);
     }
-    const int result = copyPacket(job, packet, in, out, outIndex);
-    av_packet_unref(packet);
-    state.lastResult = result;
-    if (result < 0) {
-        state.writeFailed = true; // the file is broken off: nothing more can be written
-        return false;
-    }
-    return true;
+    return copyToOutput(run, packet, in, run.streamMap[index]);
 }
 
 // Where the next packet comes from: the video, unless the sound of a silent
 // video is behind it.
-bool soundIsBehind(const MixJob &job, const LoopState &state) {
-    if (job.mode == MixMode::MixBoth)
+bool soundIsBehind(const MixRun &run) {
+    if (run.mode == MixMode::MixBoth)
         return false;
     // The music is made up to the end of the picture written so far (the
     // latest picture's end, not the last packet's decode time, which lags
     // behind it by the pictures a B-frame stream holds back): re-encoded
     // music sample for sample, so that it can end exactly with the video.
-    if (state.videoEndSamples == AV_NOPTS_VALUE)
+    if (run.videoEndSamples == AV_NOPTS_VALUE)
         return false;
-    if (job.mode == MixMode::CopyMusic)
-        return state.copiedMusicEndSamples < state.videoEndSamples;
-    return soundMadeSamples(job, state) < state.videoEndSamples;
+    if (run.mode == MixMode::CopyMusic)
+        return run.copiedMusicEndSamples < run.videoEndSamples;
+    return soundMadeSamples(run) < run.videoEndSamples;
 }
 
 } // namespace
 
-std::int64_t soundMadeSamples(const MixJob &job, const LoopState &state) {
-    return state.sampleCounter + (job.musicFifo ? av_audio_fifo_size(job.musicFifo.get()) : 0);
+std::int64_t soundMadeSamples(const MixRun &run) {
+    return run.sampleCounter + (run.musicFifo ? av_audio_fifo_size(run.musicFifo.get()) : 0);
 }
 
 namespace {
@@ -101,82 +91,88 @@ std::int64_t startSamples(const AVStream *stream) {
 
 } // namespace
 
-void anchorSoundToVideo(MixJob &job, LoopState &state) {
+void anchorSoundToVideo(MixRun &run) {
     // The sound starts where the video's clock starts: at the picture, or
     // at the video's own sound when that is mixed in and starts earlier.
     // Own sound that starts after the picture is preceded by silence, so
     // that the music still starts with the first picture.
-    const AVStream *picture = job.videoStreamIndex >= 0 ? job.videoInput->streams[job.videoStreamIndex] : nullptr;
+    const AVStream *picture = run.videoStreamIndex >= 0 ? run.videoInput->streams[run.videoStreamIndex] : nullptr;
     const std::int64_t pictureStart = startSamples(picture);
     std::int64_t start = pictureStart;
-    if (job.mode == MixMode::MixBoth && job.videoAudioStream) {
-        const std::int64_t ownStart = startSamples(job.videoAudioStream);
+    if (run.mode == MixMode::MixBoth && run.videoAudioStream) {
+        const std::int64_t ownStart = startSamples(run.videoAudioStream);
         start = std::min(ownStart, pictureStart);
-        state.ownSoundLead = ownStart - start;
+        run.ownSoundLead = ownStart - start;
     }
-    state.loopOffset = -job.musicPrimingShift;
-    state.soundStartSamples = start;
+    run.loopOffset = -run.musicPrimingShift;
+    run.soundStartSamples = start;
     if (start <= 0)
         return;
     const AVRational samples{1, kOutputSampleRate};
-    if (job.mode == MixMode::CopyMusic)
-        state.loopOffset += av_rescale_q(start, samples, job.musicStream->time_base);
+    if (run.mode == MixMode::CopyMusic)
+        run.loopOffset += av_rescale_q(start, samples, run.musicStream->time_base);
     else
-        state.encodedPtsShift = av_rescale_q(start, samples, job.outputAudioStream->time_base);
+        run.encodedPtsShift = av_rescale_q(start, samples, run.outputAudioStream->time_base);
 }
 
-int rewindMusic(MixJob &job, LoopState &state) {
-    if (!state.musicSoundSinceRewind)
+int rewindMusic(MixRun &run) {
+    if (!run.musicSoundSinceRewind)
         return AVERROR_INVALIDDATA; // a whole pass through the music gave no sound
-    state.musicSoundSinceRewind = false;
-    const AVStream *stream = job.musicStream;
+    run.musicSoundSinceRewind = false;
+    const AVStream *stream = run.musicStream;
     const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    int result = av_seek_frame(job.musicInput.get(), job.musicStreamIndex, start, AVSEEK_FLAG_BACKWARD);
+    int result = av_seek_frame(run.musicInput.get(), run.musicStreamIndex, start, AVSEEK_FLAG_BACKWARD);
     if (result < 0)
-        result = avformat_seek_file(job.musicInput.get(), -1, std::numeric_limits<std::int64_t>::min(), 0, 0, 0);
+        result = avformat_seek_file(run.musicInput.get(), -1, std::numeric_limits<std::int64_t>::min(), 0, 0, 0);
     return result;
 }
 
-void runMixingLoop(MixJob &job, LoopState &state) {
-    startSoundEncoding(job, state);
-    if (job.mode == MixMode::MixBoth && !mixSilentOwnSound(job, state, state.ownSoundLead)) {
-        finishSoundEncoding(job, state, false);
-        return;
+namespace {
+
+// At the video's end: the sound still held in the chain, up to the last
+// picture.
+int finishSound(MixRun &run) {
+    switch (run.mode) {
+    case MixMode::MixBoth:
+        return finishMixedSound(run);
+    case MixMode::ReencodeMusic:
+        return finishReencodedMusic(run);
+    case MixMode::CopyMusic:
+        return finishCopiedMusic(run);
     }
-    for (;;) {
-        if (job.stopRequested.load())
+    return AVERROR_BUG;
+}
+
+} // namespace
+
+int runMixingLoop(MixRun &run) {
+    int result = startSoundEncoding(run);
+    if (result >= 0 && run.mode == MixMode::MixBoth)
+        result = mixSilentOwnSound(run, run.ownSoundLead);
+    while (result >= 0) {
+        if (run.job.stopRequested.load()) {
+            result = AVERROR_EXIT;
             break;
-        publishProgress(job);
-        bool goOn = false;
-        if (!soundIsBehind(job, state))
-            goOn = videoPass(job, state);
-        else if (job.mode == MixMode::CopyMusic)
-            goOn = copyMusicPass(job, state);
+        }
+        publishProgress(run);
+        if (!soundIsBehind(run))
+            result = videoPass(run);
+        else if (run.mode == MixMode::CopyMusic)
+            result = copyMusicPass(run);
         else
-            goOn = reencodeMusicPass(job, state);
-        if (!goOn)
-            break;
-    }
-    if (state.writeFailed) {
-        finishSoundEncoding(job, state, false);
-        return;
+            result = reencodeMusicPass(run);
     }
     // At the video's end the sound still held in the chain is let out, so
     // that it covers the picture to its last frame; a stop keeps what the
-    // encoder has and ends there.
-    const int endingResult = state.lastResult;
-    bool finished = true;
-    if (endingResult == AVERROR_EOF && !job.stopRequested.load()) {
-        if (job.mode == MixMode::MixBoth)
-            finished = finishMixedSound(job, state);
-        else if (job.mode == MixMode::ReencodeMusic)
-            finished = finishReencodedMusic(job, state);
-        else
-            finished = finishCopiedMusic(job, state);
-    }
-    finishSoundEncoding(job, state, finished && !state.writeFailed);
-    if (finished && state.lastResult >= 0)
-        state.lastResult = endingResult;
+    // encoder has and ends there; a broken-off file takes nothing more.
+    if (result == AVERROR_EOF && !run.writeFailed)
+        result = finishSound(run);
+    const bool whole = result >= 0 || result == AVERROR_EOF;
+    const int encoding = finishSoundEncoding(run, whole && !run.writeFailed);
+    if (whole)
+        return encoding < 0 ? encoding : AVERROR_EOF;
+    // A stop is no failure, unless the encoding failed on its own.
+    return result == AVERROR_EXIT && encoding < 0 ? encoding : result;
 }
 
 } // namespace melvora

@@ -18,22 +18,22 @@ bool writesOneFile(const AVOutputFormat *format) { return format && !(format->fl
 // The muxer for the output: from the file name, or, for a name without an
 // extension or one that names a many-file muxer, the muxer of the video's
 // own container type.
-AVFormatContext *allocOutputContext(const MixJob &job) {
+AVFormatContext *allocOutputContext(const MixRun &run) {
     AVFormatContext *context = nullptr;
-    avformat_alloc_output_context2(&context, nullptr, nullptr, job.outputPath.c_str());
+    avformat_alloc_output_context2(&context, nullptr, nullptr, run.request.outputPath.c_str());
     if (context && writesOneFile(context->oformat))
         return context;
     avformat_free_context(context);
     context = nullptr;
-    if (!job.videoInput || !job.videoInput->iformat)
+    if (!run.videoInput || !run.videoInput->iformat)
         return nullptr;
-    const std::string_view demuxerNames = job.videoInput->iformat->name; // e.g. "mov,mp4,m4a,3gp,3g2,mj2"
+    const std::string_view demuxerNames = run.videoInput->iformat->name; // e.g. "mov,mp4,m4a,3gp,3g2,mj2"
     const std::string firstName(demuxerNames.substr(0, demuxerNames.find(',')));
     const AVOutputFormat *format = av_guess_format(firstName.c_str(), nullptr, nullptr);
     if (!format && firstName == "mov")
         format = av_guess_format("mp4", nullptr, nullptr);
     if (writesOneFile(format))
-        avformat_alloc_output_context2(&context, format, nullptr, job.outputPath.c_str());
+        avformat_alloc_output_context2(&context, format, nullptr, run.request.outputPath.c_str());
     return context;
 }
 
@@ -70,16 +70,16 @@ bool codecIsGapless(AVCodecID codec) {
 // AAC's priming), from its first packet, and that packet's time stamp in
 // the music's time base. Read from a second opening of the file, so that
 // the run's own reads start untouched.
-int firstPacketSkip(MixJob &job, std::int64_t &skip, std::int64_t &firstPts) {
+int firstPacketSkip(MixRun &run, std::int64_t &skip, std::int64_t &firstPts) {
     skip = 0;
     firstPts = 0;
     InputContextPtr input;
-    int result = openLocalInput(job, input, job.musicPath);
+    int result = openLocalInput(run.job, input, run.request.musicPath);
     PacketPtr packet(av_packet_alloc());
     if (result >= 0 && !packet)
         result = AVERROR(ENOMEM);
     while (result >= 0 && (result = av_read_frame(input.get(), packet.get())) >= 0) {
-        if (packet->stream_index == job.musicStreamIndex)
+        if (packet->stream_index == run.musicStreamIndex)
             break;
         av_packet_unref(packet.get());
     }
@@ -107,30 +107,30 @@ bool keepsPrimingInEditList(const AVOutputFormat *format) {
 // list then skips: primingShift (in the music's time base) is how far the
 // copy's stamps go back for that. Otherwise the music is decoded and
 // encoded, cut to the sample.
-bool copyIsExact(MixJob &job, std::int64_t &primingShift) {
+bool copyIsExact(MixRun &run, std::int64_t &primingShift) {
     primingShift = 0;
-    const AVStream *music = job.musicStream;
+    const AVStream *music = run.musicStream;
     if (codecIsGapless(music->codecpar->codec_id))
         return true;
     double musicSeconds = 0;
     if (music->duration > 0)
         musicSeconds = double(music->duration) * av_q2d(music->time_base);
-    else if (job.musicInput->duration > 0)
-        musicSeconds = double(job.musicInput->duration) / AV_TIME_BASE;
+    else if (run.musicInput->duration > 0)
+        musicSeconds = double(run.musicInput->duration) / AV_TIME_BASE;
     // The video's length as its own container tells it, when the front end
     // gave none.
-    double videoSeconds = job.durationSeconds;
-    if (videoSeconds <= 0 && job.videoInput->duration > 0)
-        videoSeconds = double(job.videoInput->duration) / AV_TIME_BASE;
+    double videoSeconds = run.request.durationSeconds;
+    if (videoSeconds <= 0 && run.videoInput->duration > 0)
+        videoSeconds = double(run.videoInput->duration) / AV_TIME_BASE;
     if (videoSeconds <= 0 || musicSeconds < videoSeconds)
         return false;
     std::int64_t skip = 0, firstPts = 0;
-    if (firstPacketSkip(job, skip, firstPts) < 0)
+    if (firstPacketSkip(run, skip, firstPts) < 0)
         return false;
     // Priming already stamped before zero is the container's to skip.
     if (skip <= 0 || firstPts < 0)
         return true;
-    if (!keepsPrimingInEditList(job.outputContext->oformat) || music->codecpar->sample_rate <= 0)
+    if (!keepsPrimingInEditList(run.outputContext->oformat) || music->codecpar->sample_rate <= 0)
         return false;
     primingShift = av_rescale_q(skip, AVRational{1, music->codecpar->sample_rate}, music->time_base);
     return true;
@@ -138,44 +138,44 @@ bool copyIsExact(MixJob &job, std::int64_t &primingShift) {
 
 // A container that cannot hold AAC (WebM, Ogg) is written as Matroska, its
 // superset, under the same name, so that the run still gives a playable file.
-int fitContainerToAac(MixJob &job) {
-    if (!containerRefuses(job.outputContext.get(), AV_CODEC_ID_AAC))
+int fitContainerToAac(MixRun &run) {
+    if (!containerRefuses(run.outputContext.get(), AV_CODEC_ID_AAC))
         return 0;
     const AVOutputFormat *matroska = av_guess_format("matroska", nullptr, nullptr);
     AVFormatContext *context = nullptr;
-    if (!matroska || avformat_alloc_output_context2(&context, matroska, nullptr, job.outputPath.c_str()) < 0)
-        return failJob(job, "The output container cannot hold AAC sound", AVERROR(EINVAL));
-    job.outputContext.reset(context);
+    if (!matroska || avformat_alloc_output_context2(&context, matroska, nullptr, run.request.outputPath.c_str()) < 0)
+        return fail(run, "The output container cannot hold AAC sound", AVERROR(EINVAL));
+    run.outputContext.reset(context);
     return 0;
 }
 
-int setUpAacEncoder(MixJob &job, AVStream *stream) {
+int setUpAacEncoder(MixRun &run, AVStream *stream) {
     CodecContextPtr context;
     int result = openRunAacEncoder(context);
     if (result == AVERROR_INVALIDDATA)
-        return failJob(job, "No AAC encoder is available", result);
+        return fail(run, "No AAC encoder is available", result);
     if (result < 0)
-        return failJob(job, "Could not open the AAC encoder", result);
+        return fail(run, "Could not open the AAC encoder", result);
     stream->time_base = context->time_base;
     result = avcodec_parameters_from_context(stream->codecpar, context.get());
     if (result < 0)
-        return failJob(job, "Could not set the output sound's parameters", result);
-    job.audioEncoder = std::move(context);
+        return fail(run, "Could not set the output sound's parameters", result);
+    run.audioEncoder = std::move(context);
     return 0;
 }
 
 // The music's own stream for a silent video: its parameters, the tag the
 // muxer chooses, and nothing of the music file's tags.
-int addMusicStream(MixJob &job, AVStream *&output) {
-    output = avformat_new_stream(job.outputContext.get(), nullptr);
+int addMusicStream(MixRun &run, AVStream *&output) {
+    output = avformat_new_stream(run.outputContext.get(), nullptr);
     if (!output)
-        return failJob(job, "Could not create an output stream", AVERROR(ENOMEM));
-    const int result = avcodec_parameters_copy(output->codecpar, job.musicStream->codecpar);
+        return fail(run, "Could not create an output stream", AVERROR(ENOMEM));
+    const int result = avcodec_parameters_copy(output->codecpar, run.musicStream->codecpar);
     if (result < 0)
-        return failJob(job, "Could not copy a stream's parameters", result);
+        return fail(run, "Could not copy a stream's parameters", result);
     output->codecpar->codec_tag = 0;
-    output->disposition = job.musicStream->disposition;
-    output->time_base = job.musicStream->time_base;
+    output->disposition = run.musicStream->disposition;
+    output->time_base = run.musicStream->time_base;
     return 0;
 }
 
@@ -189,46 +189,46 @@ std::string describeStream(unsigned index, const AVStream *stream) {
 // and says which it cannot; the own sound that the mix replaces gets the
 // encoder instead. Tells whether sound of the video that cannot be decoded
 // went over beside the music of a silent video.
-int addVideoStreams(MixJob &job, bool &undecodableSoundCopied) {
-    AVFormatContext *output = job.outputContext.get();
-    const AVStream *picture = job.videoInput->streams[job.videoStreamIndex];
+int addVideoStreams(MixRun &run, bool &undecodableSoundCopied) {
+    AVFormatContext *output = run.outputContext.get();
+    const AVStream *picture = run.videoInput->streams[run.videoStreamIndex];
     const std::string container = output->oformat->name;
-    for (unsigned i = 0; i < job.videoInput->nb_streams; ++i) {
-        const AVStream *input = job.videoInput->streams[i];
+    for (unsigned i = 0; i < run.videoInput->nb_streams; ++i) {
+        const AVStream *input = run.videoInput->streams[i];
         // Streams the demuxer keeps for itself and never reads (the MP4
         // chapter text track): the chapters go over as chapters.
         if (input->discard == AVDISCARD_ALL)
             continue;
         const AVMediaType type = input->codecpar->codec_type;
-        const bool mixedSound = job.mode == MixMode::MixBoth && static_cast<int>(i) == job.videoAudioStreamIndex;
+        const bool mixedSound = run.mode == MixMode::MixBoth && static_cast<int>(i) == run.videoAudioStreamIndex;
         if (type != AVMEDIA_TYPE_VIDEO && !mixedSound && !containerHolds(output, input, picture)) {
-            warnJob(job, describeStream(i, input) + " left out: the " + container + " container cannot hold it");
+            warn(run, describeStream(i, input) + " left out: the " + container + " container cannot hold it");
             continue;
         }
         AVStream *stream = avformat_new_stream(output, nullptr);
         if (!stream)
-            return failJob(job, "Could not create an output stream", AVERROR(ENOMEM));
+            return fail(run, "Could not create an output stream", AVERROR(ENOMEM));
         if (mixedSound) {
             // The encoder gives the parameters; the track stays the one the
             // player knows by its language, title and flags.
-            job.streamMap[i] = stream->index;
-            job.outputAudioStreamIndex = stream->index;
-            job.outputAudioStream = stream;
+            run.streamMap[i] = stream->index;
+            run.outputAudioStreamIndex = stream->index;
+            run.outputAudioStream = stream;
             int result = copyTrackIdentity(stream, input);
             if (result < 0)
-                return failJob(job, "Could not copy a stream's parameters", result);
-            result = setUpAacEncoder(job, stream);
+                return fail(run, "Could not copy a stream's parameters", result);
+            result = setUpAacEncoder(run, stream);
             if (result < 0)
                 return result;
             continue;
         }
         const int result = copyStreamProperties(stream, input, output->oformat);
         if (result < 0)
-            return failJob(job, "Could not copy a stream's parameters", result);
+            return fail(run, "Could not copy a stream's parameters", result);
         if (becomesAttachment(output->oformat, input))
             continue; // an attached file takes no packets
-        job.streamMap[i] = stream->index;
-        if (type == AVMEDIA_TYPE_AUDIO && job.mode != MixMode::MixBoth) {
+        run.streamMap[i] = stream->index;
+        if (type == AVMEDIA_TYPE_AUDIO && run.mode != MixMode::MixBoth) {
             // Sound of the video that cannot be decoded goes over as it is;
             // the music is the track a player starts with.
             stream->disposition &= ~AV_DISPOSITION_DEFAULT;
@@ -241,13 +241,13 @@ int addVideoStreams(MixJob &job, bool &undecodableSoundCopied) {
 // The file itself, through our own descriptor: the name is only ever a local
 // file (never "concat:x" or another protocol), a link is never followed, and
 // a file put in place of the one claimed for the run is never written.
-int openOutputFileOf(MixJob &job) {
-    AVFormatContext *output = job.outputContext.get();
+int openOutputFileOf(MixRun &run) {
+    AVFormatContext *output = run.outputContext.get();
     if (output->oformat->flags & AVFMT_NOFILE)
         return 0;
-    const int result = openOutputFile(job.outputPath, job.claimedOutput, &output->pb, job.writtenOutput);
+    const int result = openOutputFile(run.request.outputPath, run.request.claimedOutput, &output->pb, run.writtenOutput);
     if (result < 0)
-        return failJob(job, "Could not create the output file", result);
+        return fail(run, "Could not create the output file", result);
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
     allowReadBackOnly(output);
     // Written a full buffer at a time, not a system call for every packet; a
@@ -258,64 +258,76 @@ int openOutputFileOf(MixJob &job) {
 
 } // namespace
 
-int openOutput(MixJob &job) {
-    job.outputAudioStream = nullptr;
-    job.audioEncoder.reset();
-    job.outputAudioStreamIndex = -1;
-    job.outputStreamCount = 0;
+int openOutput(MixRun &run) {
+    run.outputAudioStream = nullptr;
+    run.audioEncoder.reset();
+    run.outputAudioStreamIndex = -1;
 
-    job.outputContext.reset(allocOutputContext(job));
-    if (!job.outputContext)
-        return failJob(job, "No output container type fits the output file name", AVERROR_UNKNOWN);
-    AVFormatContext *output = job.outputContext.get();
+    run.outputContext.reset(allocOutputContext(run));
+    if (!run.outputContext)
+        return fail(run, "No output container type fits the output file name", AVERROR_UNKNOWN);
+    AVFormatContext *output = run.outputContext.get();
 
     // Copying music that the container cannot hold (PCM into MP4, say) would
     // fail at the header, and a copy that would not play gaplessly is no
     // copy: such music is re-encoded instead.
-    if (job.mode == MixMode::CopyMusic &&
-        (!containerTakesCopy(output, job.musicStream) || !copyIsExact(job, job.musicPrimingShift)))
-        job.mode = MixMode::ReencodeMusic;
-    if (job.mode != MixMode::CopyMusic) {
-        const int fitted = fitContainerToAac(job);
+    if (run.mode == MixMode::CopyMusic &&
+        (!containerTakesCopy(output, run.musicStream) || !copyIsExact(run, run.musicPrimingShift)))
+        run.mode = MixMode::ReencodeMusic;
+    if (run.mode != MixMode::CopyMusic) {
+        const int fitted = fitContainerToAac(run);
         if (fitted < 0)
             return fitted;
-        output = job.outputContext.get();
+        output = run.outputContext.get();
     }
 
-    const unsigned inputStreams = job.videoInput->nb_streams;
-    job.streamMapCount = static_cast<std::int32_t>(inputStreams);
-    job.streamMap.assign(inputStreams, -1);
+    run.streamMap.assign(run.videoInput->nb_streams, -1);
     bool undecodableSoundCopied = false;
-    int result = addVideoStreams(job, undecodableSoundCopied);
+    int result = addVideoStreams(run, undecodableSoundCopied);
     if (result < 0)
         return result;
 
-    if (job.mode != MixMode::MixBoth) {
+    if (run.mode != MixMode::MixBoth) {
         AVStream *stream = nullptr;
-        result = addMusicStream(job, stream);
+        result = addMusicStream(run, stream);
         if (result < 0)
             return result;
-        job.outputAudioStreamIndex = stream->index;
-        job.outputAudioStream = stream;
+        run.outputAudioStreamIndex = stream->index;
+        run.outputAudioStream = stream;
         if (undecodableSoundCopied)
             stream->disposition |= AV_DISPOSITION_DEFAULT;
-        if (job.mode == MixMode::ReencodeMusic) {
-            result = setUpAacEncoder(job, stream);
+        if (run.mode == MixMode::ReencodeMusic) {
+            result = setUpAacEncoder(run, stream);
             if (result < 0)
                 return result;
         }
     }
-    job.outputStreamCount = static_cast<std::int32_t>(output->nb_streams);
 
-    result = copyContainerProperties(output, job.videoInput.get());
+    result = copyContainerProperties(output, run.videoInput.get());
     if (result < 0)
-        return failJob(job, "Could not copy the video's metadata", result);
-    if (job.videoInput->nb_chapters > 0 && !containerHoldsChapters(output->oformat))
-        warnJob(job, std::to_string(job.videoInput->nb_chapters) + " chapters left out: the " +
+        return fail(run, "Could not copy the video's metadata", result);
+    if (run.videoInput->nb_chapters > 0 && !containerHoldsChapters(output->oformat))
+        warn(run, std::to_string(run.videoInput->nb_chapters) + " chapters left out: the " +
                          std::string(output->oformat->name) + " container cannot hold them");
 
-    av_dump_format(output, 0, job.outputPath.c_str(), 1);
-    return openOutputFileOf(job);
+    av_dump_format(output, 0, run.request.outputPath.c_str(), 1);
+    return openOutputFileOf(run);
+}
+
+int closeOutput(MixRun &run) {
+    AVFormatContext *output = run.outputContext.get();
+    // After a failed write the file is broken off: no trailer is tried.
+    int result = run.writeFailed ? 0 : av_write_trailer(output);
+    if (output->flags & AVFMT_FLAG_CUSTOM_IO) {
+        const int closed = closeOutputFile(&output->pb);
+        if (result >= 0)
+            result = closed;
+    } else if (!(output->oformat->flags & AVFMT_NOFILE)) {
+        const int closed = avio_closep(&output->pb);
+        if (result >= 0)
+            result = closed;
+    }
+    return result;
 }
 
 } // namespace melvora

@@ -194,13 +194,16 @@ void allowReadBackOnly(AVFormatContext *output) {
     output->io_close2 = closeReadBack;
 }
 
-void closeOutputFile(AVIOContext **io) {
+int closeOutputFile(AVIOContext **io) {
     if (!*io)
-        return;
+        return 0;
     avio_flush(*io);
-    ::close(descriptorOf((*io)->opaque));
+    int result = (*io)->error;
+    if (::close(descriptorOf((*io)->opaque)) != 0 && result >= 0)
+        result = AVERROR(errno);
     av_freep(&(*io)->buffer);
     avio_context_free(io);
+    return result;
 }
 
 } // namespace melvora

@@ -24,8 +24,10 @@ namespace melvora {
 // FFmpeg error otherwise.
 int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened);
 
-// Flushes and closes what openOutputFile opened; *io becomes null.
-void closeOutputFile(AVIOContext **io);
+// Flushes and closes what openOutputFile opened; *io becomes null. The
+// first error of a write, the flush or the close (a quota or network file
+// system may report a write only there), or 0.
+int closeOutputFile(AVIOContext **io);
 
 // Lets the output's muxer read back the file it writes (an MP4 moving its
 // index to the front), through the same descriptor: every other open of

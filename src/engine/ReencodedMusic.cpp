@@ -1,6 +1,6 @@
-// A silent video with re-encoded music: the music decoded, converted by the
-// single-input graph, cut into encoder frames and encoded as AAC, repeated
-// from its start until the picture ends.
+// A silent video with re-encoded music: the music from the feed, through the
+// single-input graph, cut into encoder frames and encoded, repeated from its
+// start until the picture ends.
 
 #include "engine/MixSteps.h"
 
@@ -8,119 +8,93 @@
 
 extern "C" {
 #include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
 }
 
 namespace melvora {
 namespace {
 
-bool isAgainOrEnd(int result) { return result == AVERROR(EAGAIN) || result == AVERROR_EOF; }
-
 // Encodes chunks from the FIFO while they end at or before limit (samples
 // of the new sound). A frame is stamped with the samples before it, so the
 // first sample of the music plays with the first picture.
-bool encodeFifoUpTo(MixJob &job, LoopState &state, std::int64_t limit, bool allowShortLast) {
-    const int chunk = job.audioEncoder->frame_size;
+int encodeFifoUpTo(MixRun &run, std::int64_t limit, bool allowShortLast) {
+    const int chunk = run.audioEncoder->frame_size;
     for (;;) {
-        const int available = av_audio_fifo_size(job.musicFifo.get());
-        const std::int64_t room = limit - state.sampleCounter;
+        const int available = av_audio_fifo_size(run.musicFifo.get());
+        const std::int64_t room = limit - run.sampleCounter;
         int samples = chunk;
         if (available < chunk || room < chunk) {
             if (!allowShortLast)
-                return true;
+                return 0;
             samples = static_cast<int>(std::min<std::int64_t>(available, room));
             if (samples <= 0)
-                return true;
+                return 0;
         }
         FramePtr frame;
-        const int result = takeFifoFrame(job, job.musicFifo.get(), samples, state.sampleCounter, frame);
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        state.sampleCounter += samples;
-        if (!encodeFrame(job, state, frame.get()))
-            return false;
-        if (samples < chunk)
-            return true; // a short frame is the last one the encoder takes
+        int result = takeFifoFrame(run, run.musicFifo.get(), samples, run.sampleCounter, frame);
+        if (result < 0)
+            return result;
+        run.sampleCounter += samples;
+        result = encodeFrame(run, frame.get());
+        if (result < 0 || samples < chunk)
+            return result; // a short frame is the last one the encoder takes
     }
-}
-
-// Appends one sink frame to the FIFO.
-bool appendToFifo(MixJob &job, LoopState &state, AVFrame *converted) {
-    if (!job.musicFifo) {
-        job.musicFifo.reset(av_audio_fifo_alloc(kOutputSampleFormat, 2, std::max(converted->nb_samples, 1)));
-        if (!job.musicFifo) {
-            state.lastResult = AVERROR(ENOMEM);
-            return false;
-        }
-    }
-    const int written = av_audio_fifo_write(job.musicFifo.get(), reinterpret_cast<void **>(converted->extended_data),
-                                            converted->nb_samples);
-    if (written < converted->nb_samples) {
-        state.lastResult = written < 0 ? written : AVERROR(ENOMEM);
-        return false;
-    }
-    return true;
 }
 
 // Moves every frame the graph has ready into the FIFO.
-bool drainGraphToFifo(MixJob &job, LoopState &state) {
-    AVFrame *converted = state.sinkFrame.get();
+int drainGraphToFifo(MixRun &run) {
+    AVFrame *converted = run.sinkFrame.get();
     for (;;) {
-        const int result = av_buffersink_get_frame(job.sinkFilter, converted);
-        if (isAgainOrEnd(result))
-            return true;
-        if (result < 0) {
-            state.lastResult = result;
-            return false;
-        }
-        const bool appended = appendToFifo(job, state, converted);
+        int result = av_buffersink_get_frame(run.sinkFilter, converted);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            return 0;
+        if (result < 0)
+            return result;
+        result = appendToFifo(run.musicFifo, converted);
         av_frame_unref(converted);
-        if (!appended)
-            return false;
+        if (result < 0)
+            return result;
     }
 }
 
 // One chunk of the music through the graph, stamped with the samples handed
 // to the graph before it.
-bool makeMusic(MixJob &job, LoopState &state) {
-    const int chunk = job.audioEncoder->frame_size;
-    int result = readNextMusicFrame(job, state, state.feedFifo, chunk);
+int makeMusic(MixRun &run) {
+    const int chunk = run.audioEncoder->frame_size;
+    int result = readNextMusicFrame(run, run.feedFifo, chunk);
     FramePtr frame;
     if (result >= 0)
-        result = takeFifoFrame(job, state.feedFifo.get(), chunk, state.mixInputSamples, frame);
+        result = takeFifoFrame(run, run.feedFifo.get(), chunk, run.mixInputSamples, frame);
     if (result >= 0)
-        result = pushToSource(job, job.firstSource, frame.get());
-    if (result < 0) {
-        state.lastResult = result;
-        return false;
-    }
-    state.mixInputSamples += chunk;
-    return drainGraphToFifo(job, state);
+        result = pushToSource(run, run.firstSource, frame.get());
+    if (result < 0)
+        return result;
+    run.mixInputSamples += chunk;
+    return drainGraphToFifo(run);
 }
 
 } // namespace
 
-bool reencodeMusicPass(MixJob &job, LoopState &state) {
-    if (!makeMusic(job, state))
-        return false;
-    return !job.musicFifo || encodeFifoUpTo(job, state, state.videoEndSamples, false);
+int reencodeMusicPass(MixRun &run) {
+    const int result = makeMusic(run);
+    if (result < 0 || !run.musicFifo)
+        return result;
+    return encodeFifoUpTo(run, run.videoEndSamples, false);
 }
 
-bool finishReencodedMusic(MixJob &job, LoopState &state) {
-    const std::int64_t end = state.videoEndSamples;
+int finishReencodedMusic(MixRun &run) {
+    const std::int64_t end = run.videoEndSamples;
     if (end == AV_NOPTS_VALUE)
-        return true;
-    while (soundMadeSamples(job, state) < end) {
-        if (job.stopRequested.load())
-            return true;
-        if (!makeMusic(job, state))
-            return false;
-        if (job.musicFifo && !encodeFifoUpTo(job, state, end, false))
-            return false;
+        return 0;
+    while (soundMadeSamples(run) < end) {
+        if (run.job.stopRequested.load())
+            return AVERROR_EXIT;
+        int result = makeMusic(run);
+        if (result >= 0 && run.musicFifo)
+            result = encodeFifoUpTo(run, end, false);
+        if (result < 0)
+            return result;
     }
-    return !job.musicFifo || encodeFifoUpTo(job, state, end, true);
+    return run.musicFifo ? encodeFifoUpTo(run, end, true) : 0;
 }
 
 } // namespace melvora

@@ -21,30 +21,23 @@ StartRefusal checkStartInputs(const StartInputs &inputs, std::string *why) {
     return StartRefusal::None;
 }
 
-bool launchMixJob(MixJob &job, const RunRequest &request) {
-    // Waits for a previous worker: the paths and the duration must not
-    // change under a running one.
+bool launchMixJob(MixJob &job, const MixRequest &request) {
+    // Waits for a previous worker: the request must not change under a
+    // running one.
     initMixJob(job);
-    job.videoPath = request.videoPath;
-    job.musicPath = request.musicPath;
-    job.outputPath = request.outputPath;
-    job.claimedOutput = request.claimedOutput;
-    job.mixSettings = request.mixSettings;
-    job.encoderThreads = request.encoderThreads;
-    job.fastStart = request.fastStart;
-    job.durationSeconds = 0;
-    if (request.videoDurationMicroseconds > 0)
-        job.durationSeconds = static_cast<double>(request.videoDurationMicroseconds) / 1000000.0;
+    job.request = request;
+    if (!(job.request.durationSeconds > 0))
+        job.request.durationSeconds = 0; // unknown
     return startMixJob(job);
 }
 
 bool launchMixJob(MixJob &job, const std::string &videoPath, const std::string &musicPath,
-                  const std::string &outputPath, std::int64_t videoDurationMicroseconds) {
-    RunRequest request;
+                  const std::string &outputPath, double durationSeconds) {
+    MixRequest request;
     request.videoPath = videoPath;
     request.musicPath = musicPath;
     request.outputPath = outputPath;
-    request.videoDurationMicroseconds = videoDurationMicroseconds;
+    request.durationSeconds = durationSeconds;
     return launchMixJob(job, request);
 }
 

@@ -30,26 +30,13 @@ struct StartInputs {
 // gets the system's reason where there is one (an unwritable folder).
 StartRefusal checkStartInputs(const StartInputs &inputs, std::string *why = nullptr);
 
-// What a run needs from the start flow.
-struct RunRequest {
-    std::string videoPath;
-    std::string musicPath;
-    std::string outputPath;
-    FileIdentity claimedOutput; // the file created for the run, when one was
-    std::int64_t videoDurationMicroseconds = 0;
-    MixSettings mixSettings;
-    int encoderThreads = 0; // 0: one per core
-    bool fastStart = false; // MP4/MOV with the index before the data
-};
+// Prepares the job (initMixJob), gives it the request and starts its
+// worker, waiting first for a previous worker to end. False when no worker
+// could be started.
+bool launchMixJob(MixJob &job, const MixRequest &request);
 
-// Prepares the job (initMixJob), fills it for a run and starts its worker,
-// waiting first for a previous worker to end. The duration comes from the
-// video probe of this very video, in microseconds; unknown or negative
-// durations count as 0. False when no worker could be started.
-bool launchMixJob(MixJob &job, const RunRequest &request);
-
-// The same for an output name nobody claimed for the run.
+// The same for an output name nobody claimed for the run, with the plain mix.
 bool launchMixJob(MixJob &job, const std::string &videoPath, const std::string &musicPath,
-                  const std::string &outputPath, std::int64_t videoDurationMicroseconds);
+                  const std::string &outputPath, double durationSeconds);
 
 } // namespace melvora

@@ -1,26 +1,27 @@
 #include "jobcontrol/StartFlow.h"
+#include "engine/FFmpegHandles.h"
 #include "engine/MediaProbe.h"
 #include "jobcontrol/OutputNaming.h"
 
 namespace melvora {
 
-bool probeAccepts(MixJob &job, const std::string &path, MediaKind kind, bool musicStartMustNotBeNegative,
-                  std::string *why) {
+bool probeAccepts(MixJob &job, const std::string &path, MediaKind kind, std::string *why) {
     job.probePath = path;
     const bool video = kind == MediaKind::Video;
     const int result = video ? probeVideo(job) : probeAudio(job);
-    const bool startMatters = video || musicStartMustNotBeNegative;
-    if (result == kProbeAccepted && (!startMatters || job.info.startTime >= 0))
+    if (result == kProbeAccepted)
         return true;
     if (why) {
-        if (result == kProbeAccepted)
-            *why = "its start time is negative";
-        else if (result == kProbeNotUsable && job.probeResult >= 0)
+        if (result == kProbeNotUsable && job.probeResult >= 0)
             *why = std::string("it holds no ") + (video ? "video" : "audio") + " stream";
         else
             *why = ffmpegErrorText(job.probeResult < 0 ? job.probeResult : result);
     }
     return false;
+}
+
+double probedVideoSeconds(const MixJob &job) {
+    return job.info.videoDuration > 0 ? static_cast<double>(job.info.videoDuration) / 1000000.0 : 0;
 }
 
 StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLauncher &launcher) {
@@ -30,28 +31,26 @@ StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLaun
     if (outcome.refusal != StartRefusal::None)
         return outcome;
 
+    MixRequest run = request.mix;
+    run.videoPath = inputs.videoPath;
+    run.musicPath = inputs.musicPath;
     // The run takes its length from the probe of this very video.
-    std::int64_t videoDuration = 0;
-    if (request.probedVideoDuration) {
-        videoDuration = *request.probedVideoDuration;
+    if (request.probedVideoSeconds) {
+        run.durationSeconds = *request.probedVideoSeconds;
     } else {
-        if (!probeAccepts(job, inputs.videoPath, MediaKind::Video, false, &outcome.reason)) {
+        if (!probeAccepts(job, inputs.videoPath, MediaKind::Video, &outcome.reason)) {
             outcome.step = StartStep::NotAVideo;
             return outcome;
         }
-        videoDuration = job.info.videoDuration;
-        outcome.videoDuration = videoDuration;
+        run.durationSeconds = probedVideoSeconds(job);
+        outcome.videoSeconds = run.durationSeconds;
     }
-    if (!request.musicProbed &&
-        !probeAccepts(job, inputs.musicPath, MediaKind::Music, request.musicStartMustNotBeNegative,
-                      &outcome.reason)) {
+    if (!request.musicProbed && !probeAccepts(job, inputs.musicPath, MediaKind::Music, &outcome.reason)) {
         outcome.step = StartStep::NotMusic;
         return outcome;
     }
     outcome.musicAccepted = true;
 
-    RunRequest run{inputs.videoPath, inputs.musicPath, {}, {}, videoDuration, request.mixSettings,
-                   request.encoderThreads, request.fastStart};
     const std::optional<std::string> outputPath =
         claimOutputPath(inputs.outputFolder, inputs.videoPath, outcome.reason, &run.claimedOutput);
     if (!outputPath) {
@@ -65,7 +64,7 @@ StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLaun
     if (!started) {
         // Nothing was written: the claimed name is given back.
         removeIfSameEmptyFile(run.outputPath, run.claimedOutput);
-        outcome.reason = job.errorMessage;
+        outcome.reason = job.result.errorMessage;
         outcome.step = StartStep::NotStarted;
         return outcome;
     }

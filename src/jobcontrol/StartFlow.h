@@ -17,22 +17,22 @@ namespace melvora {
 enum class MediaKind { Video, Music };
 
 // Probes path into the job as a video or as music. Accepted when it holds a
-// stream of that kind and, for a video (and for music when asked), its start
-// time is not negative. why says what was wrong otherwise.
-bool probeAccepts(MixJob &job, const std::string &path, MediaKind kind, bool musicStartMustNotBeNegative,
-                  std::string *why = nullptr);
+// stream of that kind; why says what was wrong otherwise.
+bool probeAccepts(MixJob &job, const std::string &path, MediaKind kind, std::string *why = nullptr);
+
+// The video's length from the probe in the job, in seconds; 0 when unknown.
+double probedVideoSeconds(const MixJob &job);
 
 struct StartRequest {
     StartInputs inputs;
-    // The video's duration from a probe the front end already made of this
+    // How to mix (settings, threads, fast start): the flow fills in the
+    // paths, the claimed output and the duration, and hands it to the run.
+    MixRequest mix;
+    // The video's length from a probe the front end already made of this
     // very file; without it the video is probed now.
-    std::optional<std::int64_t> probedVideoDuration;
+    std::optional<double> probedVideoSeconds;
     // The front end already accepted this very music file.
     bool musicProbed = false;
-    bool musicStartMustNotBeNegative = false;
-    MixSettings mixSettings;
-    int encoderThreads = 0; // 0: one per core
-    bool fastStart = false; // MP4/MOV with the index before the data
 };
 
 enum class StartStep {
@@ -49,11 +49,11 @@ struct StartOutcome {
     StartRefusal refusal = StartRefusal::None;
     std::string outputPath;      // the claimed output, once claimed
     std::string reason;          // why a probe, the claim or the launch failed
-    std::optional<std::int64_t> videoDuration; // set when this flow probed the video
+    std::optional<double> videoSeconds; // set when this flow probed the video
     bool musicAccepted = false;  // this flow accepted the music (probed now or before)
 };
 
-using RunLauncher = std::function<bool(MixJob &job, const RunRequest &request)>;
+using RunLauncher = std::function<bool(MixJob &job, const MixRequest &request)>;
 
 // Runs the flow on the job: checks, probes, claim, launch.
 StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLauncher &launcher = {});

@@ -70,7 +70,7 @@ MixJob *MainWindowActions::readyJob() {
 }
 
 bool MainWindowActions::probe(MixJob &job, const QString &path, ProbeKind kind) {
-    return probeAccepts(job, path.toStdString(), kind == ProbeKind::Video ? MediaKind::Video : MediaKind::Music, true);
+    return probeAccepts(job, path.toStdString(), kind == ProbeKind::Video ? MediaKind::Video : MediaKind::Music);
 }
 
 void MainWindowActions::addVideo() {
@@ -97,7 +97,7 @@ void MainWindowActions::addFile(ProbeKind kind) {
     }
     if (video) {
         m_window.videoPathBox()->setText(path);
-        m_video = {path, job->info.videoDuration};
+        m_video = {path, probedVideoSeconds(*job)};
     } else {
         m_window.musicPathBox()->setText(path);
         m_music = path;
@@ -117,7 +117,7 @@ void MainWindowActions::dropFiles(const QStringList &paths) {
             desktop().messageBox(QString::fromStdString(LanguageTexts::instance().invalidDropMessage(name)));
             return;
         }
-        m_video = {path, job->info.videoDuration};
+        m_video = {path, probedVideoSeconds(*job)};
     }
 }
 
@@ -170,19 +170,18 @@ void MainWindowActions::start() {
     // typed by hand, or one whose probe results a later probe replaced, is
     // probed again by the start flow.
     if (video == m_video.path)
-        request.probedVideoDuration = m_video.videoDuration;
+        request.probedVideoSeconds = m_video.seconds;
     request.musicProbed = music == m_music;
-    request.musicStartMustNotBeNegative = true;
-    request.mixSettings = m_window.mixSettings();
-    request.fastStart = Settings::readString(settingkeys::outputFastStart) == "1";
+    request.mix.mixSettings = m_window.mixSettings();
+    request.mix.fastStart = Settings::readString(settingkeys::outputFastStart) == "1";
     const StartOutcome outcome = startMixRun(*job, request, m_launcher);
 
     // The folder that passed the existence check is the accepted one, even
     // when its write test failed.
     if (outcome.refusal == StartRefusal::None || outcome.refusal == StartRefusal::FolderNotWritable)
         m_window.setAcceptedOutputFolder(m_window.outputFolder());
-    if (outcome.videoDuration)
-        m_video = {video, *outcome.videoDuration};
+    if (outcome.videoSeconds)
+        m_video = {video, *outcome.videoSeconds};
     if (outcome.musicAccepted)
         m_music = music;
 
@@ -250,17 +249,17 @@ void MainWindowActions::reportStop(MixJob &job) {
         return;
     if (job.status.load() == JobStatus::Failed) {
         desktop().messageBox(ProgressPoller::failureText(
-            QString::fromStdString(LanguageTexts::instance().text(languagekeys::jobFailed)), job.errorMessage));
+            QString::fromStdString(LanguageTexts::instance().text(languagekeys::jobFailed)), job.result.errorMessage));
         return;
     }
-    const std::string path = job.outputPath;
+    const std::string path = job.request.outputPath;
     if (path.empty() || !pathExists(path))
         return;
     // The length of what was written, read from the file; the run's progress when the file
     // cannot tell.
-    double seconds = job.durationSeconds * job.progressPercent.load() / 100.0;
-    if (probeAccepts(job, path, MediaKind::Video, false) && job.info.videoDuration > 0)
-        seconds = double(job.info.videoDuration) / 1000000.0;
+    double seconds = job.request.durationSeconds * job.progressPercent.load() / 100.0;
+    if (probeAccepts(job, path, MediaKind::Video) && probedVideoSeconds(job) > 0)
+        seconds = probedVideoSeconds(job);
     const QString words = QString::fromStdString(LanguageTexts::instance().textOr(
         captions::stopped, "Stopped. The new file holds the first %1 of the video:"));
     desktop().messageBox(words.arg(QString::fromStdString(clockText(seconds))) + u'\n' + QString::fromStdString(path));

@@ -73,7 +73,7 @@ public slots:
 private:
     struct Accepted {
         QString path;
-        std::int64_t videoDuration = 0;
+        double seconds = 0; // the video's length from its probe
     };
 
     enum class ProbeKind { Video, Music };

@@ -94,8 +94,8 @@ TickDecision ProgressPoller::tick() {
 
     const bool success = decision.message == ResultMessage::Success;
     // The worker has published its status, so the reason and the output path are complete.
-    const QString text = success ? successText(languageText(languagekeys::jobSucceeded), m_job.outputPath)
-                                 : failureText(languageText(languagekeys::jobFailed), m_job.errorMessage);
+    const QString text = success ? successText(languageText(languagekeys::jobSucceeded), m_job.request.outputPath)
+                                 : failureText(languageText(languagekeys::jobFailed), m_job.result.errorMessage);
     // A user who went on to other work learns of the end without coming back; the box waits.
     if (userAway) {
         QString summary = languageText(languagekeys::applicationName);
@@ -106,7 +106,7 @@ TickDecision ProgressPoller::tick() {
     desktop().messageBox(text);
     // As with the Open-folder button, a folder that cannot be opened is not reported.
     if (decision.openFolder)
-        desktop().showInFileManager(QString::fromStdString(m_job.outputPath), m_outputFolder);
+        desktop().showInFileManager(QString::fromStdString(m_job.request.outputPath), m_outputFolder);
     emit finished(success);
     return decision;
 }

@@ -94,10 +94,10 @@ TEST(CTonvexApp, CloseDuringAJobWaitsForTheWorker) {
     JobStatus statusAtClose = JobStatus::Finished;
     const int exitCode = runApplication([&](CTonvexDlg &window) {
         MixJob &job = window.ensureMixJob();
-        job.videoPath = video;
-        job.musicPath = music;
-        job.outputPath = output;
-        job.durationSeconds = 300;
+        job.request.videoPath = video;
+        job.request.musicPath = music;
+        job.request.outputPath = output;
+        job.request.durationSeconds = 300;
         if (!startMixJob(job))
             ADD_FAILURE() << "no worker";
         while (job.progressPercent.load() < 1 && job.workerActive.load())

@@ -31,15 +31,15 @@ struct Outcome {
 
 Outcome runJob(MixJob &job, const std::string &video, const std::string &music, const std::string &output,
                double duration) {
-    job.videoPath = video;
-    job.musicPath = music;
-    job.outputPath = output;
-    job.durationSeconds = duration;
+    job.request.videoPath = video;
+    job.request.musicPath = music;
+    job.request.outputPath = output;
+    job.request.durationSeconds = duration;
     job.stopRequested = 0;
     job.progressPercent = 0;
     EXPECT_TRUE(startMixJob(job));
     joinMixJob(job);
-    return {job.status.load(), job.mode, job.errorMessage, job.progressPercent.load()};
+    return {job.status.load(), job.result.mode, job.result.errorMessage, job.progressPercent.load()};
 }
 
 Outcome runJob(const std::string &video, const std::string &music, const std::string &output) {
@@ -188,7 +188,7 @@ TEST(Timing, SoundEncodedOnSeveralThreadsIsWholeAndInStep) {
         std::string outputs[2];
         for (const int threads : {1, 2}) {
             MixJob job;
-            job.encoderThreads = threads;
+            job.request.encoderThreads = threads;
             outputs[threads - 1] = outputPath(std::string("threads-") + std::to_string(threads) + "-" + c.video);
             const Outcome outcome = runJob(job, fixture(c.video), fixture(c.music), outputs[threads - 1], 75);
             ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
@@ -247,7 +247,7 @@ TEST(ParallelEncoding, GivesByteIdenticalOutput) {
         std::vector<std::string> outputs;
         for (const Way &way : ways) {
             MixJob job;
-            job.encoderThreads = way.threads;
+            job.request.encoderThreads = way.threads;
             outputs.push_back(outputPath(std::string("parallel-") + way.name + extension));
             const Outcome outcome = runJob(job, fixture(video), fixture("music-1000.mp3"), outputs.back(), 4.0);
             ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
@@ -270,10 +270,10 @@ TEST(ParallelEncoding, GivesByteIdenticalOutput) {
 TEST(StopRequest, BeforeTheFirstPassLeavesAnEmptyPlayableFile) {
     const std::string output = outputPath("stopped-at-once.mp4");
     MixJob job;
-    job.videoPath = fixture("video-440.mp4");
-    job.musicPath = fixture("music-1000.mp3");
-    job.outputPath = output;
-    job.durationSeconds = 4;
+    job.request.videoPath = fixture("video-440.mp4");
+    job.request.musicPath = fixture("music-1000.mp3");
+    job.request.outputPath = output;
+    job.request.durationSeconds = 4;
     job.stopRequested = 1; // seen at the top of the first pass
     mixWorker(job);
 
@@ -291,17 +291,17 @@ TEST(StopRequest, InTheMiddleLeavesAShorterPlayableFile) {
         SCOPED_TRACE(video);
         const std::string output = outputPath(std::string("stopped-") + video);
         MixJob job;
-        job.videoPath = fixture(video);
-        job.musicPath = fixture("music-1000.mp3");
-        job.outputPath = output;
-        job.durationSeconds = durationSeconds(job.videoPath);
+        job.request.videoPath = fixture(video);
+        job.request.musicPath = fixture("music-1000.mp3");
+        job.request.outputPath = output;
+        job.request.durationSeconds = durationSeconds(job.request.videoPath);
         ASSERT_TRUE(startMixJob(job));
         while (job.progressPercent.load() < 5 && job.workerActive.load())
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         job.stopRequested = 1;
         joinMixJob(job);
 
-        EXPECT_EQ(job.status.load(), JobStatus::Running) << job.errorMessage;
+        EXPECT_EQ(job.status.load(), JobStatus::Running) << job.result.errorMessage;
         const double length = durationSeconds(output);
         EXPECT_GT(length, 1.0);
         EXPECT_LT(length, 29.0);
@@ -360,18 +360,15 @@ TEST(JobReuse, ASecondRunAfterAFailureStartsAfresh) {
     Outcome second = runJob(job, video, fixture("music-1000.mp3"), outputPath("reuse-2.mp4"), 4);
     EXPECT_EQ(second.status, JobStatus::Finished) << second.error;
     EXPECT_TRUE(second.error.empty());
-    EXPECT_EQ(job.videoInput, nullptr);
-    EXPECT_EQ(job.outputContext, nullptr);
-    EXPECT_EQ(job.filterGraph, nullptr);
 }
 
 TEST(JobReuse, DestroyingAJobStopsItsWorker) {
     const std::string output = outputPath("destroyed.mp4");
     {
         MixJob job;
-        job.videoPath = fixture("long-video-440.mp4");
-        job.musicPath = fixture("music-1000.mp3");
-        job.outputPath = output;
+        job.request.videoPath = fixture("long-video-440.mp4");
+        job.request.musicPath = fixture("music-1000.mp3");
+        job.request.outputPath = output;
         ASSERT_TRUE(startMixJob(job));
     }
     EXPECT_TRUE(isReadableMedia(output));

@@ -85,14 +85,14 @@ struct MixRun {
 
 MixRun mix(const std::string &video, const std::string &music, const std::string &output, bool fastStart = false) {
     MixJob job;
-    job.videoPath = video;
-    job.musicPath = music;
-    job.outputPath = output;
-    job.durationSeconds = durationSeconds(video);
-    job.fastStart = fastStart;
+    job.request.videoPath = video;
+    job.request.musicPath = music;
+    job.request.outputPath = output;
+    job.request.durationSeconds = durationSeconds(video);
+    job.request.fastStart = fastStart;
     EXPECT_TRUE(startMixJob(job));
     joinMixJob(job);
-    return {job.status.load(), job.errorMessage, job.warnings};
+    return {job.status.load(), job.result.errorMessage, job.result.warnings};
 }
 
 std::string probed(const std::string &path, const std::string &entries) {

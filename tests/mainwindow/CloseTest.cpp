@@ -138,14 +138,14 @@ TEST(Close, DuringARunStopsAndWaitsForTheWorker) {
     CTonvexDlg window;
     window.show();
     MixJob &job = window.ensureMixJob();
-    job.videoPath = video;
-    job.musicPath = music;
-    job.outputPath = output;
-    job.durationSeconds = 300;
+    job.request.videoPath = video;
+    job.request.musicPath = music;
+    job.request.outputPath = output;
+    job.request.durationSeconds = 300;
     ASSERT_TRUE(startMixJob(job));
     while (job.progressPercent.load() < 1 && job.workerActive.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(job.status.load(), JobStatus::Running) << job.errorMessage;
+    ASSERT_EQ(job.status.load(), JobStatus::Running) << job.result.errorMessage;
 
     window.close();
 

@@ -117,7 +117,7 @@ TEST_P(WholeRoad, AddBrowseStartAndFindTheFile) {
     EXPECT_EQ(storedOpen(), c.openAfter);
     EXPECT_EQ(folderEntries(out), std::vector<std::string>{"clip.mp4"});
     expectMixedOutput(out + "/clip.mp4", 2.0, true);
-    EXPECT_DOUBLE_EQ(flow.window.mixJob()->durationSeconds, test::durationSeconds(media.video));
+    EXPECT_DOUBLE_EQ(flow.window.mixJob()->request.durationSeconds, test::durationSeconds(media.video));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, WholeRoad,
@@ -215,7 +215,7 @@ TEST(StartAction, TypedPathsAreProbedAndRun) {
     const std::string output = out + "/silent.mkv";
     EXPECT_TRUE(test::isReadableMedia(output));
     EXPECT_NEAR(test::durationSeconds(output), 2.0, 0.35);
-    EXPECT_DOUBLE_EQ(flow.window.mixJob()->durationSeconds, test::durationSeconds(media.silentVideo));
+    EXPECT_DOUBLE_EQ(flow.window.mixJob()->request.durationSeconds, test::durationSeconds(media.silentVideo));
 }
 
 // The length a run uses is that of the video it mixes, even after a drop or a
@@ -234,7 +234,7 @@ TEST(StartAction, RunsWithTheDurationOfTheVideoInTheBox) {
     flow.pressStart();
 
     EXPECT_EQ(flow.messages(), (QStringList{kNotAVideo, succeeded(out + "/clip.mp4")}));
-    EXPECT_DOUBLE_EQ(flow.window.mixJob()->durationSeconds, test::durationSeconds(media.video));
+    EXPECT_DOUBLE_EQ(flow.window.mixJob()->request.durationSeconds, test::durationSeconds(media.video));
     expectMixedOutput(out + "/clip.mp4", 2.0);
 }
 
@@ -387,7 +387,7 @@ TEST(StartAction, JobThatFailsAtOnceReportsFailure) {
     flow.pressStart();
 
     // The failure text, then the reason the engine recorded.
-    const std::string reason = flow.window.mixJob()->errorMessage;
+    const std::string reason = flow.window.mixJob()->result.errorMessage;
     EXPECT_NE(reason.find("music"), std::string::npos) << reason;
     EXPECT_EQ(flow.messages(), QStringList{kFailed + u'\n' + QString::fromStdString(reason)});
     EXPECT_TRUE(flow.scripted.openedTargets().isEmpty());
@@ -409,7 +409,7 @@ TEST(StartAction, WorkerThatCannotStartReportsFailure) {
     flow.prepareRun(media.video, media.music, out);
     int launches = 0;
     flow.window.actions()->setLauncher(
-        [&](MixJob &job, const RunRequest &run) {
+        [&](MixJob &job, const MixRequest &run) {
             ++launches;
             EXPECT_TRUE(std::filesystem::exists(run.outputPath));
             job.status = JobStatus::Failed;
@@ -474,10 +474,10 @@ TEST(WorkerWait, KeepsTheEventLoopGoingAndCanBeGivenUp) {
     const FlowMedia &media = FlowMedia::get();
     const std::string out = freshFolder("wait");
     MixJob job;
-    job.videoPath = media.longVideo;
-    job.musicPath = media.music;
-    job.outputPath = out + "/a.mp4";
-    job.durationSeconds = 300;
+    job.request.videoPath = media.longVideo;
+    job.request.musicPath = media.music;
+    job.request.outputPath = out + "/a.mp4";
+    job.request.durationSeconds = 300;
     ASSERT_TRUE(startMixJob(job));
     EXPECT_FALSE(waitForWorkerResponsively(job, [] { return false; }));
     EXPECT_TRUE(job.workerActive.load());
@@ -492,7 +492,7 @@ TEST(WorkerWait, KeepsTheEventLoopGoingAndCanBeGivenUp) {
     }));
     EXPECT_TRUE(timerRan);
     EXPECT_FALSE(job.workerActive.load());
-    EXPECT_TRUE(test::isReadableMedia(job.outputPath));
+    EXPECT_TRUE(test::isReadableMedia(job.request.outputPath));
 }
 
 } // namespace

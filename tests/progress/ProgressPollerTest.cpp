@@ -6,7 +6,7 @@
 #include "engine/MediaProbe.h"
 #include "engine/MixJob.h"
 #include "jobcontrol/OutputNaming.h"
-#include "jobcontrol/StartChecks.h"
+#include "jobcontrol/StartFlow.h"
 #include "platform/ScriptedDesktop.h"
 #include "progress/CDUDuduzezDlg.h"
 #include "progress/ProgressPoller.h"
@@ -70,7 +70,7 @@ TEST_P(PollOutcome, ReportsOnceAndClosesTheDialog) {
     desktop.setFileManagerPresent(row.fileManager);
     MixJob job;
     job.status = JobStatus::Running;
-    job.outputPath = kOutputFile;
+    job.request.outputPath = kOutputFile;
     CDUDuduzezDlg dialog(job);
     dialog.show();
     ProgressPoller poller(job, [&] { return row.openFlag; });
@@ -89,7 +89,7 @@ TEST_P(PollOutcome, ReportsOnceAndClosesTheDialog) {
     job.progressPercent = 100;
     job.status = row.status;
     job.stopRequested = row.stop ? 1 : 0;
-    job.errorMessage = row.reason;
+    job.result.errorMessage = row.reason;
     poller.tick();
     EXPECT_EQ(dialog.progressLine(), kVideo + QStringLiteral("   100% ") + q(kDone));
     EXPECT_EQ(messageTexts(desktop), row.messages);
@@ -229,7 +229,7 @@ RunResult runModally(MixJob &job, const std::string &music, const std::string &o
         ++result.finishedCount;
         result.success = success;
     });
-    EXPECT_TRUE(launchMixJob(job, video, music, outputPath.value_or(""), job.info.videoDuration));
+    EXPECT_TRUE(launchMixJob(job, video, music, outputPath.value_or(""), probedVideoSeconds(job)));
     poller.start(&dialog, QString::fromStdString(video), QString::fromStdString(outputFolder));
     // A job that never ends must not hang the test: end the loop with a result it rejects.
     QTimer::singleShot(60000, &dialog, [&] { dialog.QDialog::done(-1); });
@@ -253,7 +253,7 @@ TEST_P(RealRun, SuccessReportsAndOpensTheFolderWhenAsked) {
         runModally(job, std::string(MELVORA_SOURCE_SAMPLES) + "/sample-music.mp3", outputFolder, openFlag);
 
     EXPECT_EQ(result.dialogResult, QDialog::Accepted);
-    EXPECT_EQ(result.status, JobStatus::Finished) << job.errorMessage;
+    EXPECT_EQ(result.status, JobStatus::Finished) << job.result.errorMessage;
     EXPECT_EQ(result.finishedCount, 1);
     EXPECT_TRUE(result.success);
     EXPECT_EQ(messageTexts(desktop), QStringList{q(kSucceeded + "\n" + outputFolder + "/sample-video.mp4")});
@@ -278,8 +278,8 @@ TEST(ProgressPollerRealRun, GarbageMusicReportsFailure) {
     EXPECT_EQ(result.status, JobStatus::Failed);
     EXPECT_EQ(result.finishedCount, 1);
     EXPECT_FALSE(result.success);
-    ASSERT_FALSE(job.errorMessage.empty());
-    EXPECT_EQ(messageTexts(desktop), QStringList{q(kFailed + "\n" + job.errorMessage)});
+    ASSERT_FALSE(job.result.errorMessage.empty());
+    EXPECT_EQ(messageTexts(desktop), QStringList{q(kFailed + "\n" + job.result.errorMessage)});
     EXPECT_TRUE(desktop.openedTargets().isEmpty());
 }
 

@@ -55,7 +55,7 @@ TEST_P(MemoryInputSameAsDisk, ProbesAndMixesLikeTheFile) {
     ASSERT_EQ(watchedMix(fromDisk, videoFile, musicFile, diskOutput).status, JobStatus::Finished);
     const MixOutcome outcome = watchedMix(fromMemory, video.name(), music.name(), memoryOutput);
     ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
-    EXPECT_EQ(fromMemory.mode, c.mode);
+    EXPECT_EQ(fromMemory.result.mode, c.mode);
     EXPECT_EQ(videoPacketChecksums(memoryOutput), videoPacketChecksums(videoFile));
     EXPECT_EQ(packetCount(memoryOutput, "a"), packetCount(diskOutput, "a"));
     EXPECT_EQ(video.openCount(), 2);
@@ -137,9 +137,9 @@ TEST(MemoryInput, ASpentBudgetStopsTheRun) {
         });
         MemoryInput video(*job, "budget-video", readBytes(sample("long-sound.mp4")), budget, 1024);
         MemoryInput music(*job, "budget-music", readBytes(sample("music.mp3")), budget, 1024);
-        job->videoPath = video.name();
-        job->musicPath = music.name();
-        job->outputPath = output;
+        job->request.videoPath = video.name();
+        job->request.musicPath = music.name();
+        job->request.outputPath = output;
         mixWorker(*job);
         return std::make_pair(job->status.load(), calls - budget->callsLeft.load());
     };

@@ -94,7 +94,7 @@ TEST_P(StopStress, StopsAtRandomMomentsLeaveReadableOutputs) {
     const auto runMicroseconds =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     ASSERT_EQ(whole.status, JobStatus::Finished) << whole.error;
-    ASSERT_EQ(job->mode, c.mode);
+    ASSERT_EQ(job->result.mode, c.mode);
 
     struct Round {
         std::string output;
@@ -113,7 +113,7 @@ TEST_P(StopStress, StopsAtRandomMomentsLeaveReadableOutputs) {
                                         stopWayName(way) + " after " + std::to_string(delay) + " us (seed " +
                                         std::to_string(seed) + ")";
 
-        if (!launchMixJob(*job, video, music, output, 20'000'000)) {
+        if (!launchMixJob(*job, video, music, output, 20.0)) {
             problems.push_back(description + ": could not start");
             continue;
         }
@@ -139,7 +139,7 @@ TEST_P(StopStress, StopsAtRandomMomentsLeaveReadableOutputs) {
             // first wait for this one's tear-down.
             job->stopRequested = 1;
             const std::string next = folder + "/round-" + std::to_string(round) + "-next" + c.extension;
-            boundedStep([&] { launchMixJob(*job, video, music, next, 20'000'000); }, description);
+            boundedStep([&] { launchMixJob(*job, video, music, next, 20.0); }, description);
             job->stopRequested = 1;
             if (!joinWithin(*job, description + " (next run)"))
                 problems.push_back(description + ": the next run did not end after its stop");
@@ -150,7 +150,7 @@ TEST_P(StopStress, StopsAtRandomMomentsLeaveReadableOutputs) {
         if (way != StopWay::DestroyJob) {
             const JobStatus status = job->status.load();
             if (status == JobStatus::Failed)
-                problems.push_back(description + ": the stop ended as a failure: " + job->errorMessage);
+                problems.push_back(description + ": the stop ended as a failure: " + job->result.errorMessage);
             finishedBeforeTheStop += status == JobStatus::Finished;
         }
         done.push_back({output, description});

@@ -34,12 +34,12 @@ MixOutcome watchedMix(MixJob &job, const std::string &video, const std::string &
     MixOutcome outcome;
     if (!launchMixJob(job, video, music, output, 0)) {
         outcome.status = job.status.load();
-        outcome.error = job.errorMessage;
+        outcome.error = job.result.errorMessage;
         return outcome;
     }
     outcome.hung = !joinWithin(job, "mix of " + video + " with " + music);
     outcome.status = job.status.load();
-    outcome.error = job.errorMessage;
+    outcome.error = job.result.errorMessage;
     return outcome;
 }
 
