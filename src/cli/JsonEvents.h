@@ -1,15 +1,21 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace melvora {
 
-// Text as the inside of a JSON string: quotes, backslashes and control
-// characters escaped.
-std::string jsonEscape(const std::string &text);
+// Members stay in the order they were given.
+using Json = nlohmann::ordered_json;
+
+// The value as one line of JSON: ", " and ": " between members, numbers
+// with a fraction to the hundredth, and each byte of a text that is not
+// valid UTF-8 replaced by U+FFFD (a file name in Latin-1, say), so that
+// every line is valid JSON.
+std::string jsonLine(const Json &value);
 
 struct BatchTotals {
     int finished = 0;
@@ -27,7 +33,6 @@ struct BatchTotals {
 class JsonEvents {
 public:
     JsonEvents(std::FILE *stream, bool enabled) : m_stream(stream), m_enabled(enabled) {}
-    bool enabled() const { return m_enabled; }
 
     void start(const std::string &video, const std::string &output);
     // speed: media time per real time; 0 while unknown.
@@ -41,11 +46,10 @@ public:
     void summary(const BatchTotals &totals, bool stopped);
 
 private:
-    void write(const std::string &object);
+    void write(const Json &event);
 
     std::FILE *m_stream;
     bool m_enabled;
-    std::mutex m_mutex;
 };
 
 } // namespace melvora

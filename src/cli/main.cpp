@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -159,16 +158,23 @@ int runProbe(const std::string &path, bool audio) {
     job.probePath = path;
     const int result = audio ? probeAudio(job) : probeVideo(job);
     const MediaInfo &info = job.info;
-    std::ostringstream json;
-    json << "{\"file\": \"" << jsonEscape(path) << "\", \"result\": " << result
-         << ", \"probeResult\": " << job.probeResult << ", \"startTime\": " << info.startTime
-         << ", \"endTime\": " << info.endTime << ", \"audioDuration\": " << info.audioDuration
-         << ", \"videoDuration\": " << info.videoDuration << ", \"videoProfile\": " << info.videoProfile
-         << ", \"videoBitRate\": " << info.videoBitRate << ", \"videoHeight\": " << info.videoHeight
-         << ", \"videoWidth\": " << info.videoWidth << ", \"frameRateDen\": " << info.frameRateDen
-         << ", \"frameRateNum\": " << info.frameRateNum << ", \"audioBitRate\": " << info.audioBitRate
-         << ", \"audioSampleRate\": " << info.audioSampleRate << ", \"audioChannels\": " << info.audioChannels << "}";
-    std::cout << json.str() << std::endl;
+    std::cout << jsonLine({{"file", path},
+                           {"result", result},
+                           {"probeResult", job.probeResult},
+                           {"startTime", info.startTime},
+                           {"endTime", info.endTime},
+                           {"audioDuration", info.audioDuration},
+                           {"videoDuration", info.videoDuration},
+                           {"videoProfile", info.videoProfile},
+                           {"videoBitRate", info.videoBitRate},
+                           {"videoHeight", info.videoHeight},
+                           {"videoWidth", info.videoWidth},
+                           {"frameRateDen", info.frameRateDen},
+                           {"frameRateNum", info.frameRateNum},
+                           {"audioBitRate", info.audioBitRate},
+                           {"audioSampleRate", info.audioSampleRate},
+                           {"audioChannels", info.audioChannels}})
+              << std::endl;
     return result == 0 ? 0 : 1;
 }
 
