@@ -51,14 +51,14 @@ void JsonEvents::refused(const std::string &video, const std::string &reason) {
     write({{"event", "refused"}, {"video", video}, {"output", nullptr}, {"reason", reason}});
 }
 
-void JsonEvents::summary(const BatchTotals &totals, bool stopped) {
+void JsonEvents::summary(const BatchTotals &totals) {
     write({{"event", "summary"},
            {"finished", totals.finished},
            {"failed", totals.failed},
            {"refused", totals.refused},
            {"cutShort", totals.stopped},
            {"notStarted", totals.notStarted},
-           {"stopped", stopped},
+           {"stopped", totals.wasStopped()},
            {"outputs", totals.outputs}});
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "cli/CliCommon.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace melvora {
 
@@ -16,15 +17,6 @@ using Json = nlohmann::ordered_json;
 // valid UTF-8 replaced by U+FFFD (a file name in Latin-1, say), so that
 // every line is valid JSON.
 std::string jsonLine(const Json &value);
-
-struct BatchTotals {
-    int finished = 0;
-    int failed = 0;
-    int refused = 0;
-    int stopped = 0;    // cut short by a stop: output finalised
-    int notStarted = 0; // never started because of a stop: nothing written
-    std::vector<std::string> outputs;
-};
 
 // Newline-delimited JSON events for programs that drive the CLI: one
 // complete object a line, flushed at once, so a reader never sees half an
@@ -43,7 +35,7 @@ public:
     void refused(const std::string &video, const std::string &reason);
     // Something of the video that its output could not keep.
     void warning(const std::string &video, const std::string &message);
-    void summary(const BatchTotals &totals, bool stopped);
+    void summary(const BatchTotals &totals);
 
 private:
     void write(const Json &event);

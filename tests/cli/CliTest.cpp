@@ -245,7 +245,7 @@ TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
     const Case cases[] = {
         {"", {"a.mp4", "b.mp4"}},
         {"-j 2 --json", {"a.mp4", "b.mp4"}},
-        {"-r -j 2", {"a.mp4", "b.mp4", "c.mp4"}},
+        {"-r -j 2 --music-loudness -30", {"a.mp4", "b.mp4", "c.mp4"}},
     };
     int run = 0;
     for (const Case &c : cases) {
@@ -278,6 +278,11 @@ TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
                       std::string::npos)
                 << result.output;
             EXPECT_EQ(result.output.find("notes.txt"), std::string::npos) << result.output;
+            // Each video's run is reported as mix reports it, the music's loudness too.
+            if (c.options.find("--music-loudness") != std::string::npos) {
+                EXPECT_NE(result.output.find("loudness " + clips + "/more/c.mp4: music loudness "), std::string::npos)
+                    << result.output;
+            }
             continue;
         }
         // Every line is one JSON object; each video ends with exactly one
