@@ -1,24 +1,22 @@
 #pragma once
 
+#include "cli/CliCommon.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
-#include <mutex>
 #include <string>
-#include <vector>
 
 namespace melvora {
 
-// Text as the inside of a JSON string: quotes, backslashes and control
-// characters escaped.
-std::string jsonEscape(const std::string &text);
+// Members stay in the order they were given.
+using Json = nlohmann::ordered_json;
 
-struct BatchTotals {
-    int finished = 0;
-    int failed = 0;
-    int refused = 0;
-    int stopped = 0;    // cut short by a stop: output finalised
-    int notStarted = 0; // never started because of a stop: nothing written
-    std::vector<std::string> outputs;
-};
+// The value as one line of JSON: ", " and ": " between members, numbers
+// with a fraction to the hundredth, and each byte of a text that is not
+// valid UTF-8 replaced by U+FFFD (a file name in Latin-1, say), so that
+// every line is valid JSON.
+std::string jsonLine(const Json &value);
 
 // Newline-delimited JSON events for programs that drive the CLI: one
 // complete object a line, flushed at once, so a reader never sees half an
@@ -27,7 +25,6 @@ struct BatchTotals {
 class JsonEvents {
 public:
     JsonEvents(std::FILE *stream, bool enabled) : m_stream(stream), m_enabled(enabled) {}
-    bool enabled() const { return m_enabled; }
 
     void start(const std::string &video, const std::string &output);
     // speed: media time per real time; 0 while unknown.
@@ -38,14 +35,13 @@ public:
     void refused(const std::string &video, const std::string &reason);
     // Something of the video that its output could not keep.
     void warning(const std::string &video, const std::string &message);
-    void summary(const BatchTotals &totals, bool stopped);
+    void summary(const BatchTotals &totals);
 
 private:
-    void write(const std::string &object);
+    void write(const Json &event);
 
     std::FILE *m_stream;
     bool m_enabled;
-    std::mutex m_mutex;
 };
 
 } // namespace melvora

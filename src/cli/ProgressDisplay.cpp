@@ -1,42 +1,108 @@
 #include "cli/ProgressDisplay.h"
 
-#include <string>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace melvora {
 
-ProgressDisplay::ProgressDisplay(std::FILE *stream, bool interactive) : m_stream(stream), m_interactive(interactive) {}
+namespace {
 
-void ProgressDisplay::update(int percent, const std::string &speedAndTimeLeft) {
-    if (percent < 0)
-        percent = 0;
-    if (percent > 100)
-        percent = 100;
-    if (percent == m_shown && speedAndTimeLeft == m_shownSpeed)
+int terminalWidth() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
+        return size.ws_col;
+    return 80;
+}
+
+std::string speedText(double speed) {
+    if (speed <= 0)
+        return "--x";
+    char text[32];
+    std::snprintf(text, sizeof text, speed < 10 ? "%.1fx" : "%.0fx", speed);
+    return text;
+}
+
+std::string timeLeftText(double seconds) {
+    if (seconds < 0 || !std::isfinite(seconds))
+        return "--:--";
+    const long total = std::lround(seconds);
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+} // namespace
+
+void SpeedMeter::update(double mediaDone, double mediaTotal) {
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    // The first moments say too little to be shown.
+    if (elapsed < 0.2 || mediaDone <= 0)
         return;
+    m_speed = mediaDone / elapsed;
+    m_secondsLeft = mediaTotal > mediaDone ? (mediaTotal - mediaDone) / m_speed : 0;
+}
+
+std::string speedAndTimeLeft(const SpeedMeter &meter) {
+    return speedText(meter.speed()) + "  " + timeLeftText(meter.secondsLeft()) + " left";
+}
+
+ProgressDisplay::ProgressDisplay(bool enabled, bool bar)
+    : m_enabled(enabled), m_interactive(::isatty(STDERR_FILENO) != 0), m_bar(bar) {}
+
+void ProgressDisplay::update(int percent, const std::string &detail, const std::string &onTerminal) {
+    if (!m_enabled)
+        return;
+    percent = std::clamp(percent, 0, 100);
     if (m_interactive) {
-        constexpr int width = 40;
-        const int filled = percent * width / 100;
-        const std::string bar = std::string(filled, '#') + std::string(width - filled, ' ');
-        // The line is cleared to its end: the speed text may get shorter.
-        std::fprintf(m_stream, "\r[%s] %3d%%  %s\x1b[K", bar.c_str(), percent, speedAndTimeLeft.c_str());
+        char head[64];
+        if (m_bar) {
+            constexpr int width = 40;
+            const int filled = percent * width / 100;
+            std::snprintf(head, sizeof head, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                          std::string(width - filled, ' ').c_str(), percent);
+        } else {
+            std::snprintf(head, sizeof head, "%d%%", percent);
+        }
+        std::string text = head + ("  " + detail);
+        if (!onTerminal.empty()) {
+            text += onTerminal;
+            text.resize(std::min(text.size(), static_cast<size_t>(terminalWidth() - 1)));
+        }
+        if (text == m_drawn)
+            return;
+        // The line is cleared to its end: the new one may be shorter.
+        std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
+        m_drawn = text;
     } else {
         // Every whole percent gets its line, even when polling skipped some.
-        for (int p = m_shown + 1; p <= percent; ++p) {
-            if (speedAndTimeLeft.empty())
-                std::fprintf(m_stream, "%d%%\n", p);
-            else
-                std::fprintf(m_stream, "%d%%  %s\n", p, speedAndTimeLeft.c_str());
-        }
+        for (int p = m_shown + 1; p <= percent; ++p)
+            std::fprintf(stderr, "%d%%  %s\n", p, detail.c_str());
     }
-    std::fflush(m_stream);
+    std::fflush(stderr);
     m_shown = percent;
-    m_shownSpeed = speedAndTimeLeft;
+}
+
+void ProgressDisplay::note(const std::string &line) {
+    if (!m_enabled)
+        return;
+    if (m_interactive)
+        std::fputs("\r\x1b[K", stderr);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    m_drawn.clear();
+    std::fflush(stderr);
 }
 
 void ProgressDisplay::finish() {
-    if (m_interactive && m_shown >= 0) {
-        std::fputc('\n', m_stream);
-        std::fflush(m_stream);
+    if (m_enabled && m_interactive && !m_drawn.empty()) {
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+        m_drawn.clear();
     }
 }
 

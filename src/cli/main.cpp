@@ -1,141 +1,19 @@
 // melvora-cli: lays background music under a video from the command line.
 
-#include "cli/Batch.h"
-#include "cli/JsonEvents.h"
-#include "cli/ProgressDisplay.h"
-#include "cli/VideoRun.h"
-#include "engine/MediaProbe.h"
-#include "engine/MixJob.h"
-#include "jobcontrol/OutputFolder.h"
-#include "jobcontrol/StartFlow.h"
-#include "platform/DataFolder.h"
-#include "jobcontrol/FileSizeSignal.h"
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
 #include "jobcontrol/FfmpegMessages.h"
+#include "jobcontrol/FileSizeSignal.h"
+#include "jobcontrol/OutputFolder.h"
+#include "platform/DataFolder.h"
 
 #include <CLI/CLI.hpp>
 
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <csignal>
-#include <cstdio>
 #include <filesystem>
-#include <iostream>
-#include <sstream>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
 using namespace melvora;
-
-constexpr int kExitFinished = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitRefused = 2;
-constexpr int kExitStopped = 130;
-
-std::atomic<int> pendingSignal{0};
-
-void onStopSignal(int signal) { pendingSignal = signal; }
-
-void installStopHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-int refuse(const std::string &message) {
-    std::cerr << "melvora-cli: " << message << "\n";
-    return kExitRefused;
-}
-
-std::string folderOf(const std::string &path) {
-    const auto parent = std::filesystem::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
-}
-
-// Runs one mix and reports it, as text or as JSON events; the exit code
-// tells how it ended.
-int runMix(const std::string &videoPath, const std::string &musicPath, std::string outputFolder,
-           const MixOptions &options, bool json) {
-    if (outputFolder.empty())
-        outputFolder = folderOf(videoPath);
-    JsonEvents events(stdout, json);
-    BatchTotals totals;
-    MixJob job;
-    StartRequest request;
-    request.inputs = {videoPath, musicPath, outputFolder};
-    applyMixOptions(options, request);
-
-    // Stop signals are taken from here on: a run that starts is always
-    // finalised, never killed half-written.
-    installStopHandlers();
-    const StartOutcome outcome = startMixRun(job, request);
-    if (outcome.step != StartStep::Started) {
-        const std::string why = startFailureText(outcome, request.inputs);
-        std::cerr << "melvora-cli: " << why << "\n";
-        const bool refused = isRefusal(outcome.step);
-        if (refused) {
-            events.refused(videoPath, why);
-            ++totals.refused;
-        } else {
-            events.failed(videoPath, {}, why);
-            ++totals.failed;
-        }
-        events.summary(totals, false);
-        return refused ? kExitRefused : kExitFailed;
-    }
-    events.start(videoPath, outcome.outputPath);
-
-    ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) != 0);
-    SpeedMeter speed;
-    int reportedPercent = -1;
-    const auto show = [&](int percent) {
-        speed.update(job.request.durationSeconds * percent / 100.0, job.request.durationSeconds);
-        if (percent != reportedPercent)
-            events.progress(videoPath, percent, speed.speed());
-        reportedPercent = percent;
-        if (!json)
-            progress.update(percent, speedText(speed.speed()) + "  " + timeLeftText(speed.secondsLeft()) + " left");
-    };
-    while (!waitForMixJob(job, std::chrono::milliseconds(50))) {
-        if (pendingSignal.load() != 0)
-            job.stopRequested = 1;
-        show(job.progressPercent.load());
-    }
-    joinMixJob(job);
-
-    const JobStatus status = job.status.load();
-    if (status == JobStatus::Finished)
-        show(100);
-    progress.finish();
-    for (const std::string &warning : job.result.warnings) {
-        std::cerr << "melvora-cli: warning: " << warning << "\n";
-        events.warning(videoPath, warning);
-    }
-    if (std::isfinite(job.result.measuredMusicLoudness) && job.result.appliedMixSettings.musicGainDb)
-        std::cerr << "melvora-cli: music loudness " << formatMixNumber(std::round(job.result.measuredMusicLoudness * 10) / 10)
-                  << " LUFS, music level set to "
-                  << formatMixNumber(std::round(*job.result.appliedMixSettings.musicGainDb * 10) / 10) << " dB\n";
-    if (status == JobStatus::Failed) {
-        // The engine has removed the output it could not finish.
-        std::cerr << "melvora-cli: mix failed: " << job.result.errorMessage << "\n";
-        events.failed(videoPath, outcome.outputPath, "mix failed: " + job.result.errorMessage);
-        ++totals.failed;
-        events.summary(totals, false);
-        return kExitFailed;
-    }
-    const bool stopped = status != JobStatus::Finished;
-    events.finished(videoPath, outcome.outputPath, stopped);
-    ++(stopped ? totals.stopped : totals.finished);
-    totals.outputs.push_back(outcome.outputPath);
-    events.summary(totals, stopped);
-    if (!json)
-        std::cout << outcome.outputPath << std::endl;
-    return stopped ? kExitStopped : kExitFinished;
-}
 
 std::string samplesFolder() {
     // Beside the program in a build, ../share/melvora/samples when installed.
@@ -146,30 +24,14 @@ std::string samplesFolder() {
 }
 
 int runDemo(std::string outputFolder) {
-    if (outputFolder.empty())
-        outputFolder = "out";
+    BatchSettings settings;
+    settings.outputFolder = outputFolder.empty() ? "out" : outputFolder;
     std::error_code ec;
-    std::filesystem::create_directories(outputFolder, ec);
+    std::filesystem::create_directories(settings.outputFolder, ec);
     const std::string samples = samplesFolder();
-    return runMix(samples + "/sample-video.mp4", samples + "/sample-music.mp3", outputFolder, {}, false);
-}
-
-int runProbe(const std::string &path, bool audio) {
-    MixJob job;
-    job.probePath = path;
-    const int result = audio ? probeAudio(job) : probeVideo(job);
-    const MediaInfo &info = job.info;
-    std::ostringstream json;
-    json << "{\"file\": \"" << jsonEscape(path) << "\", \"result\": " << result
-         << ", \"probeResult\": " << job.probeResult << ", \"startTime\": " << info.startTime
-         << ", \"endTime\": " << info.endTime << ", \"audioDuration\": " << info.audioDuration
-         << ", \"videoDuration\": " << info.videoDuration << ", \"videoProfile\": " << info.videoProfile
-         << ", \"videoBitRate\": " << info.videoBitRate << ", \"videoHeight\": " << info.videoHeight
-         << ", \"videoWidth\": " << info.videoWidth << ", \"frameRateDen\": " << info.frameRateDen
-         << ", \"frameRateNum\": " << info.frameRateNum << ", \"audioBitRate\": " << info.audioBitRate
-         << ", \"audioSampleRate\": " << info.audioSampleRate << ", \"audioChannels\": " << info.audioChannels << "}";
-    std::cout << json.str() << std::endl;
-    return result == 0 ? 0 : 1;
+    settings.inputs = {samples + "/sample-video.mp4"};
+    settings.musicPath = samples + "/sample-music.mp3";
+    return runMix(settings);
 }
 
 constexpr const char *kJsonHelp =
@@ -197,15 +59,14 @@ int main(int argc, char **argv) {
     app.add_flag("-v,--verbose", verbose, "Show FFmpeg's messages and stream layouts (also MELVORA_VERBOSE=1)");
     app.set_version_flag("--version", std::string("melvora-cli ") + MELVORA_VERSION);
 
-    std::string videoPath, musicPath, outputFolder;
+    std::string videoPath;
+    BatchSettings mixSettings;
     CLI::App *mix = app.add_subcommand("mix", "Mix MUSIC under VIDEO into a new file in DIR");
     mix->add_option("VIDEO", videoPath, "The video file")->required();
-    mix->add_option("MUSIC", musicPath, "The music file")->required();
-    mix->add_option("-o,--output", outputFolder, "Output folder (default: the video's own folder)");
-    bool mixJson = false;
-    mix->add_flag("--json", mixJson, kJsonHelp);
-    MixOptions mixOptions;
-    addMixOptions(*mix, mixOptions);
+    mix->add_option("MUSIC", mixSettings.musicPath, "The music file")->required();
+    mix->add_option("-o,--output", mixSettings.outputFolder, "Output folder (default: the video's own folder)");
+    mix->add_flag("--json", mixSettings.json, kJsonHelp);
+    addMixOptions(*mix, mixSettings.options);
 
     BatchSettings batchSettings;
     CLI::App *batch = app.add_subcommand("batch", kBatchHelp);
@@ -249,19 +110,16 @@ int main(int argc, char **argv) {
     ignoreFileSizeSignal();
     // Our own messages say what failed; FFmpeg's are for -v.
     showFfmpegMessages(ffmpegMessagesWanted(verbose));
-    std::string optionError;
-    if (mix->parsed()) {
-        if (!resolveMixOptions(mixOptions, optionError))
-            return refuse(optionError);
-        return runMix(videoPath, musicPath, outputFolder, mixOptions, mixJson);
-    }
-    if (batch->parsed()) {
-        if (!resolveMixOptions(batchSettings.options, optionError))
-            return refuse(optionError);
-        installStopHandlers();
-        return runBatch(batchSettings, pendingSignal);
-    }
+    if (probe->parsed())
+        return runProbe(probePath, probeAsAudio);
+    installStopHandlers();
     if (demo->parsed())
         return runDemo(demoFolder);
-    return runProbe(probePath, probeAsAudio);
+    BatchSettings &settings = mix->parsed() ? mixSettings : batchSettings;
+    if (std::string error; !resolveMixOptions(settings.options, error))
+        return refuse(error);
+    if (batch->parsed())
+        return runBatch(settings);
+    settings.inputs = {videoPath};
+    return runMix(settings);
 }

@@ -4,12 +4,9 @@
 #include "MediaTool.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include <cctype>
 #include <csignal>
-#include <cstring>
-#include <map>
-#include <optional>
 #include <set>
 #include <vector>
 #include <fcntl.h>
@@ -57,106 +54,6 @@ std::string lastLine(const std::string &text) {
 
 CommandResult cli(const std::string &arguments) { return runCommand(shellQuote(kCli) + " " + arguments); }
 
-// A strict reader of one JSON object a line: the top-level members with
-// their values as written (strings unescaped); nullopt when the line is not
-// one complete JSON object.
-class JsonLine {
-public:
-    static std::optional<std::map<std::string, std::string>> parse(const std::string &line) {
-        JsonLine reader(line);
-        std::map<std::string, std::string> members;
-        reader.skipSpace();
-        if (!reader.take('{'))
-            return std::nullopt;
-        reader.skipSpace();
-        bool first = true;
-        while (!reader.take('}')) {
-            if (!first && !reader.take(','))
-                return std::nullopt;
-            first = false;
-            reader.skipSpace();
-            std::string key, value;
-            if (!reader.string(&key) || (reader.skipSpace(), !reader.take(':')) || !reader.value(&value))
-                return std::nullopt;
-            members[key] = value;
-            reader.skipSpace();
-        }
-        reader.skipSpace();
-        if (reader.m_at != line.size())
-            return std::nullopt;
-        return members;
-    }
-
-private:
-    explicit JsonLine(const std::string &text) : m_text(text) {}
-    bool take(char c) {
-        if (m_at < m_text.size() && m_text[m_at] == c)
-            return ++m_at, true;
-        return false;
-    }
-    void skipSpace() {
-        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
-            ++m_at;
-    }
-    bool string(std::string *out) {
-        if (!take('"'))
-            return false;
-        while (m_at < m_text.size() && m_text[m_at] != '"') {
-            char c = m_text[m_at++];
-            if (static_cast<unsigned char>(c) < 0x20)
-                return false;
-            if (c == '\\') {
-                if (m_at >= m_text.size())
-                    return false;
-                c = m_text[m_at++];
-                if (c == 'u') {
-                    if (m_at + 4 > m_text.size())
-                        return false;
-                    c = static_cast<char>(std::stoi(m_text.substr(m_at, 4), nullptr, 16));
-                    m_at += 4;
-                } else if (std::string("\"\\/").find(c) == std::string::npos) {
-                    return false;
-                }
-            }
-            *out += c;
-        }
-        return take('"');
-    }
-    bool value(std::string *out) {
-        skipSpace();
-        const size_t begin = m_at;
-        if (m_at < m_text.size() && m_text[m_at] == '"')
-            return string(out);
-        if (take('[')) {
-            skipSpace();
-            for (bool first = true; !take(']'); first = false) {
-                std::string element;
-                if ((!first && !take(',')) || !value(&element))
-                    return false;
-                skipSpace();
-            }
-        } else {
-            for (const char *word : {"true", "false", "null"})
-                if (m_text.compare(m_at, std::strlen(word), word) == 0)
-                    m_at += std::strlen(word);
-            if (m_at == begin) {
-                size_t used = 0;
-                try {
-                    std::stod(m_text.substr(m_at), &used);
-                } catch (const std::exception &) {
-                    return false;
-                }
-                m_at += used;
-            }
-        }
-        *out = m_text.substr(begin, m_at - begin);
-        return true;
-    }
-
-    const std::string &m_text;
-    size_t m_at = 0;
-};
-
 std::vector<std::string> linesOf(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream stream(text);
@@ -188,12 +85,13 @@ TEST(CliMix, WritesTheMixAndPrintsItsPath) {
     ASSERT_EQ(json.exitCode, 0) << json.output;
     std::vector<std::string> kinds;
     for (const std::string &line : linesOf(json.output)) {
-        const auto event = JsonLine::parse(line);
-        ASSERT_TRUE(event.has_value()) << line;
-        if (kinds.empty() || kinds.back() != event->at("event"))
-            kinds.push_back(event->at("event"));
-        if (event->at("event") == "finished") {
-            EXPECT_EQ(event->at("output"), out + "/video(1).mp4");
+        // Strict JSON: a text that is not UTF-8 fails too.
+        const auto event = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_TRUE(event.is_object()) << line;
+        if (kinds.empty() || kinds.back() != event.at("event"))
+            kinds.push_back(event.at("event"));
+        if (event.at("event") == "finished") {
+            EXPECT_EQ(event.at("output"), out + "/video(1).mp4");
         }
     }
     EXPECT_EQ(kinds, (std::vector<std::string>{"start", "progress", "finished", "summary"})) << json.output;
@@ -232,6 +130,10 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-gain 30", "--music-gain"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --fade-out soon", "--fade-out"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck=0", "--duck"},
+        // A name that is not UTF-8 (Latin-1 here) still gives a JSON line, each bad byte as U+FFFD.
+        {"mix --json /no/caf\xe9.mp4 " + music + " -o " + shellQuote(out),
+         "{\"event\": \"refused\", \"video\": \"/no/caf\xef\xbf\xbd.mp4\", \"output\": null, "
+         "\"reason\": \"video file not found: /no/caf\xef\xbf\xbd.mp4\"}\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -343,7 +245,7 @@ TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
     const Case cases[] = {
         {"", {"a.mp4", "b.mp4"}},
         {"-j 2 --json", {"a.mp4", "b.mp4"}},
-        {"-r -j 2", {"a.mp4", "b.mp4", "c.mp4"}},
+        {"-r -j 2 --music-loudness -30", {"a.mp4", "b.mp4", "c.mp4"}},
     };
     int run = 0;
     for (const Case &c : cases) {
@@ -376,6 +278,11 @@ TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
                       std::string::npos)
                 << result.output;
             EXPECT_EQ(result.output.find("notes.txt"), std::string::npos) << result.output;
+            // Each video's run is reported as mix reports it, the music's loudness too.
+            if (c.options.find("--music-loudness") != std::string::npos) {
+                EXPECT_NE(result.output.find("loudness " + clips + "/more/c.mp4: music loudness "), std::string::npos)
+                    << result.output;
+            }
             continue;
         }
         // Every line is one JSON object; each video ends with exactly one
@@ -384,16 +291,16 @@ TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
         const std::vector<std::string> lines = linesOf(result.output);
         ASSERT_FALSE(lines.empty());
         for (const std::string &line : lines) {
-            const auto event = JsonLine::parse(line);
-            ASSERT_TRUE(event.has_value()) << line;
-            const std::string &kind = event->at("event");
+            const auto event = nlohmann::json::parse(line, nullptr, false);
+            ASSERT_TRUE(event.is_object()) << line;
+            const std::string kind = event.at("event");
             if (kind == "finished" || kind == "failed" || kind == "refused")
-                finalEvents[event->at("video")].push_back(kind);
+                finalEvents[event.at("video").get<std::string>()].push_back(kind);
         }
-        const auto summary = JsonLine::parse(lines.back());
-        EXPECT_EQ(summary->at("event"), "summary");
-        EXPECT_EQ(summary->at("finished"), "2");
-        EXPECT_EQ(summary->at("refused"), "1");
+        const auto summary = nlohmann::json::parse(lines.back());
+        EXPECT_EQ(summary.at("event"), "summary");
+        EXPECT_EQ(summary.at("finished"), 2);
+        EXPECT_EQ(summary.at("refused"), 1);
         EXPECT_EQ(finalEvents.size(), 3u);
         EXPECT_EQ(finalEvents[bad], std::vector<std::string>{"refused"});
         for (const char *name : {"/a.mp4", "/b.mp4"})
@@ -433,10 +340,9 @@ TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
             ::_exit(127);
         }
         ::close(toParent[1]);
-        // Wait until the run is under way, then interrupt: mix prints a line
-        // for every whole percent, batch a line when a video starts (its own
-        // percent lines may skip any value).
-        const std::string underWay = arguments[0] == "mix" ? "\n1%" : "started ";
+        // Wait until the first percent is written (both print a line for every
+        // whole percent), then interrupt.
+        const std::string underWay = "\n1%";
         std::string seen = "\n";
         char buffer[64];
         ssize_t count = 0;

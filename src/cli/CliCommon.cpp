@@ -1,11 +1,16 @@
-#include "cli/VideoRun.h"
+#include "cli/CliCommon.h"
 
-#include <cmath>
-#include <cstdio>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
 
 namespace melvora {
 
 namespace {
+
+std::atomic<int> pendingSignal{0};
+
+void onStopSignal(int signal) { pendingSignal = signal; }
 
 std::string refusalText(StartRefusal refusal, const StartInputs &inputs, const std::string &reason) {
     switch (refusal) {
@@ -31,6 +36,36 @@ std::string refusalText(StartRefusal refusal, const StartInputs &inputs, const s
 
 } // namespace
 
+int exitCodeOf(const BatchTotals &totals, bool single) {
+    if (totals.wasStopped())
+        return kExitStopped;
+    if (single && totals.refused > 0)
+        return kExitRefused;
+    return totals.failed + totals.refused > 0 ? kExitFailed : kExitFinished;
+}
+
+void say(const std::string &message) { std::cerr << "melvora-cli: " << message << "\n"; }
+
+int refuse(const std::string &message) {
+    say(message);
+    return kExitRefused;
+}
+
+std::string folderOf(const std::string &path) {
+    const auto parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+const std::atomic<int> &stopSignal() { return pendingSignal; }
+
 std::string startFailureText(const StartOutcome &outcome, const StartInputs &inputs) {
     switch (outcome.step) {
     case StartStep::Refused:
@@ -49,34 +84,5 @@ std::string startFailureText(const StartOutcome &outcome, const StartInputs &inp
 }
 
 bool isRefusal(StartStep step) { return step != StartStep::NotStarted && step != StartStep::Started; }
-
-void SpeedMeter::update(double mediaDone, double mediaTotal) {
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
-    // The first moments say too little to be shown.
-    if (elapsed < 0.2 || mediaDone <= 0)
-        return;
-    m_speed = mediaDone / elapsed;
-    m_secondsLeft = mediaTotal > mediaDone ? (mediaTotal - mediaDone) / m_speed : 0;
-}
-
-std::string speedText(double speed) {
-    if (speed <= 0)
-        return "--x";
-    char text[32];
-    std::snprintf(text, sizeof text, speed < 10 ? "%.1fx" : "%.0fx", speed);
-    return text;
-}
-
-std::string timeLeftText(double seconds) {
-    if (seconds < 0 || !std::isfinite(seconds))
-        return "--:--";
-    const long total = std::lround(seconds);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
-}
 
 } // namespace melvora
