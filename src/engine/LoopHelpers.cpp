@@ -4,6 +4,7 @@
 #include "engine/MixSteps.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 extern "C" {
@@ -241,6 +242,17 @@ int takeFifoFrame(MixRun &run, AVAudioFifo *fifo, int sampleCount, std::int64_t 
 
 int pushToSource(MixRun &, AVFilterContext *source, AVFrame *frame) {
     return av_buffersrc_add_frame_flags(source, frame, 0);
+}
+
+int seekToStreamStart(AVFormatContext *input, int streamIndex, std::optional<std::int64_t> firstPacketStamp) {
+    if (firstPacketStamp && av_seek_frame(input, streamIndex, *firstPacketStamp, AVSEEK_FLAG_BACKWARD) >= 0)
+        return 0;
+    const AVStream *stream = input->streams[streamIndex];
+    const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    int result = av_seek_frame(input, streamIndex, start, AVSEEK_FLAG_BACKWARD);
+    if (result < 0)
+        result = avformat_seek_file(input, -1, std::numeric_limits<std::int64_t>::min(), 0, 0, 0);
+    return result;
 }
 
 int readNextMusicFrame(MixRun &run, AudioFifoPtr &fifo, int minSamples) {

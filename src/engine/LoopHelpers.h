@@ -7,6 +7,7 @@
 #include "engine/FFmpegHandles.h"
 
 #include <cstdint>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -75,6 +76,10 @@ int takeFifoFrame(MixRun &run, AVAudioFifo *fifo, int sampleCount, std::int64_t 
 
 // Hands a frame (or, when null, the end of the stream) to a buffer source.
 int pushToSource(MixRun &run, AVFilterContext *source, AVFrame *frame);
+
+// Back to a stream's very first packet, when its stamp is known (priming
+// packets stamped before the stream's start come again), else to its start.
+int seekToStreamStart(AVFormatContext *input, int streamIndex, std::optional<std::int64_t> firstPacketStamp);
 
 // The next decoded music, resampled, until the FIFO (made on first use)
 // holds at least minSamples; the music feed rewinds at the music's end.

@@ -2,94 +2,83 @@
 
 #include "engine/MixSteps.h"
 
-#include <algorithm>
-#include <limits>
-#include <optional>
+#include <ebur128.h>
 
-extern "C" {
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
-}
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
 
 namespace melvora {
 namespace {
 
-// ebur128 writes its numbers with printf, so the decimal point follows the locale.
-std::optional<double> parseMeterValue(const char *text) {
-    std::string value(text);
-    std::replace(value.begin(), value.end(), ',', '.');
-    return parseMixNumber(value);
-}
+struct MeterDeleter {
+    void operator()(ebur128_state *state) const { ebur128_destroy(&state); }
+};
+using MeterPtr = std::unique_ptr<ebur128_state, MeterDeleter>;
 
-// abuffer -> ebur128 (metadata on every frame) -> abuffersink, for frames
-// shaped like the decoder's.
-int buildMeterGraph(const AVCodecContext *decoder, FilterGraphPtr &graph, AVFilterContext *&source,
-                    AVFilterContext *&sink) {
-    graph.reset(avfilter_graph_alloc());
-    if (!graph)
-        return AVERROR(ENOMEM);
-    AVChannelLayout layout{};
-    if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || decoder->ch_layout.nb_channels <= 0)
-        av_channel_layout_default(&layout, std::max(decoder->ch_layout.nb_channels, 1));
-    else
-        av_channel_layout_copy(&layout, &decoder->ch_layout);
-    char layoutName[128] = {};
-    av_channel_layout_describe(&layout, layoutName, sizeof layoutName);
-    av_channel_layout_uninit(&layout);
-    const char *formatName = av_get_sample_fmt_name(decoder->sample_fmt);
-    const std::string arguments = "time_base=1/" + std::to_string(decoder->sample_rate) +
-                                  ":sample_rate=" + std::to_string(decoder->sample_rate) +
-                                  ":sample_fmt=" + (formatName ? formatName : "none") + ":channel_layout=" + layoutName;
-    int result = avfilter_graph_create_filter(&source, avfilter_get_by_name("abuffer"), "in", arguments.c_str(),
-                                              nullptr, graph.get());
-    if (result < 0)
-        return result;
-    AVFilterContext *meter = nullptr;
-    result = avfilter_graph_create_filter(&meter, avfilter_get_by_name("ebur128"), "meter", "metadata=1", nullptr,
-                                          graph.get());
-    if (result < 0)
-        return result;
-    result =
-        avfilter_graph_create_filter(&sink, avfilter_get_by_name("abuffersink"), "out", nullptr, nullptr, graph.get());
-    if (result < 0)
-        return result;
-    result = avfilter_link(source, 0, meter, 0);
-    if (result >= 0)
-        result = avfilter_link(meter, 0, sink, 0);
-    if (result >= 0)
-        result = avfilter_graph_config(graph.get(), nullptr);
-    return result;
-}
-
-// Takes every frame the meter has ready and keeps its running integrated value.
-int drainMeter(AVFilterContext *sink, AVFrame *frame, std::optional<double> &integrated) {
-    for (;;) {
-        const int result = av_buffersink_get_frame(sink, frame);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-            return 0;
-        if (result < 0)
-            return result;
-        if (const AVDictionaryEntry *entry = av_dict_get(frame->metadata, "lavfi.r128.I", nullptr, 0)) {
-            if (std::optional<double> value = parseMeterValue(entry->value))
-                integrated = value;
+// The meter takes interleaved float samples: each decoded frame is
+// converted at its own rate and channel count.
+class LoudnessMeter {
+public:
+    int add(const AVFrame *frame) {
+        const int channels = frame->ch_layout.nb_channels;
+        if (channels <= 0 || frame->sample_rate <= 0)
+            return AVERROR_INVALIDDATA;
+        if (!m_meter || channels != m_channels || frame->sample_rate != m_rate) {
+            // A change of format midway starts the measurement afresh, as
+            // a new meter would; real music does not change.
+            m_meter.reset(ebur128_init(unsigned(channels), unsigned(frame->sample_rate), EBUR128_MODE_I));
+            if (!m_meter)
+                return AVERROR(ENOMEM);
+            m_converter.reset();
+            m_channels = channels;
+            m_rate = frame->sample_rate;
         }
-        av_frame_unref(frame);
+        if (!m_converter || !resamplerTakes(m_converter.get(), frame)) {
+            m_converter.reset();
+            SwrContext *converter = nullptr;
+            AVChannelLayout layout = effectiveLayout(frame->ch_layout);
+            int result = swr_alloc_set_opts2(&converter, &layout, AV_SAMPLE_FMT_FLT, frame->sample_rate, &layout,
+                                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                             nullptr);
+            if (result >= 0)
+                result = swr_init(converter);
+            if (result < 0) {
+                swr_free(&converter);
+                return result;
+            }
+            m_converter.reset(converter);
+        }
+        m_samples.resize(std::size_t(frame->nb_samples) * std::size_t(channels));
+        auto *out = reinterpret_cast<std::uint8_t *>(m_samples.data());
+        const int converted = swr_convert(m_converter.get(), &out, frame->nb_samples,
+                                          const_cast<const std::uint8_t **>(frame->extended_data), frame->nb_samples);
+        if (converted < 0)
+            return converted;
+        if (ebur128_add_frames_float(m_meter.get(), m_samples.data(), std::size_t(converted)) != EBUR128_SUCCESS)
+            return AVERROR(ENOMEM);
+        return 0;
     }
-}
 
-int openDecoderFor(const AVStream *stream, CodecContextPtr &decoder) {
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec)
-        return AVERROR_DECODER_NOT_FOUND;
-    decoder.reset(avcodec_alloc_context3(codec));
-    if (!decoder)
-        return AVERROR(ENOMEM);
-    int result = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
-    if (result < 0)
-        return result;
-    decoder->pkt_timebase = stream->time_base;
-    return avcodec_open2(decoder.get(), codec, nullptr);
-}
+    // The integrated loudness; none when no sound was measured.
+    std::optional<double> integrated() const {
+        double lufs = 0;
+        if (!m_meter || ebur128_loudness_global(m_meter.get(), &lufs) != EBUR128_SUCCESS)
+            return std::nullopt;
+        // Silence (and sound too short for one block) measures -70 LUFS, the
+        // meter's gate.
+        return std::isfinite(lufs) ? lufs : -70.0;
+    }
+
+private:
+    MeterPtr m_meter;
+    ResamplerPtr m_converter;
+    int m_channels = 0;
+    int m_rate = 0;
+    std::vector<float> m_samples;
+};
 
 } // namespace
 
@@ -97,65 +86,48 @@ int measureIntegratedLoudness(AVFormatContext *input, int streamIndex, AVCodecCo
                               const std::atomic<std::uint8_t> *stopFlag) {
     if (!input || !decoder || streamIndex < 0 || streamIndex >= static_cast<int>(input->nb_streams))
         return AVERROR(EINVAL);
-    FilterGraphPtr graph;
-    AVFilterContext *source = nullptr;
-    AVFilterContext *sink = nullptr;
-    int result = buildMeterGraph(decoder, graph, source, sink);
-    if (result < 0)
-        return result;
-
     PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
-    FramePtr metered(av_frame_alloc());
-    if (!packet || !frame || !metered)
+    if (!packet || !frame)
         return AVERROR(ENOMEM);
-    std::optional<double> integrated;
-    std::int64_t samples = 0;
+    LoudnessMeter meter;
+    std::optional<std::int64_t> firstStamp;
     bool inputEnded = false;
-    while (result >= 0) {
-        const int received = avcodec_receive_frame(decoder, frame.get());
-        if (received >= 0) {
-            frame->pts = samples; // the meter counts in samples; the file's own stamps may jump
-            samples += frame->nb_samples;
-            result = av_buffersrc_add_frame_flags(source, frame.get(), 0);
+    for (;;) {
+        int result = avcodec_receive_frame(decoder, frame.get());
+        if (result >= 0) {
+            result = meter.add(frame.get());
             av_frame_unref(frame.get());
-            if (result >= 0)
-                result = drainMeter(sink, metered.get(), integrated);
+            if (result < 0)
+                return result;
             continue;
         }
-        if (received == AVERROR_EOF || inputEnded)
+        if (result == AVERROR_EOF || inputEnded)
             break;
         if (stopFlag && stopFlag->load())
             return AVERROR_EXIT;
-        const int read = av_read_frame(input, packet.get());
-        if (read == AVERROR_EOF) {
-            avcodec_send_packet(decoder, nullptr);
+        result = av_read_frame(input, packet.get());
+        if (result == AVERROR_EOF) {
             inputEnded = true;
-            continue;
+            result = avcodec_send_packet(decoder, nullptr);
+        } else if (result >= 0 && packet->stream_index == streamIndex) {
+            if (!firstStamp)
+                firstStamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            result = avcodec_send_packet(decoder, packet.get());
+            av_packet_unref(packet.get());
+            if (result == AVERROR_INVALIDDATA)
+                result = 0; // an undecodable packet is skipped
+        } else if (result >= 0) {
+            av_packet_unref(packet.get());
         }
-        if (read < 0)
-            return read;
-        if (packet->stream_index == streamIndex)
-            avcodec_send_packet(decoder, packet.get()); // an undecodable packet is skipped
-        av_packet_unref(packet.get());
+        if (result < 0)
+            return result;
     }
-    if (result < 0)
-        return result;
-    // The meter's last blocks come out when it is told the sound has ended.
-    result = av_buffersrc_add_frame_flags(source, nullptr, 0);
-    if (result >= 0)
-        result = drainMeter(sink, metered.get(), integrated);
-    if (result < 0)
-        return result;
-
     avcodec_flush_buffers(decoder);
-    const AVStream *stream = input->streams[streamIndex];
-    const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    result = av_seek_frame(input, streamIndex, start, AVSEEK_FLAG_BACKWARD);
-    if (result < 0)
-        result = avformat_seek_file(input, -1, std::numeric_limits<std::int64_t>::min(), 0, 0, 0);
+    const int result = seekToStreamStart(input, streamIndex, firstStamp);
     if (result < 0)
         return result;
+    const std::optional<double> integrated = meter.integrated();
     if (!integrated)
         return AVERROR_INVALIDDATA; // no sound at all
     lufs = *integrated;
@@ -178,21 +150,10 @@ int measureIntegratedLoudness(const std::string &path, double &lufs, std::string
     result = avformat_find_stream_info(input.get(), nullptr);
     if (result < 0)
         return fail("Could not read the music file's stream information", result);
-    // The last sound stream that can be decoded is the music, as in a run.
-    CodecContextPtr decoder;
     int streamIndex = -1;
-    result = AVERROR_STREAM_NOT_FOUND;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (input->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
-            continue;
-        CodecContextPtr candidate;
-        result = openDecoderFor(input->streams[i], candidate);
-        if (result >= 0) {
-            decoder = std::move(candidate);
-            streamIndex = static_cast<int>(i);
-        }
-    }
-    if (!decoder)
+    CodecContextPtr decoder;
+    result = openMusicStream(input.get(), streamIndex, decoder);
+    if (result < 0)
         return fail("Could not open a decoder for the music", result);
     result = measureIntegratedLoudness(input.get(), streamIndex, decoder.get(), lufs, stopFlag);
     if (result < 0)

@@ -119,12 +119,7 @@ int rewindMusic(MixRun &run) {
     if (!run.musicSoundSinceRewind)
         return AVERROR_INVALIDDATA; // a whole pass through the music gave no sound
     run.musicSoundSinceRewind = false;
-    const AVStream *stream = run.musicStream;
-    const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    int result = av_seek_frame(run.musicInput.get(), run.musicStreamIndex, start, AVSEEK_FLAG_BACKWARD);
-    if (result < 0)
-        result = avformat_seek_file(run.musicInput.get(), -1, std::numeric_limits<std::int64_t>::min(), 0, 0, 0);
-    return result;
+    return seekToStreamStart(run.musicInput.get(), run.musicStreamIndex, std::nullopt);
 }
 
 namespace {

@@ -172,11 +172,8 @@ int MusicFeed::nextFrame(AVFrame *frame) {
 
 int MusicFeed::seekToPassStart() {
     m_seekedOnce = true;
-    // Back to the very first packet: priming packets stamped before the
-    // stream's start come again (the span cuts what they decode to).
-    if (m_settings.musicStartSeconds <= 0 && m_firstPacketStamp &&
-        av_seek_frame(m_input, m_streamIndex, *m_firstPacketStamp, AVSEEK_FLAG_BACKWARD) >= 0)
-        return 0;
+    if (m_settings.musicStartSeconds <= 0)
+        return seekToStreamStart(m_input, m_streamIndex, m_firstPacketStamp);
     const AVStream *stream = m_input->streams[m_streamIndex];
     const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     const std::int64_t offsetUs = std::llround(m_settings.musicStartSeconds * AV_TIME_BASE);
@@ -184,7 +181,7 @@ int MusicFeed::seekToPassStart() {
     int result = av_seek_frame(m_input, m_streamIndex, target, AVSEEK_FLAG_BACKWARD);
     if (result < 0)
         result = avformat_seek_file(m_input, -1, std::numeric_limits<std::int64_t>::min(), offsetUs, offsetUs, 0);
-    m_trimPending = m_settings.musicStartSeconds > 0;
+    m_trimPending = true;
     return result;
 }
 
