@@ -40,8 +40,12 @@ public:
     using Plan = SegmentPlan;
     using Seam = SpliceSeam;
 
-    // Frames the mixer runs ahead of the newest encoder.
+    // The mixer is woken when an encoder has fewer than kWakeAheadFrames
+    // ahead of it, and then runs until every encoder has kFillAheadFrames
+    // ahead: waking it for every frame would cost a context switch per frame
+    // on each core.
     static constexpr std::int64_t kFillAheadFrames = 128;
+    static constexpr std::int64_t kWakeAheadFrames = 24;
 
     SegmentedAacEncoder(EncoderFactory factory, int threads, Plan plan = Plan::defaultPlan());
     ~SegmentedAacEncoder() override; // stops and joins every thread
@@ -116,6 +120,8 @@ private:
     std::map<std::int64_t, CodecContextPtr> m_handedOn;
 
     std::vector<std::thread> m_threads;
+
+    static constexpr std::int64_t kNever = INT64_MAX;
 };
 
 } // namespace melvora
