@@ -141,8 +141,8 @@ int buildMixGraph(MixRun &run, const char *description) {
     outputs->next = second.release();
     result = parseAndConfigure(run, description, std::move(outputs), std::move(inputs));
     // The encoder takes whole frames of its frame size only.
-    if (result >= 0 && run.audioEncoder && run.audioEncoder->frame_size > 0)
-        av_buffersink_set_frame_size(run.sinkFilter, static_cast<unsigned>(run.audioEncoder->frame_size));
+    if (result >= 0)
+        av_buffersink_set_frame_size(run.sinkFilter, kMixChunkSamples);
     return result;
 }
 

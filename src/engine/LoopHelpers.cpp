@@ -62,13 +62,12 @@ namespace {
 // Gives a whole planar frame its planes from the run's pool (made on first
 // use): 1 when it did, 0 when the frame is of another kind and needs buffers
 // of its own, or AVERROR(ENOMEM).
-int takePooledPlanes(MixRun &run, AVFrame *frame, const AVCodecContext *encoder) {
+int takePooledPlanes(MixRun &run, AVFrame *frame) {
     const int channels = frame->ch_layout.nb_channels;
-    if (frame->nb_samples != encoder->frame_size || !av_sample_fmt_is_planar(encoder->sample_fmt) ||
-        channels > AV_NUM_DATA_POINTERS)
+    if (frame->nb_samples != kMixChunkSamples)
         return 0;
     int lineSize = 0;
-    if (av_samples_get_buffer_size(&lineSize, 1, frame->nb_samples, encoder->sample_fmt, 0) < 0)
+    if (av_samples_get_buffer_size(&lineSize, 1, frame->nb_samples, kOutputSampleFormat, 0) < 0)
         return 0;
     if (!run.encoderFramePool) {
         run.encoderFramePool.reset(av_buffer_pool_init(std::size_t(lineSize), nullptr));
@@ -88,16 +87,15 @@ int takePooledPlanes(MixRun &run, AVFrame *frame, const AVCodecContext *encoder)
 
 } // namespace
 
-int allocEncoderFrame(MixRun &run, FramePtr &frame, const AVCodecContext *encoder, int sampleCount) {
+int allocEncoderFrame(MixRun &run, FramePtr &frame, int sampleCount) {
     frame.reset(av_frame_alloc());
     if (!frame)
         return AVERROR(ENOMEM);
     frame->nb_samples = sampleCount;
-    frame->format = encoder->sample_fmt;
-    frame->sample_rate = encoder->sample_rate;
-    int result = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
-    if (result >= 0)
-        result = takePooledPlanes(run, frame.get(), encoder);
+    frame->format = kOutputSampleFormat;
+    frame->sample_rate = kOutputSampleRate;
+    frame->ch_layout = stereoLayout();
+    int result = takePooledPlanes(run, frame.get());
     if (result == 0)
         result = av_frame_get_buffer(frame.get(), 0);
     if (result < 0) {
@@ -156,7 +154,7 @@ int convertIntoFifo(MixRun &run, SwrContext *resampler, const std::uint8_t **inp
     // One conversion buffer serves the whole run; it only ever grows.
     FramePtr &converted = run.conversionBuffer;
     if (!converted || converted->nb_samples < capacity) {
-        const int result = allocEncoderFrame(run, converted, run.audioEncoder.get(), std::max(capacity, 1024));
+        const int result = allocEncoderFrame(run, converted, std::max(capacity, kMixChunkSamples));
         if (result < 0)
             return result;
     }
@@ -228,7 +226,7 @@ int readFifoFrame(MixRun &, AVAudioFifo *fifo, AVFrame *frame, int sampleCount) 
 }
 
 int takeFifoFrame(MixRun &run, AVAudioFifo *fifo, int sampleCount, std::int64_t pts, FramePtr &frame) {
-    const int result = allocEncoderFrame(run, frame, run.audioEncoder.get(), sampleCount);
+    const int result = allocEncoderFrame(run, frame, sampleCount);
     if (result < 0)
         return result;
     const int read = readFifoFrame(run, fifo, frame.get(), sampleCount);

@@ -27,6 +27,9 @@ struct MixRun;
 inline constexpr int kOutputSampleRate = 44100;
 inline constexpr AVSampleFormat kOutputSampleFormat = AV_SAMPLE_FMT_FLTP;
 inline constexpr int kOutputBitRate = 128000;
+// The mix goes to the track encoder in frames of this many samples (AAC's
+// frame; the last may be shorter).
+inline constexpr int kMixChunkSamples = 1024;
 AVChannelLayout stereoLayout();
 
 // The layout a decoder or frame really has, or the default for its channel
@@ -41,9 +44,10 @@ std::int64_t timestampToMs(std::int64_t timestamp, AVRational timeBase);
 // AAC encoder.
 int openRunAacEncoder(CodecContextPtr &encoder);
 
-// A frame of sampleCount samples in the encoder's format, with its buffers.
-// AVERROR(ENOMEM) when it cannot be had.
-int allocEncoderFrame(MixRun &run, FramePtr &frame, const AVCodecContext *encoder, int sampleCount);
+// A frame of sampleCount samples in the format the track encoder takes
+// (44100 Hz planar float stereo), with its buffers. AVERROR(ENOMEM) when it
+// cannot be had.
+int allocEncoderFrame(MixRun &run, FramePtr &frame, int sampleCount);
 
 // Rescales a packet from inStream's clock to outStream's, gives it the output
 // index and writes it interleaved; the write's result.

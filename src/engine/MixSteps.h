@@ -8,6 +8,7 @@
 #include "engine/LoopHelpers.h"
 #include "engine/MixJob.h"
 #include "engine/MusicFeed.h"
+#include "engine/SoundCodecs.h"
 #include "engine/SoundTrackEncoder.h"
 
 #include <memory>
@@ -45,6 +46,7 @@ struct MixRun {
     OutputContextPtr outputContext;
     FileIdentity writtenOutput; // the file this run opened, while it is ours
     AVStream *outputAudioStream = nullptr;
+    SoundCodec soundCodec = SoundCodec::Aac; // of the new sound, unless the music's packets are copied
     CodecContextPtr audioEncoder; // opened for the stream's parameters; the track encoder has its own
     std::int32_t outputAudioStreamIndex = -1;
     std::vector<std::int32_t> streamMap; // output stream of each video stream, or -1

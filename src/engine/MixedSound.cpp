@@ -54,7 +54,7 @@ int mixOneChunk(MixRun &run, int chunk) {
 }
 
 int mixWholeChunks(MixRun &run) {
-    const int chunk = run.audioEncoder->frame_size;
+    const int chunk = kMixChunkSamples;
     while (run.videoAudioFifo && av_audio_fifo_size(run.videoAudioFifo.get()) >= chunk)
         if (const int result = mixOneChunk(run, chunk); result < 0)
             return result;
@@ -92,7 +92,7 @@ int mixOwnSoundPacket(MixRun &run, AVPacket *packet) {
 }
 
 int mixSilentOwnSound(MixRun &run, std::int64_t samples) {
-    const int chunk = run.audioEncoder->frame_size;
+    const int chunk = kMixChunkSamples;
     while (samples > 0) {
         if (run.job.stopRequested.load())
             return AVERROR_EXIT;

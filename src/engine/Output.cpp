@@ -2,6 +2,7 @@
 
 #include "engine/MixSteps.h"
 #include "engine/OutputFile.h"
+#include "engine/SoundCodecs.h"
 #include "engine/StreamCopy.h"
 
 #include <climits>
@@ -35,12 +36,6 @@ AVFormatContext *allocOutputContext(const MixRun &run) {
     if (writesOneFile(format))
         avformat_alloc_output_context2(&context, format, nullptr, run.request.outputPath.c_str());
     return context;
-}
-
-bool containerRefuses(const AVFormatContext *output, AVCodecID codec) {
-    // 0 means the muxer knows it cannot hold the codec; a negative answer
-    // means it does not know, and the copy is tried.
-    return avformat_query_codec(output->oformat, codec, FF_COMPLIANCE_NORMAL) == 0;
 }
 
 // Whether the container takes a copy of the music. Some refusals only show
@@ -136,28 +131,33 @@ bool copyIsExact(MixRun &run, std::int64_t &primingShift) {
     return true;
 }
 
-// A container that cannot hold AAC (WebM, Ogg) is written as Matroska, its
-// superset, under the same name, so that the run still gives a playable file.
-int fitContainerToAac(MixRun &run) {
-    if (!containerRefuses(run.outputContext.get(), AV_CODEC_ID_AAC))
+// The new sound's codec: AAC wherever the container takes it, else the
+// one it is made for (Opus in WebM and Ogg, MP2 in MPEG program streams). A
+// container that takes none of them is written as Matroska under the same
+// name, so that the run still gives a playable file.
+int chooseSoundCodec(MixRun &run) {
+    if (const std::optional<SoundCodec> codec = soundCodecFor(run.outputContext->oformat)) {
+        run.soundCodec = *codec;
         return 0;
+    }
     const AVOutputFormat *matroska = av_guess_format("matroska", nullptr, nullptr);
     AVFormatContext *context = nullptr;
     if (!matroska || avformat_alloc_output_context2(&context, matroska, nullptr, run.request.outputPath.c_str()) < 0)
-        return fail(run, "The output container cannot hold AAC sound", AVERROR(EINVAL));
+        return fail(run, "The output container cannot hold the new sound", AVERROR(EINVAL));
     run.outputContext.reset(context);
+    run.soundCodec = SoundCodec::Aac;
     return 0;
 }
 
-int setUpAacEncoder(MixRun &run, AVStream *stream) {
+int setUpSoundEncoder(MixRun &run, AVStream *stream) {
     CodecContextPtr context;
-    int result = openRunAacEncoder(context);
-    if (result == AVERROR_INVALIDDATA)
-        return fail(run, "No AAC encoder is available", result);
+    int result = openSoundEncoder(run.soundCodec, context);
     if (result < 0)
-        return fail(run, "Could not open the AAC encoder", result);
+        return fail(run, std::string("Could not open the ") + soundCodecName(run.soundCodec) + " encoder", result);
     stream->time_base = context->time_base;
     result = avcodec_parameters_from_context(stream->codecpar, context.get());
+    if (result >= 0)
+        result = declarePriming(context.get(), stream->codecpar);
     if (result < 0)
         return fail(run, "Could not set the output sound's parameters", result);
     run.audioEncoder = std::move(context);
@@ -217,7 +217,7 @@ int addVideoStreams(MixRun &run, bool &undecodableSoundCopied) {
             int result = copyTrackIdentity(stream, input);
             if (result < 0)
                 return fail(run, "Could not copy a stream's parameters", result);
-            result = setUpAacEncoder(run, stream);
+            result = setUpSoundEncoder(run, stream);
             if (result < 0)
                 return result;
             continue;
@@ -275,7 +275,7 @@ int openOutput(MixRun &run) {
         (!containerTakesCopy(output, run.musicStream) || !copyIsExact(run, run.musicPrimingShift)))
         run.mode = MixMode::ReencodeMusic;
     if (run.mode != MixMode::CopyMusic) {
-        const int fitted = fitContainerToAac(run);
+        const int fitted = chooseSoundCodec(run);
         if (fitted < 0)
             return fitted;
         output = run.outputContext.get();
@@ -297,7 +297,7 @@ int openOutput(MixRun &run) {
         if (undecodableSoundCopied)
             stream->disposition |= AV_DISPOSITION_DEFAULT;
         if (run.mode == MixMode::ReencodeMusic) {
-            result = setUpAacEncoder(run, stream);
+            result = setUpSoundEncoder(run, stream);
             if (result < 0)
                 return result;
         }

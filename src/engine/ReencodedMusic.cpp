@@ -17,7 +17,7 @@ namespace {
 // of the new sound). A frame is stamped with the samples before it, so the
 // first sample of the music plays with the first picture.
 int encodeFifoUpTo(MixRun &run, std::int64_t limit, bool allowShortLast) {
-    const int chunk = run.audioEncoder->frame_size;
+    const int chunk = kMixChunkSamples;
     for (;;) {
         const int available = av_audio_fifo_size(run.musicFifo.get());
         const std::int64_t room = limit - run.sampleCounter;
@@ -59,7 +59,7 @@ int drainGraphToFifo(MixRun &run) {
 // One chunk of the music through the graph, stamped with the samples handed
 // to the graph before it.
 int makeMusic(MixRun &run) {
-    const int chunk = run.audioEncoder->frame_size;
+    const int chunk = kMixChunkSamples;
     int result = readNextMusicFrame(run, run.feedFifo, chunk);
     FramePtr frame;
     if (result >= 0)

@@ -6,9 +6,11 @@
 // delay) and the first sample plays with the video's first frame.
 
 #include "engine/MixSteps.h"
+#include "engine/PlainTrackEncoder.h"
 #include "engine/SegmentedAacEncoder.h"
 
 #include <algorithm>
+#include <string_view>
 #include <thread>
 
 namespace melvora {
@@ -69,7 +71,7 @@ int sendToEncoder(MixRun &run, AVFrame *frame) {
 // Cuts whole encoder frames (or, at the end, what is left) out of the lead
 // FIFO and sends them on.
 int sendLeadFrames(MixRun &run, bool last) {
-    const int chunk = run.audioEncoder->frame_size;
+    const int chunk = kMixChunkSamples;
     for (;;) {
         const int available = av_audio_fifo_size(run.leadFifo.get());
         if (available == 0 || (available < chunk && !last))
@@ -107,13 +109,27 @@ int copyToOutput(MixRun &run, AVPacket *packet, const AVStream *in, int outIndex
 int startSoundEncoding(MixRun &run) {
     if (!run.audioEncoder)
         return 0;
+    if (run.soundCodec != SoundCodec::Aac) {
+        CodecContextPtr encoder;
+        int result = openSoundEncoder(run.soundCodec, encoder);
+        if (result >= 0) {
+            // This release's Matroska muxer, given a packet before 0, moves
+            // every stream later instead of counting the codec delay in.
+            const std::string_view muxer = run.outputContext->oformat->name;
+            const bool nonNegative = muxer == "matroska" || muxer == "webm";
+            run.trackEncoder = std::make_unique<PlainTrackEncoder>(
+                std::move(encoder), run.outputAudioStream->codecpar->initial_padding, nonNegative);
+            result = run.trackEncoder->error();
+        }
+        return result < 0 ? fail(run, "Could not start the sound encoder", result) : 0;
+    }
     int threads = run.request.encoderThreads > 0
                       ? run.request.encoderThreads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     // A video too short for two segments is one encoder's work either way:
     // the single encoder does it without holding a segment of sound.
     const SegmentPlan nominal = SegmentPlan::defaultPlan();
-    const int frameSize = run.audioEncoder->frame_size;
+    const int frameSize = kMixChunkSamples;
     const double segmentSeconds = double(nominal.segmentFrames) * frameSize / kOutputSampleRate;
     if (run.request.durationSeconds < 2 * segmentSeconds)
         threads = 1;

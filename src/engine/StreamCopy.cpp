@@ -5,6 +5,7 @@
 #include "engine/StreamCopy.h"
 
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 extern "C" {
@@ -113,26 +114,12 @@ int copyTrackIdentity(AVStream *output, const AVStream *replaced) {
     return 0;
 }
 
-bool containerHolds(const AVFormatContext *output, const AVStream *input, const AVStream *picture) {
-    const AVOutputFormat *format = output->oformat;
-    const AVCodecID codec = input->codecpar->codec_id;
-    // 0: the muxer knows it cannot hold the codec. Otherwise the header
-    // tells: written into memory beside the picture and thrown away.
-    if (codec != AV_CODEC_ID_NONE && avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 0)
-        return false;
+bool headerAccepts(const AVOutputFormat *format, const std::function<bool(AVFormatContext *trial)> &addStreams) {
     AVFormatContext *trial = nullptr;
     if (avformat_alloc_output_context2(&trial, format, nullptr, nullptr) < 0)
         return false;
     OutputContextPtr owner(trial); // its I/O context is closed below, before the owner runs
-    const AVStream *sources[] = {picture != input ? picture : nullptr, input};
-    for (const AVStream *source : sources) {
-        if (!source)
-            continue;
-        AVStream *stream = avformat_new_stream(trial, nullptr);
-        if (!stream || copyStreamProperties(stream, source, format) < 0)
-            return false;
-    }
-    if (avio_open_dyn_buf(&trial->pb) < 0)
+    if (!addStreams(trial) || avio_open_dyn_buf(&trial->pb) < 0)
         return false;
     const bool written = avformat_write_header(trial, nullptr) >= 0;
     std::uint8_t *bytes = nullptr;
@@ -140,6 +127,26 @@ bool containerHolds(const AVFormatContext *output, const AVStream *input, const 
     trial->pb = nullptr;
     av_free(bytes);
     return written;
+}
+
+bool containerHolds(const AVFormatContext *output, const AVStream *input, const AVStream *picture) {
+    const AVOutputFormat *format = output->oformat;
+    const AVCodecID codec = input->codecpar->codec_id;
+    // 0: the muxer knows it cannot hold the codec. Otherwise the header
+    // tells, beside the picture.
+    if (codec != AV_CODEC_ID_NONE && avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 0)
+        return false;
+    return headerAccepts(format, [&](AVFormatContext *trial) {
+        const AVStream *sources[] = {picture != input ? picture : nullptr, input};
+        for (const AVStream *source : sources) {
+            if (!source)
+                continue;
+            AVStream *stream = avformat_new_stream(trial, nullptr);
+            if (!stream || copyStreamProperties(stream, source, format) < 0)
+                return false;
+        }
+        return true;
+    });
 }
 
 bool containerHoldsChapters(const AVOutputFormat *format) {

@@ -5,6 +5,8 @@
 
 #include "engine/LoopHelpers.h"
 
+#include <functional>
+
 namespace melvora {
 
 // Copies everything of the input stream the output container can take: the
@@ -22,6 +24,10 @@ bool becomesAttachment(const AVOutputFormat *format, const AVStream *input);
 // The new sound takes the place of a track of the video: its language,
 // title, handler name and dispositions.
 int copyTrackIdentity(AVStream *output, const AVStream *replaced);
+
+// Whether the muxer writes a header for the streams addStreams adds to a
+// trial context (false when that fails): into memory, thrown away.
+bool headerAccepts(const AVOutputFormat *format, const std::function<bool(AVFormatContext *trial)> &addStreams);
 
 // Whether the output container takes a copy of the input stream, beside
 // the picture stream (which a track like a timecode belongs to): a header

@@ -38,6 +38,10 @@ void make(const std::string &name, const std::string &path) {
         makeMedia(picture(4) + " -c:v mpeg4", path);
     else if (name == "silent.webm")
         makeMedia(picture(4) + " -c:v libvpx -deadline realtime", path);
+    else if (name == "silent.ogv")
+        makeMedia(picture(4) + " -c:v libtheora", path);
+    else if (name == "silent.mpg")
+        makeMedia(picture(4) + " -c:v mpeg2video", path);
     else if (name == "late-start.ts") // MPEG-TS clocks start at 1.4 s
         makeMedia(picture(4) + " " + tone(440, 4) + " -c:v mpeg2video -c:a mp2 -shortest -f mpegts", path);
     else if (name == "silent-late-start.ts")

@@ -8,7 +8,8 @@ namespace melvora::test {
 //   "video-440.mp4"     4 s H.264 160x90 with a mono 48 kHz 440 Hz AAC tone
 //   "silent.mp4"        4 s H.264, no sound
 //   "silent.mkv", "silent.avi"
-//   "silent.webm"       4 s VP8, no sound
+//   "silent.webm"       4 s VP8, no sound; "silent.mpg" 4 s MPEG-2 in an MPEG program stream;
+//                       "silent.ogv" 4 s Theora
 //   "late-start.ts"     4 s MPEG-2 with a 440 Hz MP2 tone, clock starting at 1.4 s
 //   "silent-late-start.ts"
 //   "music-1000.m4a"    1.5 s 1000 Hz stereo AAC

@@ -103,13 +103,15 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"silent-avi", "silent.avi", "music-long.mp3", ".avi", MixMode::ReencodeMusic,
                    {"video mpeg4", "audio aac 44100 2"}},
         // Containers that cannot take the music as it is get AAC instead;
-        // one that cannot hold AAC either is written as Matroska.
+        // those that cannot hold AAC either, the codec they are made for.
         LayoutCase{"flac-into-mp4-reencoded", "silent.mp4", "music-51.flac", ".mp4", MixMode::ReencodeMusic,
                    {"video h264", "audio aac 44100 2"}},
         LayoutCase{"mp3-into-ts-reencoded", "silent-late-start.ts", "music-1000.mp3", ".ts",
                    MixMode::ReencodeMusic, {"video mpeg2video", "audio aac 44100 2"}},
-        LayoutCase{"webm-written-as-matroska", "silent.webm", "music-1000.mp3", ".webm", MixMode::ReencodeMusic,
-                   {"video vp8", "audio aac 44100 2"}},
+        LayoutCase{"webm-stays-webm", "silent.webm", "music-1000.mp3", ".webm", MixMode::ReencodeMusic,
+                   {"video vp8", "audio opus 48000 2"}},
+        LayoutCase{"mpeg-program-stream", "silent.mpg", "music-1000.mp3", ".mpg", MixMode::ReencodeMusic,
+                   {"video mpeg2video", "audio mp2 44100 2"}},
         // PCM loops as copied packets: no priming to bring back at a seam.
         LayoutCase{"wav-looped-in-avi", "silent.avi", "music-1000.wav", ".avi", MixMode::CopyMusic,
                    {"video mpeg4", "audio pcm_s16le 44100 2"}},
@@ -159,7 +161,9 @@ TEST(Timing, SoundIsInStepWithThePictureToTheSample) {
         bool againstOwnSound; // else against the music
     };
     for (const Case c : {Case{"noise-own.mp4", "silence.mp3", true}, Case{"noise-own.mkv", "silence.mp3", true},
-                         Case{"silent.mp4", "noise.wma", false}, Case{"silent.mkv", "noise.wma", false}}) {
+                         Case{"silent.mp4", "noise.wma", false}, Case{"silent.mkv", "noise.wma", false},
+                         Case{"silent.webm", "noise.wma", false}, Case{"silent.ogv", "noise.wma", false},
+                         Case{"silent.mpg", "noise.wma", false}}) {
         SCOPED_TRACE(std::string(c.video) + " + " + c.music);
         const std::string video = fixture(c.video);
         const std::string output =
