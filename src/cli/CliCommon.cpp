@@ -62,6 +62,14 @@ void installStopHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A blocked signal mask is inherited across exec: a launcher that blocked
+    // them would leave a stop pending forever, so take them in (one already
+    // pending arrives here, before any work).
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 const std::atomic<int> &stopSignal() { return pendingSignal; }

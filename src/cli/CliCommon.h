@@ -21,11 +21,12 @@ struct BatchTotals {
     int finished = 0;
     int failed = 0;
     int refused = 0;
-    int stopped = 0;    // cut short by a stop: output finalised
-    int notStarted = 0; // never started because of a stop: nothing written
+    int stopped = 0;            // cut short by a stop: output finalised
+    int notStarted = 0;         // never started because of a stop: nothing written
+    bool searchStopped = false; // a stop came while the videos were being looked for
     std::vector<std::string> outputs;
 
-    bool wasStopped() const { return stopped + notStarted > 0; }
+    bool wasStopped() const { return searchStopped || stopped + notStarted > 0; }
 };
 
 // 130 when a stop cut a video short or kept one from starting, else 1 when

@@ -28,7 +28,10 @@ private:
     void addFolder(const std::string &folder) {
         std::vector<std::filesystem::path> files, folders;
         std::error_code ec;
-        for (const auto &entry : std::filesystem::directory_iterator(folder, ec)) {
+        // Stepped with an error code: a folder that fails half-way (removed,
+        // unreadable) gives what was read, where ++ would throw and end the run.
+        for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::filesystem::directory_entry &entry = *it;
             std::error_code typeError;
             // Links to folders are not followed: a loop of links would never end.
             if (entry.is_directory(typeError) && !entry.is_symlink(typeError))
@@ -46,7 +49,8 @@ private:
     }
 
     void addFile(const std::string &path, bool named) {
-        if (stopSignal().load() != 0)
+        const bool stopped = stopSignal().load() != 0;
+        if (stopped && !named)
             return;
         std::error_code ec;
         const auto canonical = std::filesystem::weakly_canonical(path, ec);
@@ -55,7 +59,9 @@ private:
             return;
         Video video;
         video.path = path;
-        if (!pathExists(path)) {
+        if (stopped) {
+            // Left unexamined: a named file is still reported, as not started.
+        } else if (!pathExists(path)) {
             video.state = VideoState::Refused;
             video.reason = "video file not found: " + path;
         } else if (std::string why; probeAccepts(m_probe, path, MediaKind::Video, &why)) {

@@ -26,7 +26,8 @@ struct Video {
 // The videos of batch's INPUTs: a named file always takes part (refused when
 // it is missing or no video), a folder gives only its files that probe as
 // videos, in name order, then with recursive those of its sub-folders. A file
-// named twice takes part once. A stop signal ends the collection early.
+// named twice takes part once. A stop signal ends the search: the named files
+// from then on are taken unexamined, the folders' no further.
 std::vector<Video> collectVideos(const std::vector<std::string> &inputs, bool recursive);
 
 } // namespace melvora

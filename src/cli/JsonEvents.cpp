@@ -51,6 +51,14 @@ void JsonEvents::refused(const std::string &video, const std::string &reason) {
     write({{"event", "refused"}, {"video", video}, {"output", nullptr}, {"reason", reason}});
 }
 
+void JsonEvents::refusedBatch(const std::string &reason) {
+    write({{"event", "refused"}, {"video", nullptr}, {"output", nullptr}, {"reason", reason}});
+}
+
+void JsonEvents::notStarted(const std::string &video, const std::string &reason) {
+    write({{"event", "notStarted"}, {"video", video}, {"output", nullptr}, {"reason", reason}});
+}
+
 void JsonEvents::summary(const BatchTotals &totals) {
     write({{"event", "summary"},
            {"finished", totals.finished},

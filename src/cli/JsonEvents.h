@@ -33,6 +33,11 @@ public:
     void finished(const std::string &video, const std::string &output, bool stopped);
     void failed(const std::string &video, const std::string &output, const std::string &reason);
     void refused(const std::string &video, const std::string &reason);
+    // The whole batch refused before any video (bad music or folder, no
+    // videos): a refused event whose video is null.
+    void refusedBatch(const std::string &reason);
+    // A video a stop kept from starting: nothing was written.
+    void notStarted(const std::string &video, const std::string &reason);
     // Something of the video that its output could not keep.
     void warning(const std::string &video, const std::string &message);
     void summary(const BatchTotals &totals);

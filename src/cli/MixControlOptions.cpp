@@ -35,9 +35,12 @@ void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
         std::string description = std::string(text.description) + " (" + rangeText(info) + ")";
         if (text.control == MixControl::Duck) {
             description += "; --duck alone lowers it by " + formatMixNumber(info.defaultValue) + " dB";
-            options.duck = command.add_option(std::string(info.option), value, description)
-                               ->expected(0, 1)
-                               ->group(group);
+            // --duck alone reads as the usual depth, so that only a value typed empty is empty.
+            command.add_option(std::string(info.option), value, description)
+                ->expected(0, 1)
+                ->default_str(formatMixNumber(info.defaultValue))
+                ->option_text("[TEXT]")
+                ->group(group);
             continue;
         }
         command.add_option(std::string(info.option), value, description)->group(group);
@@ -56,16 +59,10 @@ bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &setti
     settings.replaceOwnSound = options.replace;
     settings.loop = !options.noLoop;
     for (const auto &[control, text] : options.values) {
-        std::string typed = text;
-        if (typed.empty()) {
-            // --duck without a value lowers the music by the usual depth.
-            if (control == MixControl::Duck && options.duck && options.duck->count() > 0)
-                typed = formatMixNumber(mixControlInfo(control).defaultValue);
-            else
-                continue;
-        }
+        if (text.empty())
+            continue; // not given; a value typed empty was refused with the command line
         double value = 0;
-        if (!parseMixControlValue(control, typed, value, error))
+        if (!parseMixControlValue(control, text, value, error))
             return false;
         settings.setValue(control, value);
     }

@@ -16,7 +16,6 @@ struct MixControlOptions {
     std::map<MixControl, std::string> values; // as typed
     bool replace = false;
     bool noLoop = false;
-    CLI::Option *duck = nullptr; // given with or without a value
 };
 
 // Adds --music-gain, --own-gain, --replace, --fade-in, --fade-out, --delay,

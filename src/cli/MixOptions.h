@@ -19,6 +19,7 @@ struct MixOptions {
     // batch shares the machine's threads out over its parallel videos.
     int encoderThreads = 0;
     bool fastStart = false;
+    bool allowShortVideo = false;
     MixControlOptions controls; // as typed
     MixSettings settings;       // what they ask for, once resolved
 };

@@ -1,4 +1,5 @@
 #include "cli/ProgressDisplay.h"
+#include "engine/ClockText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,15 +27,7 @@ std::string speedText(double speed) {
 }
 
 std::string timeLeftText(double seconds) {
-    if (seconds < 0 || !std::isfinite(seconds))
-        return "--:--";
-    const long total = std::lround(seconds);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
+    return seconds < 0 || !std::isfinite(seconds) ? "--:--" : clockText(seconds);
 }
 
 } // namespace

@@ -35,9 +35,11 @@ struct Slot {
 // stdout. The JSON events are the same for both.
 class VideoRuns {
 public:
-    VideoRuns(const BatchSettings &settings, std::vector<Video> videos, bool single)
+    // searchStopped: a stop ended the search for the videos, so there may be
+    // more than these and none of them starts.
+    VideoRuns(const BatchSettings &settings, std::vector<Video> videos, bool single, bool searchStopped = false)
         : m_settings(settings), m_options(settings.options), m_videos(std::move(videos)), m_single(single),
-          m_events(stdout, settings.json), m_display(!settings.json, single) {
+          m_searchStopped(searchStopped), m_events(stdout, settings.json), m_display(!settings.json, single) {
         if (settings.parallelVideos > 1) {
             const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
             const int total = m_options.encoderThreads > 0 ? m_options.encoderThreads : cores;
@@ -65,7 +67,7 @@ public:
                 while (!slot.video && !stopping && next < m_videos.size())
                     startRun(slot, m_videos[next++]);
             }
-            if (!m_single)
+            if (!m_single && !m_videos.empty())
                 showBatchProgress();
             const auto busy = std::find_if(m_slots.begin(), m_slots.end(), [](const Slot &s) { return s.video; });
             if (busy == m_slots.end())
@@ -77,7 +79,7 @@ public:
             if (video.state != VideoState::Pending)
                 continue;
             video.state = VideoState::NotStarted;
-            video.reason = "not started: the batch was stopped";
+            video.reason = m_single ? "not started: stopped before it began" : "not started: the batch was stopped";
             report(video);
         }
         m_display.finish();
@@ -177,9 +179,12 @@ private:
             tell(video, "failed   ", video.reason);
             break;
         case VideoState::Refused:
-        case VideoState::NotStarted:
             m_events.refused(video.path, video.reason);
             tell(video, "refused  ", video.reason);
+            break;
+        case VideoState::NotStarted:
+            m_events.notStarted(video.path, video.reason);
+            tell(video, "skipped  ", video.reason);
             break;
         case VideoState::Pending:
         case VideoState::Running:
@@ -230,6 +235,7 @@ private:
 
     int summarise() {
         BatchTotals totals;
+        totals.searchStopped = m_searchStopped;
         std::ostringstream text;
         for (const Video &video : m_videos) {
             switch (video.state) {
@@ -276,6 +282,7 @@ private:
     MixOptions m_options;
     std::vector<Video> m_videos;
     bool m_single;
+    bool m_searchStopped;
     JsonEvents m_events;
     ProgressDisplay m_display;
     std::vector<Slot> m_slots;
@@ -290,25 +297,39 @@ int runMix(const BatchSettings &settings) {
     return VideoRuns(settings, std::move(videos), true).run();
 }
 
+namespace {
+
+// The whole batch refused before any video: said on stderr and, for a
+// program reading --json, as a refused event with no video and a summary.
+int refuseBatch(const BatchSettings &settings, const std::string &message) {
+    JsonEvents events(stdout, settings.json);
+    events.refusedBatch(message);
+    events.summary(BatchTotals{});
+    return refuse(message);
+}
+
+} // namespace
+
 int runBatch(const BatchSettings &settings) {
     // What every video shares is checked once: a bad music file or output
     // folder is a usage error, not one refusal per video.
     if (!pathExists(settings.musicPath))
-        return refuse("music file not found: " + settings.musicPath);
+        return refuseBatch(settings, "music file not found: " + settings.musicPath);
     if (!settings.outputFolder.empty() && !folderExists(settings.outputFolder))
-        return refuse("output folder not found: " + settings.outputFolder);
+        return refuseBatch(settings, "output folder not found: " + settings.outputFolder);
     {
         MixJob probe;
         std::string why;
         if (!probeAccepts(probe, settings.musicPath, MediaKind::Music, &why))
-            return refuse("not a valid audio file: " + settings.musicPath + " (" + why + ")");
+            return refuseBatch(settings, "not a valid audio file: " + settings.musicPath + " (" + why + ")");
     }
     std::vector<Video> videos = collectVideos(settings.inputs, settings.recursive);
-    if (stopSignal().load() != 0)
-        return kExitStopped;
-    if (videos.empty())
-        return refuse("nothing to do: no videos found in the inputs");
-    return VideoRuns(settings, std::move(videos), false).run();
+    // A stop during the search still ends as every stopped run does: what was
+    // found is reported as not started, then the summary.
+    const bool stopped = stopSignal().load() != 0;
+    if (videos.empty() && !stopped)
+        return refuseBatch(settings, "nothing to do: no videos found in the inputs");
+    return VideoRuns(settings, std::move(videos), false, stopped).run();
 }
 
 } // namespace melvora

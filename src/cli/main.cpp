@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -34,13 +35,48 @@ int runDemo(std::string outputFolder) {
     return runMix(settings);
 }
 
+// The option given an empty value on the command line, or nullptr. CLI11
+// would take "--delay ''" as not given (or call it out of range) and
+// "--delay=" as "--delay" alone (the next argument becoming its value);
+// either way a value typed empty is a mistake, never the default.
+const CLI::Option *emptyValueOption(const CLI::App &app, int argc, char **argv) {
+    const auto takesValue = [](const CLI::Option *option) {
+        return option && option->nonpositional() && option->get_expected_max() > 0; // not a flag
+    };
+    std::vector<const CLI::App *> commands{&app};
+    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+        commands.push_back(command);
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--")
+            break;
+        if (argument.size() < 4 || argument.rfind("--", 0) != 0 || argument.back() != '=')
+            continue;
+        for (const CLI::App *command : commands)
+            if (const CLI::Option *option = command->get_option_no_throw(argument.substr(0, argument.size() - 1));
+                takesValue(option))
+                return option;
+    }
+    const auto isEmpty = [](const std::string &value) { return value.empty(); };
+    for (const CLI::App *command : commands)
+        if (command == &app || command->parsed())
+            for (const CLI::Option *option : command->get_options())
+                if (takesValue(option) && std::any_of(option->results().begin(), option->results().end(), isEmpty))
+                    return option;
+    return nullptr;
+}
+
+int refuseEmptyValue(const CLI::Option &option) { return refuse(option.get_name(false, true) + ": empty value"); }
+
 constexpr const char *kJsonHelp =
     "Write newline-delimited JSON events on stdout instead of text, one object a line: "
     "start {video, output}, progress {video, percent, speed}, warning {video, message} (what the output could not "
     "keep), finished {video, output, stopped}, "
-    "failed {video, output, reason}, refused {video, output: null, reason}, and last a summary "
+    "failed {video, output, reason}, refused {video, output: null, reason} (video null: the whole batch), "
+    "notStarted {video, output: null, reason} (a stop came first), and always last a summary "
     "{finished, failed, refused, cutShort, notStarted, stopped, outputs}. Every video gets one of "
-    "finished/failed/refused; speed is media time per real time";
+    "finished/failed/refused/notStarted; speed is media time per real time. A command line that is not "
+    "understood (an unknown option, a bad or empty value) gets only its message on stderr and exit 2";
 
 constexpr const char *kBatchHelp =
     "Mix MUSIC under every video of the INPUTs, each into a new file named as mix names it. "
@@ -101,9 +137,14 @@ int main(int argc, char **argv) {
     } catch (const CLI::CallForVersion &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
+        // CLI11's own complaint about an empty value would not say so.
+        if (const CLI::Option *option = emptyValueOption(app, argc, argv))
+            return refuseEmptyValue(*option);
         app.exit(e);
         return kExitRefused;
     }
+    if (const CLI::Option *option = emptyValueOption(app, argc, argv))
+        return refuseEmptyValue(*option);
 
     // A file-size limit is a write error that fails the run, not a signal
     // that kills the program with a broken file left behind.

@@ -19,7 +19,9 @@ ReadOutcome readBytes(const std::string &path, std::string &bytes, std::string *
             *error = std::string(what) + " " + path + " (" + std::strerror(errorNumber) + ")";
         return ReadOutcome::Failed;
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe under the name cannot hold the open; it is
+    // refused just below as not a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
             if (error)

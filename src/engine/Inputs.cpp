@@ -6,8 +6,11 @@
 #include <set>
 #include <string_view>
 
+#include <sys/stat.h>
+
 extern "C" {
 #include <libavutil/dict.h>
+#include <libavutil/mem.h>
 #include <libavutil/opt.h>
 }
 
@@ -48,9 +51,28 @@ const std::string &selfContainedDemuxers() {
 constexpr int kHighestSampleRate = 768000;
 bool usableSampleRate(int rate) { return rate > 0 && rate <= kHighestSampleRate; }
 
+// A header can claim a chunk of gigabytes in a file of a few hundred bytes,
+// and some readers allocate what it claims before reading it. No single
+// buffer of real media comes near this (an 8K 16-bit 4:4:4 picture is
+// 200 MB), so anything larger is refused as the damage it is.
+constexpr std::size_t kLargestAllocation = std::size_t(256) << 20;
+
+// Only a regular file is read: opening a pipe or a device would wait for a
+// writer that may never come.
+int refuseUnlessRegularFile(const std::string &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return AVERROR(errno);
+    if (S_ISDIR(info.st_mode))
+        return AVERROR(EISDIR);
+    return S_ISREG(info.st_mode) ? 0 : AVERROR(EINVAL);
+}
+
 } // namespace
 
 int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path) {
+    static const bool allocationsCapped = (av_max_alloc(kLargestAllocation), true);
+    (void)allocationsCapped;
     input.reset();
     AVFormatContext *context = avformat_alloc_context();
     if (!context)
@@ -69,6 +91,10 @@ int openLocalInput(MixJob &job, InputContextPtr &input, const std::string &path)
     // only the file itself is opened: playlists and references inside it
     // reach no other file.
     if (fromMemory == 0) {
+        if (const int regular = refuseUnlessRegularFile(path); regular < 0) {
+            avformat_free_context(context);
+            return regular;
+        }
         // The mark lets exactly one open through: the first one, of the
         // file itself. It is spent by that open, so every later open (of
         // this context, or of a nested one that inherits the mark) fails.

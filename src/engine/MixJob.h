@@ -65,6 +65,9 @@ struct MixRequest {
     // An MP4/MOV output gets its index before the data (for playing while
     // it downloads); other containers ignore it.
     bool fastStart = false;
+    // A video that ends well before the length its header gives (cut short,
+    // still being written) fails the run unless this keeps it, with a warning.
+    bool allowShortVideo = false;
 };
 
 // What a run leaves for the front end; written by the worker before it

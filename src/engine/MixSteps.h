@@ -64,6 +64,9 @@ struct MixRun {
     std::int64_t audioClockMs = 0;
     std::int64_t videoClockMs = 0;
     double positionSeconds = 0;
+    // Where the video file's last packet of any stream ends, in seconds from
+    // the file's start: what it really holds, against its header's length.
+    double inputEndSeconds = 0;
     std::int64_t sampleCounter = 0;
     // Copied music: the offset added to its stamps, and where its next pass
     // begins (music time base).

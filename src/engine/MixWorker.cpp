@@ -1,13 +1,17 @@
 // The worker: one whole run from opening the files to releasing them, and
 // the one place that turns the run's result into its final status.
 
+#include "engine/ClockText.h"
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixSteps.h"
 #include "engine/OutputFile.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <new>
+#include <string>
 #include <string_view>
 
 extern "C" {
@@ -85,6 +89,19 @@ enum class RunEnd { Finished, Stopped, Failed };
 
 // Everything of a run, in order; the first failure ends it, with its
 // reason recorded.
+// What to say when the video's packets end well before the length its
+// header gives: 1 s or 1 %, whichever is more, is let pass. A length guessed
+// from the bit rate is no measure to hold a file to.
+std::string videoCutShort(const MixRun &run) {
+    const double expected = run.request.durationSeconds;
+    if (!(expected > 0) || run.videoInput->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+        return {};
+    if (expected - run.inputEndSeconds <= std::max(1.0, 0.01 * expected))
+        return {};
+    return "The video ends at " + clockText(run.inputEndSeconds) + " of " + clockText(expected) +
+           " (damaged or incomplete)";
+}
+
 RunEnd runSteps(MixRun &run) {
     run.videoSoundFrame.reset(av_frame_alloc());
     run.sinkFrame.reset(av_frame_alloc());
@@ -131,8 +148,13 @@ RunEnd runSteps(MixRun &run) {
         fail(run, "The video file holds no picture that could be copied", AVERROR_INVALIDDATA);
     else if (packetsOf(run, run.outputAudioStreamIndex) == 0)
         fail(run, "The video is too short to carry any sound", AVERROR_INVALIDDATA);
-    else
+    else if (const std::string shortBy = videoCutShort(run); !shortBy.empty() && !run.request.allowShortVideo)
+        fail(run, shortBy, AVERROR_INVALIDDATA);
+    else {
+        if (!shortBy.empty())
+            warn(run, shortBy + "; kept as it is");
         return RunEnd::Finished;
+    }
     return RunEnd::Failed;
 }
 

@@ -23,7 +23,9 @@ int pushChunk(MixRun &run, AVAudioFifo *fifo, AVFilterContext *source, int sampl
 }
 
 // Encodes every frame the graph has ready; each is stamped with the samples
-// before it.
+// before it. The mix is as long as the own sound handed in (which covers the
+// picture): music delayed past it would otherwise play on after the last
+// picture.
 int drainMix(MixRun &run) {
     AVFrame *mixed = run.sinkFrame.get();
     for (;;) {
@@ -32,6 +34,12 @@ int drainMix(MixRun &run) {
             return 0;
         if (result < 0)
             return result;
+        const std::int64_t room = run.mixInputSamples - run.sampleCounter;
+        if (room <= 0) {
+            av_frame_unref(mixed); // what the graph still holds is left there
+            return 0;
+        }
+        mixed->nb_samples = static_cast<int>(std::min<std::int64_t>(mixed->nb_samples, room));
         mixed->pts = run.sampleCounter;
         run.sampleCounter += mixed->nb_samples;
         result = encodeFrame(run, mixed);

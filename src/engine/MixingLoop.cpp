@@ -4,6 +4,8 @@
 
 #include "engine/MixSteps.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <limits>
 
@@ -32,12 +34,25 @@ void noteVideoEnd(MixRun &run, const AVPacket *packet, const AVStream *in) {
         run.videoEndSamples = end;
 }
 
+void noteInputEnd(MixRun &run, const AVPacket *packet) {
+    const AVFormatContext *input = run.videoInput.get();
+    std::int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (stamp == AV_NOPTS_VALUE || packet->stream_index < 0 ||
+        packet->stream_index >= static_cast<int>(input->nb_streams))
+        return;
+    stamp += std::max<std::int64_t>(packet->duration, 0);
+    const double start = input->start_time != AV_NOPTS_VALUE ? double(input->start_time) / AV_TIME_BASE : 0.0;
+    const double end = double(stamp) * av_q2d(input->streams[packet->stream_index]->time_base) - start;
+    run.inputEndSeconds = std::max(run.inputEndSeconds, end);
+}
+
 // One packet of the video file.
 int videoPass(MixRun &run) {
     AVPacket *packet = run.readPacket.get();
     const int result = av_read_frame(run.videoInput.get(), packet);
     if (result < 0)
         return result; // the end of the video, or an error
+    noteInputEnd(run, packet);
     const int index = packet->stream_index;
     if (index < 0 || index >= static_cast<int>(run.streamMap.size()) || run.streamMap[index] < 0) {
         av_packet_unref(packet);

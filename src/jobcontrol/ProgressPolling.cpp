@@ -31,16 +31,6 @@ double secondsLeft(double elapsedSeconds, std::int32_t percent) {
     return elapsedSeconds * (100 - percent) / percent;
 }
 
-std::string clockText(double seconds) {
-    const long long total = seconds > 0 ? std::llround(seconds) : 0;
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
-    return text;
-}
-
 bool progressBarTakes(std::int32_t percent) {
     return percent >= 0 && percent <= 100;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/ClockText.h"
+
 #include "engine/MixJob.h"
 
 #include <cstdint>
@@ -23,10 +25,6 @@ std::string failureMessage(std::string_view failedText, std::string_view reason)
 // percent of the work. Negative while there is too little to go on (under a
 // second, or nothing done yet); 0 once done.
 double secondsLeft(double elapsedSeconds, std::int32_t percent);
-
-// A length as a clock shows it: "0:42", "12:05", "1:02:03" (rounded to the
-// second, hours only when there are any).
-std::string clockText(double seconds);
 
 // Whether a progress bar of range 0..100 takes the percent; otherwise the
 // bar keeps its last position.

@@ -3,9 +3,18 @@
 #include "engine/MediaProbe.h"
 #include "jobcontrol/OutputNaming.h"
 
+#include <sys/stat.h>
+
 namespace melvora {
 
 bool probeAccepts(MixJob &job, const std::string &path, MediaKind kind, std::string *why) {
+    // A pipe or a device would be waited on forever: refused before any open.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        if (why)
+            *why = S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file (a pipe or a device)";
+        return false;
+    }
     job.probePath = path;
     const bool video = kind == MediaKind::Video;
     const int result = video ? probeVideo(job) : probeAudio(job);

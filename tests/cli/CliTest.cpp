@@ -4,6 +4,8 @@
 #include "MediaTool.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <nlohmann/json.hpp>
 
 #include <csignal>
@@ -113,9 +115,13 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
     const std::string out = makeFolder("cli-refused");
     const std::string video = shellQuote(fixtures() + "/video.mp4");
     const std::string music = shellQuote(fixtures() + "/music.mp3");
+    // Opening a pipe would wait for a writer that never comes.
+    const std::string pipe = makeFolder("cli-pipes") + "/pipe.mp4";
+    EXPECT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     struct Case {
         std::string arguments;
         std::string message;
+        std::vector<std::string> events = {}; // --json: stdout alone, these event kinds in order
     };
     const Case cases[] = {
         {"mix", "VIDEO"},
@@ -127,9 +133,19 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
         {"mix " + music + " " + music + " -o " + shellQuote(out), "not a valid video file"},
         {"mix " + video + " " + shellQuote(fixtures() + "/picture.png") + " -o " + shellQuote(out),
          "not a valid audio file"},
+        {"mix " + shellQuote(pipe) + " " + music + " -o " + shellQuote(out), "not a regular file"},
+        {"mix " + video + " " + shellQuote(pipe) + " -o " + shellQuote(out), "not a regular file"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-gain 30", "--music-gain"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --fade-out soon", "--fade-out"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck=0", "--duck"},
+        // A value typed empty is refused, not taken as "not given", in either form and on either command.
+        {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-gain ''", "--music-gain: empty value"},
+        {"mix " + video + " " + music + " -o " + shellQuote(out) + " --delay= 2", "cli: --delay: empty value"},
+        {"batch --music " + music + " -o '' " + video, "cli: -o,--output: empty value"},
+        // A refusal of the whole batch is an event too, then the summary.
+        {"batch --json --music /no/such.mp3 -o " + shellQuote(out) + " " + video,
+         "\"video\": null, \"output\": null, \"reason\": \"music file not found", {"refused", "summary"}},
+        {"batch --json --music " + music + " " + shellQuote(out), "no videos found", {"refused", "summary"}},
         // A name that is not UTF-8 (Latin-1 here) still gives a JSON line, each bad byte as U+FFFD.
         {"mix --json /no/caf\xe9.mp4 " + music + " -o " + shellQuote(out),
          "{\"event\": \"refused\", \"video\": \"/no/caf\xef\xbf\xbd.mp4\", \"output\": null, "
@@ -137,9 +153,14 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.arguments);
-        const CommandResult result = cli(c.arguments);
+        const std::string command = shellQuote(kCli) + " " + c.arguments;
+        const CommandResult result = runCommand(c.events.empty() ? command : "( " + command + " 2>/dev/null )");
         EXPECT_EQ(result.exitCode, 2) << result.output;
         EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+        std::vector<std::string> kinds;
+        for (const std::string &line : linesOf(c.events.empty() ? "" : result.output))
+            kinds.push_back(nlohmann::json::parse(line).at("event")); // strict: throws on anything else
+        EXPECT_EQ(kinds, c.events) << result.output;
     }
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }
@@ -181,6 +202,7 @@ TEST(CliMix, MixControlsShapeTheSound) {
         {"--music-start 0.5 --no-loop", "video.mp4", {{0.1, 0.3, 1000, -1.5, 1.5}, {0.7, 1.5, 1000, -200, -30}}},
         {"--fade-out 2", "silent.mp4", {{0.2, 0.6, 1000, -1.5, 1.5}, {2.5, 0.5, 1000, -200, -15}}},
         {"--duck 12", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
+        {"--duck", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
     };
     const std::string plainFolder = makeFolder("cli-controls-plain");
     std::map<std::string, std::string> plain;
@@ -308,7 +330,8 @@ TEST(CliBatch, MixesEveryVideoAndReportsTheBadOne) {
     }
 }
 
-// A stop finalises what is being written; a batch starts no further video.
+// A stop finalises what is being written; a batch starts no further video. One
+// pending at launch (blocked, as a launcher may leave it) starts nothing.
 TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
     const std::string second = makeFolder("cli-interrupt-second") + "/later.mp4";
     std::filesystem::copy_file(fixtures() + "/long.mp4", second);
@@ -317,11 +340,14 @@ TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
     const std::vector<std::vector<std::string>> commands = {
         {"mix", long_, music, "-o"},
         {"batch", "--music", music, long_, second, "-o"},
+        {"batch", "--json", "--music", music, long_, second, "-o"}, // the stop comes first
     };
     int run = 0;
     for (std::vector<std::string> arguments : commands) {
-        SCOPED_TRACE(arguments[0]);
+        const bool stopFirst = arguments[1] == "--json";
+        SCOPED_TRACE(arguments[0] + (stopFirst ? " stopped first" : ""));
         const std::string out = makeFolder("cli-interrupt-" + std::to_string(run++));
+        const std::string events = out + ".json";
         arguments.push_back(out);
         int toParent[2];
         ASSERT_EQ(::pipe(toParent), 0);
@@ -329,9 +355,12 @@ TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::dup2(toParent[1], STDERR_FILENO);
-            const int devNull = ::open("/dev/null", O_WRONLY);
-            ::dup2(devNull, STDOUT_FILENO);
+            ::dup2(::open(events.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             ::close(toParent[0]);
+            sigset_t stop;
+            if (stopFirst && sigemptyset(&stop) == 0 && sigaddset(&stop, SIGINT) == 0 &&
+                ::sigprocmask(SIG_BLOCK, &stop, nullptr) == 0)
+                ::kill(::getpid(), SIGINT); // pending: it arrives once the program takes it in
             std::vector<char *> argv{const_cast<char *>(kCli.c_str())};
             for (std::string &argument : arguments)
                 argv.push_back(argument.data());
@@ -346,9 +375,11 @@ TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
         std::string seen = "\n";
         char buffer[64];
         ssize_t count = 0;
-        while (seen.find(underWay) == std::string::npos && (count = ::read(toParent[0], buffer, sizeof buffer)) > 0)
+        while (!stopFirst && seen.find(underWay) == std::string::npos &&
+               (count = ::read(toParent[0], buffer, sizeof buffer)) > 0)
             seen.append(buffer, static_cast<size_t>(count));
-        ::kill(child, SIGINT);
+        if (!stopFirst)
+            ::kill(child, SIGINT);
         while (::read(toParent[0], buffer, sizeof buffer) > 0) {
         }
         ::close(toParent[0]);
@@ -356,6 +387,18 @@ TEST(CliStop, InterruptFinalisesTheOutputAndExits130) {
         ::waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 130);
+        if (stopFirst) { // each video notStarted, then a summary that counts them, stopped
+            EXPECT_TRUE(std::filesystem::is_empty(out));
+            std::vector<std::string> kinds;
+            std::ifstream stream(events);
+            nlohmann::json event;
+            for (std::string line; std::getline(stream, line); kinds.push_back(event.at("event")))
+                event = nlohmann::json::parse(line); // strict: throws on anything else
+            EXPECT_EQ(kinds, (std::vector<std::string>{"notStarted", "notStarted", "summary"}));
+            EXPECT_EQ(event.value("notStarted", 0) + 1, static_cast<int>(kinds.size())) << event;
+            EXPECT_TRUE(event.value("stopped", false)) << event;
+            continue;
+        }
         EXPECT_LT(durationSeconds(out + "/long.mp4"), 100.0);
         EXPECT_EQ(decodeErrors(out + "/long.mp4"), 0);
         EXPECT_FALSE(std::filesystem::exists(out + "/later.mp4"));

@@ -42,7 +42,9 @@ INSTANTIATE_TEST_SUITE_P(
                     MissingCase{"noKey",
                                 [](const TempFolder &f) { f.write("setting.ini", "[DIR]\nclose=0\n[JOIN]\n"); }},
                     MissingCase{"unreadable",
-                                [](const TempFolder &f) { std::filesystem::create_directory(f.file("setting.ini")); }}),
+                                [](const TempFolder &f) { std::filesystem::create_directory(f.file("setting.ini")); }},
+                    // Opening a pipe for reading would wait for a writer.
+                    MissingCase{"pipe", [](const TempFolder &f) { ASSERT_EQ(mkfifo(f.file("setting.ini").c_str(), 0600), 0); }}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct IntCase {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -175,6 +177,32 @@ TEST(Timing, SoundIsInStepWithThePictureToTheSample) {
         const double soundEnd = made.startSeconds + static_cast<double>(made.samples.size()) / 44100;
         EXPECT_NEAR(soundEnd, pictureLengthSeconds(output), 1024.0 / 44100) << "sound " << made.startSeconds << ".."
                                                                            << soundEnd;
+    }
+}
+
+// Music settings move and shape the music under the picture; none of them
+// makes the sound outlast the last picture.
+TEST(Timing, MusicSettingsNeverLengthenTheSound) {
+    const std::function<void(MixSettings &)> rows[] = {
+        [](MixSettings &s) { s.delaySeconds = 3; },
+        [](MixSettings &s) { s.delaySeconds = 3600; },
+        [](MixSettings &s) {
+            s.musicStartSeconds = 0.5;
+            s.fadeInSeconds = 2;
+            s.fadeOutSeconds = 6;
+        },
+    };
+    int row = 0;
+    for (const auto &set : rows) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        MixJob job;
+        set(job.request.mixSettings);
+        const std::string output = outputPath("settings-length-" + std::to_string(row++) + ".mp4");
+        const Outcome outcome = runJob(job, fixture("video-440.mp4"), fixture("music-1000.mp3"), output, 4);
+        ASSERT_EQ(outcome.status, JobStatus::Finished) << outcome.error;
+        const DecodedSound made = decodeSound(output);
+        const double soundEnd = made.startSeconds + static_cast<double>(made.samples.size()) / 44100;
+        EXPECT_NEAR(soundEnd, pictureLengthSeconds(output), 1024.0 / 44100);
     }
 }
 
@@ -347,12 +375,22 @@ TEST(Failures, EndAsFailedWithAReason) {
     }
 }
 
-TEST(Failures, TruncatedVideoEndsWithoutHanging) {
-    const std::string output = outputPath("truncated.mkv");
-    const Outcome outcome = runJob(fixture("truncated.mkv"), fixture("music-1000.mp3"), output);
-    EXPECT_NE(outcome.status, JobStatus::Running);
-    if (outcome.status == JobStatus::Finished) {
-        EXPECT_EQ(decodeErrors(output), 0);
+// Half a Matroska file whose header gives the whole length: the run is no
+// finished video, and its output goes, unless asked to keep what there is.
+TEST(Failures, VideoCutShortIsNotCalledFinished) {
+    for (const bool allowShort : {false, true}) {
+        SCOPED_TRACE(allowShort ? "allowed" : "refused");
+        const std::string output = outputPath(allowShort ? "truncated-kept.mkv" : "truncated.mkv");
+        MixJob job;
+        job.request.allowShortVideo = allowShort;
+        const Outcome outcome = runJob(job, fixture("truncated.mkv"), fixture("music-1000.mp3"), output,
+                                       durationSeconds(fixture("subs.mkv")));
+        const std::string said = allowShort ? (job.result.warnings.empty() ? "" : job.result.warnings[0]) : outcome.error;
+        EXPECT_NE(said.find("(damaged or incomplete)"), std::string::npos) << said;
+        EXPECT_EQ(outcome.status, allowShort ? JobStatus::Finished : JobStatus::Failed);
+        EXPECT_EQ(std::filesystem::exists(output), allowShort);
+        if (allowShort)
+            EXPECT_EQ(decodeErrors(output), 0);
     }
 }
 

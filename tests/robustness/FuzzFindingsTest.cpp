@@ -18,6 +18,10 @@
 #include <future>
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace melvora::test {
 namespace {
 
@@ -141,6 +145,25 @@ TEST(FuzzFindings, AbsurdSampleRateIsRefusedWithTheReason) {
         EXPECT_EQ(outcome.status, JobStatus::Failed);
         EXPECT_NE(outcome.error.find("541144141 Hz"), std::string::npos) << outcome.error;
     }
+}
+
+// Found by fuzz_probe: a 156-byte WAV whose INFO list names a 2.1 GB title.
+// The WAV reader allocated what the header claimed; a probe now stays small.
+TEST(FuzzFindings, ChunkClaimingGigabytesIsNotAllocated) {
+    const std::vector<std::uint8_t> bytes =
+        readBytes(std::string(MELVORA_FUZZ_FINDINGS) + "/fuzz_probe-wav-info-chunk-claims-2gb");
+    // In a child of its own, whose peak memory the parent reads when it ends.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        fuzz::probeBytes(bytes.data(), bytes.size());
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_LT(usage.ru_maxrss, 1024L * 1024) << "peak KiB"; // under 1 GiB
 }
 
 } // namespace
