@@ -91,7 +91,7 @@ int copyMusicPass(MixRun &run) {
 
 int finishCopiedMusic(MixRun &run) {
     while (run.videoEndSamples != AV_NOPTS_VALUE && run.copiedMusicEndSamples < run.videoEndSamples) {
-        if (run.job.stopRequested.load())
+        if (stopWanted(run))
             return AVERROR_EXIT;
         if (const int result = copyMusicPass(run); result < 0)
             return result;

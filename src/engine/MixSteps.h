@@ -67,6 +67,9 @@ struct MixRun {
     // Where the video file's last packet of any stream ends, in seconds from
     // the file's start: what it really holds, against its header's length.
     double inputEndSeconds = 0;
+    // Set once a stop ended the reading: the sound owed to the pictures
+    // already written is still made, and the stop checks let it through.
+    bool finishingAfterStop = false;
     std::int64_t sampleCounter = 0;
     // Copied music: the offset added to its stamps, and where its next pass
     // begins (music time base).
@@ -189,6 +192,9 @@ int encodeFrame(MixRun &run, AVFrame *frame);
 // With flush, the sound still held (lead silence, the encoders' last
 // frames) reaches the file; without, the encoders stop where they are.
 int finishSoundEncoding(MixRun &run, bool flush);
+
+// Whether a stop asks the current step to end now.
+inline bool stopWanted(const MixRun &run) { return run.job.stopRequested.load() && !run.finishingAfterStop; }
 // Writes one packet of a copied stream, or of the new sound; a failed write
 // breaks the file off (run.writeFailed).
 int writeToOutput(MixRun &run, AVPacket *packet);

@@ -102,7 +102,7 @@ int mixOwnSoundPacket(MixRun &run, AVPacket *packet) {
 int mixSilentOwnSound(MixRun &run, std::int64_t samples) {
     const int chunk = kMixChunkSamples;
     while (samples > 0) {
-        if (run.job.stopRequested.load())
+        if (stopWanted(run))
             return AVERROR_EXIT;
         const int block = static_cast<int>(std::min<std::int64_t>(samples, chunk));
         int result = appendSilence(run.videoAudioFifo, block);

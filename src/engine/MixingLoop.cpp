@@ -153,6 +153,25 @@ int finishSound(MixRun &run) {
     return AVERROR_BUG;
 }
 
+// A stop leaves the sound behind the picture by what the chain held (the
+// interleaving of the video file, the encoders' segments). It is made up,
+// but by no more than this, so that a stop stays quick even where the own
+// sound ended long before the picture.
+constexpr std::int64_t kStopCatchUpSamples = 30 * std::int64_t(kOutputSampleRate);
+
+void beginCatchUpAfterStop(MixRun &run) {
+    run.finishingAfterStop = true;
+    run.job.interruptArmed = false; // the catch-up may read more music
+    if (run.musicFeed)
+        run.musicFeed->ignoreStop();
+    if (run.videoEndSamples == AV_NOPTS_VALUE)
+        return;
+    const std::int64_t made = run.mode == MixMode::MixBoth     ? run.mixInputSamples
+                              : run.mode == MixMode::CopyMusic ? run.copiedMusicEndSamples
+                                                               : soundMadeSamples(run);
+    run.videoEndSamples = std::min(run.videoEndSamples, made + kStopCatchUpSamples);
+}
+
 } // namespace
 
 int runMixingLoop(MixRun &run) {
@@ -172,13 +191,19 @@ int runMixingLoop(MixRun &run) {
         else
             result = reencodeMusicPass(run);
     }
-    // At the video's end the sound still held in the chain is let out, so
-    // that it covers the picture to its last frame; a stop keeps what the
-    // encoder has and ends there; a broken-off file takes nothing more.
-    if (result == AVERROR_EOF && !run.writeFailed)
-        result = finishSound(run);
+    // At the video's end, and after a stop, the sound still owed to the
+    // pictures written is made and encoded, so that it covers the picture to
+    // its last frame; a broken-off file takes nothing more.
+    const bool stopped = result == AVERROR_EXIT;
+    if ((result == AVERROR_EOF || stopped) && !run.writeFailed) {
+        if (stopped)
+            beginCatchUpAfterStop(run);
+        const int finished = finishSound(run);
+        if (!stopped)
+            result = finished; // a stopped run stays stopped: its file is as far as it got
+    }
     const bool whole = result >= 0 || result == AVERROR_EOF;
-    const int encoding = finishSoundEncoding(run, whole && !run.writeFailed);
+    const int encoding = finishSoundEncoding(run, (whole || stopped) && !run.writeFailed);
     if (whole)
         return encoding < 0 ? encoding : AVERROR_EOF;
     // A stop is no failure, unless the encoding failed on its own.

@@ -37,6 +37,10 @@ public:
     // AVERROR_EXIT only when the stop flag was seen.
     int read(AVAudioFifo *into, int minSamples);
 
+    // From now on the stop flag is not looked at (the run makes up the
+    // sound it owes after a stop).
+    void ignoreStop() { m_stopFlag = nullptr; }
+
     // Samples of the music's first pass as the crossfade sees them, once the
     // first pass has ended; 0 before. For tests and diagnostics.
     std::int64_t crossfadeSamples() const { return m_crossfadeLength < 0 ? 0 : m_crossfadeLength; }

@@ -86,7 +86,7 @@ int finishReencodedMusic(MixRun &run) {
     if (end == AV_NOPTS_VALUE)
         return 0;
     while (soundMadeSamples(run) < end) {
-        if (run.job.stopRequested.load())
+        if (stopWanted(run))
             return AVERROR_EXIT;
         int result = makeMusic(run);
         if (result >= 0 && run.musicFifo)

@@ -178,9 +178,9 @@ int finishSoundEncoding(MixRun &run, bool flush) {
     if (!run.trackEncoder)
         return 0;
     int result = flush && run.leadFifo ? sendLeadFrames(run, true) : 0;
-    // A stop keeps what is ready so far; only the end of the sound waits for
-    // everything the encoder holds.
-    if (flush && result >= 0 && !run.job.stopRequested.load())
+    // Everything handed to the encoder is encoded, after a stop too; only a
+    // broken-off run drops what the encoder holds.
+    if (flush && result >= 0)
         result = run.trackEncoder->finish();
     else
         run.trackEncoder->cancel();
