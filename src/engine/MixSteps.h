@@ -44,7 +44,8 @@ struct MixRun {
 
     // The output.
     OutputContextPtr outputContext;
-    FileIdentity writtenOutput; // the file this run opened, while it is ours
+    FileIdentity writtenOutput;    // the file this run opened, while it is ours
+    std::string partialOutputPath; // its name until it is published
     AVStream *outputAudioStream = nullptr;
     SoundCodec soundCodec = SoundCodec::Aac; // of the new sound, unless the music's packets are copied
     CodecContextPtr audioEncoder; // opened for the stream's parameters; the track encoder has its own

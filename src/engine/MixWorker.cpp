@@ -158,18 +158,21 @@ RunEnd runSteps(MixRun &run) {
     return RunEnd::Failed;
 }
 
-// What is left of the output once it is closed: a failed run's file is no
-// usable video and goes; a Matroska file without a packet goes too. Only the file this
-// run created or opened is ever removed.
-void settleOutputFile(const MixJob &job, const FileIdentity &written, bool failed, bool unreadable) {
-    if (written.known()) {
-        if (failed || unreadable)
-            removeIfSameFile(job.request.outputPath, written);
-    } else {
-        // Never opened (a failure or a stop before the header): the name
-        // claimed for the run is given back.
-        removeIfSameEmptyFile(job.request.outputPath, job.request.claimedOutput);
-    }
+// What is left of the output once it is closed: a finished or stopped run's
+// file is published under its name; a failed run's file is no usable video
+// and goes, as does a Matroska file without a packet, and the name claimed
+// for the run is given back. Only files this run created are ever removed.
+// 0, or why the file could not be published (it then stays under its
+// partial name).
+int settleOutputFile(const MixJob &job, const FileIdentity &written, const std::string &partial, bool failed,
+                     bool unreadable) {
+    const MixRequest &request = job.request;
+    if (written.known() && !failed && !unreadable)
+        return publishOutputFile(partial, written, request.outputPath, request.claimedOutput);
+    if (written.known())
+        removeIfSameFile(partial, written);
+    removeIfSameEmptyFile(request.outputPath, request.claimedOutput);
+    return 0;
 }
 
 } // namespace
@@ -180,6 +183,7 @@ void mixWorker(MixJob &job) {
     RunEnd ending = RunEnd::Failed;
     bool unreadable = false;
     FileIdentity written;
+    std::string partial;
     {
         MixRun run(job);
         try {
@@ -191,12 +195,18 @@ void mixWorker(MixJob &job) {
         }
         unreadable = unreadableWhenEmpty(run);
         written = run.writtenOutput;
+        partial = run.partialOutputPath;
         // The run's objects go here, the output (closed already unless the
         // run ended early) with them.
     }
     if (ending == RunEnd::Failed && job.result.errorMessage.empty())
         job.result.errorMessage = "The mix failed"; // every step names its failure; this is the net under them
-    settleOutputFile(job, written, ending == RunEnd::Failed, unreadable);
+    if (const int published = settleOutputFile(job, written, partial, ending == RunEnd::Failed, unreadable);
+        published < 0) {
+        ending = RunEnd::Failed;
+        job.result.errorMessage = "Could not give the output file its name (it is kept as " + partial +
+                                  "): " + ffmpegErrorText(published);
+    }
     job.result.stopped = ending == RunEnd::Stopped;
     // A stopped run without an error is left Running: it is not reported as finished.
     if (ending == RunEnd::Failed)

@@ -245,7 +245,8 @@ int openOutputFileOf(MixRun &run) {
     AVFormatContext *output = run.outputContext.get();
     if (output->oformat->flags & AVFMT_NOFILE)
         return 0;
-    const int result = openOutputFile(run.request.outputPath, run.request.claimedOutput, &output->pb, run.writtenOutput);
+    const int result = openOutputFile(run.request.outputPath, run.request.claimedOutput, &output->pb,
+                                      run.writtenOutput, run.partialOutputPath);
     if (result < 0)
         return fail(run, "Could not create the output file", result);
     output->flags |= AVFMT_FLAG_CUSTOM_IO;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,28 +86,68 @@ bool removeIfSameEmptyFile(const std::string &path, const FileIdentity &identity
     return removeWhen(path, identity, [](const struct stat &status) { return status.st_size == 0; });
 }
 
-int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened) {
+namespace {
+
+// What stands at the output's name may be replaced by the published file:
+// the placeholder claimed for the run, still empty, or, without a claim,
+// nothing or a regular file (never a link, a pipe or a folder).
+int checkFinalName(const std::string &path, const FileIdentity &claimed) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT && !claimed.known())
+            return 0;
+        return AVERROR(errno);
+    }
+    if (!S_ISREG(status.st_mode))
+        return AVERROR(EINVAL);
+    if (claimed.known() && (!sameFile(identityOf(status), claimed) || status.st_size != 0))
+        return AVERROR(EEXIST); // another file took the claimed name's place
+    return 0;
+}
+
+// A new partial file beside path: ".NAME.part", or with a number when an
+// earlier run (perhaps still alive) holds that name. A name too long for the
+// folder falls back to the placeholder's inode.
+int createPartialFile(const std::string &path, const FileIdentity &claimed, std::string &partialPath) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const long nameLimit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string number = attempt == 0 ? "" : "." + std::to_string(attempt);
+        std::string partial = "." + name + number + ".part";
+        if (nameLimit > 0 && partial.size() > static_cast<std::size_t>(nameLimit))
+            partial = ".output-" + std::to_string(claimed.inode) + number + ".part";
+        partialPath = folder + partial;
+        // Read access lets a muxer read back what it wrote (an MP4 moving
+        // its index to the front).
+        const int fd = ::open(partialPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd >= 0 ? fd : AVERROR(errno);
+    }
+    return AVERROR(EEXIST);
+}
+
+} // namespace
+
+int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened,
+                   std::string &partialPath) {
     *io = nullptr;
     opened = {};
-    // O_NONBLOCK: a FIFO planted at the name must not hold the open for ever;
-    // it is refused below anyway. Read access lets a muxer read back what it
-    // wrote (an MP4 moving its index to the front).
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0)
-        return AVERROR(errno);
+    partialPath.clear();
+    if (const int result = checkFinalName(path, claimed); result < 0)
+        return result;
+    const int fd = createPartialFile(path, claimed, partialPath);
+    if (fd < 0) {
+        partialPath.clear();
+        return fd;
+    }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return AVERROR(EINVAL);
-    }
-    if (claimed.known() && !sameFile(identityOf(status), claimed)) {
-        ::close(fd);
-        return AVERROR(EEXIST); // another file took the claimed name's place
-    }
-    // Emptied only now that it is known to be a regular file of its own.
-    if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (::fstat(fd, &status) != 0) {
         const int error = errno;
         ::close(fd);
+        ::unlink(partialPath.c_str());
+        partialPath.clear();
         return AVERROR(error);
     }
     auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
@@ -116,10 +157,24 @@ int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOCon
     if (!*io) {
         av_free(buffer);
         ::close(fd);
+        ::unlink(partialPath.c_str());
+        partialPath.clear();
         return AVERROR(ENOMEM);
     }
     opened = identityOf(status);
     return 0;
+}
+
+int publishOutputFile(const std::string &partialPath, const FileIdentity &written, const std::string &path,
+                      const FileIdentity &claimed) {
+    struct stat status {};
+    if (::lstat(partialPath.c_str(), &status) != 0)
+        return AVERROR(errno);
+    if (!S_ISREG(status.st_mode) || !sameFile(identityOf(status), written))
+        return AVERROR(EEXIST); // not the file this run wrote
+    if (const int result = checkFinalName(path, claimed); result < 0)
+        return result;
+    return ::rename(partialPath.c_str(), path.c_str()) == 0 ? 0 : AVERROR(errno);
 }
 
 namespace {

@@ -16,13 +16,25 @@ extern "C" {
 
 namespace melvora {
 
-// Opens path for writing, creating it when missing and emptying it when it
-// is there, but never through a link at its last component, never anything
-// but a regular file, and, when claimed is known, only that very file. On
-// success *io is a seekable I/O context for an output context flagged
-// AVFMT_FLAG_CUSTOM_IO and opened tells which file it writes; a negative
-// FFmpeg error otherwise.
-int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened);
+// The output is written under a partial name beside path (".NAME.part",
+// hidden, on the same file system) and only published under path once the
+// run is over, so that a killed run never leaves a broken file under the
+// name a finished one would have.
+//
+// Creates the partial file for the output at path, which must be the empty
+// file claimed for the run when claimed is known, else missing or a regular
+// file; never through a link. On success *io is a seekable I/O context for
+// an output context flagged AVFMT_FLAG_CUSTOM_IO, opened tells which file it
+// writes and partialPath its name; a negative FFmpeg error otherwise.
+int openOutputFile(const std::string &path, const FileIdentity &claimed, AVIOContext **io, FileIdentity &opened,
+                   std::string &partialPath);
+
+// Puts the written partial file under path in one rename: over the empty
+// placeholder claimed for the run (when claimed is known and path is still
+// that file), or over what openOutputFile accepted there. 0 or a negative
+// FFmpeg error; the partial file then stays where it is.
+int publishOutputFile(const std::string &partialPath, const FileIdentity &written, const std::string &path,
+                      const FileIdentity &claimed);
 
 // Flushes and closes what openOutputFile opened; *io becomes null. The
 // first error of a write, the flush or the close (a quota or network file
