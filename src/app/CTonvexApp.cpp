@@ -5,6 +5,8 @@
 #include "mainwindow/MainWindowActions.h"
 #include "platform/AnsweredFileDialog.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QMimeDatabase>
 #include <QTimer>
 
@@ -23,7 +25,21 @@ int CTonvexApp::run(const QStringList &files) {
     // other store, so there is no organisation name to set.
     CTonvexDlg window;
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, &QWidget::close);
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
+        // A box above the window (a refusal, the progress dialog) runs an
+        // event loop of its own and would hold the window's close until
+        // someone answers it: each is closed first, the top one first.
+        for (int open = 0; open < 16; ++open) {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal || modal == &window)
+                break;
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+            else
+                modal->close();
+        }
+        window.close();
+    });
     if (!files.isEmpty()) {
         // Once the window is up, so that a refusal's message box has its owner.
         QTimer::singleShot(0, &window, [&window, files] {

@@ -82,6 +82,7 @@ std::string startFailureText(const StartOutcome &outcome, const StartInputs &inp
         return "not a valid video file: " + inputs.videoPath + " (" + outcome.reason + ")";
     case StartStep::NotMusic:
         return "not a valid audio file: " + inputs.musicPath + " (" + outcome.reason + ")";
+    case StartStep::MusicUnfit:
     case StartStep::NoOutputName:
     case StartStep::NotStarted:
         return outcome.reason;

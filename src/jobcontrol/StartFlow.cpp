@@ -3,6 +3,10 @@
 #include "engine/MediaProbe.h"
 #include "jobcontrol/OutputNaming.h"
 
+#include <cmath>
+#include <cstdio>
+#include <string>
+
 #include <sys/stat.h>
 
 namespace melvora {
@@ -33,6 +37,27 @@ double probedVideoSeconds(const MixJob &job) {
     return job.info.videoDuration > 0 ? static_cast<double>(job.info.videoDuration) / 1000000.0 : 0;
 }
 
+namespace {
+
+// What the settings ask of the music that it cannot give, found before any
+// work rather than by a run that fails once started; empty when it can.
+std::string musicUnfitFor(const MixSettings &settings, double musicSeconds) {
+    if (!(musicSeconds > 0))
+        return {};
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", musicSeconds);
+    if (settings.musicStartSeconds > 0 && settings.musicStartSeconds >= musicSeconds)
+        return "--music-start " + std::to_string(std::lround(settings.musicStartSeconds)) +
+               " s is at or past the end of the music, which lasts " + seconds;
+    // The loudness meter's shortest measure is one 400 ms block.
+    constexpr double kShortestMeasurable = 0.4;
+    if (settings.musicLoudnessLufs && musicSeconds - settings.musicStartSeconds < kShortestMeasurable)
+        return std::string("--music-loudness needs at least 0.4 s of music to measure; the music lasts ") + seconds;
+    return {};
+}
+
+} // namespace
+
 StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLauncher &launcher) {
     StartOutcome outcome;
     const StartInputs &inputs = request.inputs;
@@ -59,6 +84,18 @@ StartOutcome startMixRun(MixJob &job, const StartRequest &request, const RunLaun
         return outcome;
     }
     outcome.musicAccepted = true;
+    if (run.mixSettings.musicStartSeconds > 0 || run.mixSettings.musicLoudnessLufs) {
+        // The music's length, from a probe of its own (the front end's may be of another file by now).
+        if (request.musicProbed && !probeAccepts(job, inputs.musicPath, MediaKind::Music, &outcome.reason)) {
+            outcome.step = StartStep::NotMusic;
+            return outcome;
+        }
+        outcome.reason = musicUnfitFor(run.mixSettings, static_cast<double>(job.info.audioDuration) / 1000000.0);
+        if (!outcome.reason.empty()) {
+            outcome.step = StartStep::MusicUnfit;
+            return outcome;
+        }
+    }
 
     const std::optional<std::string> outputPath =
         claimOutputPath(inputs.outputFolder, inputs.videoPath, outcome.reason, &run.claimedOutput);

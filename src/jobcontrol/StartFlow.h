@@ -40,6 +40,7 @@ enum class StartStep {
     Refused,       // a check failed: see refusal
     NotAVideo,     // the video probe refused the file
     NotMusic,      // the music probe refused the file
+    MusicUnfit,    // the music is too short for the settings: see reason
     NoOutputName,  // no output name could be claimed
     NotStarted,    // no worker could be started
 };

@@ -194,6 +194,9 @@ void MainWindowActions::start() {
         return tell(captions::notAVideo, kNotAVideo);
     case StartStep::NotMusic:
         return tell(captions::notMusic, kNotMusic);
+    case StartStep::MusicUnfit:
+        desktop().messageBox(QString::fromStdString(outcome.reason));
+        return;
     case StartStep::NoOutputName:
         return tell(captions::outputNotCreated, kOutputNotCreated);
     case StartStep::NotStarted:

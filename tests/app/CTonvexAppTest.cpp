@@ -3,6 +3,7 @@
 #include "MediaTool.h"
 
 #include "app/CTonvexApp.h"
+#include "app/TerminationSignals.h"
 #include "config/Settings.h"
 #include "engine/MixJob.h"
 #include "mainwindow/CTonvexDlg.h"
@@ -11,11 +12,13 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -74,6 +77,24 @@ TEST(CTonvexApp, RunsTheWindowModallyUntilItIsClosed) {
         EXPECT_EQ(Settings::readString({"JOIN", key}), "0") << key;
     EXPECT_EQ(Settings::readString({"JOIN", "size"}), "-1");
     EXPECT_EQ(Settings::readString({"JOIN", "format"}), "3");
+}
+
+// A termination signal (a session logging out) while a box is open above
+// the window closes the box and then the window.
+TEST(CTonvexApp, TerminationClosesOpenBoxesAndTheWindow) {
+    ExecutableFolderSandbox sandbox;
+    TerminationSignals::installHandlers();
+    bool boxWasUp = false;
+    const int exitCode = runApplication([&](CTonvexDlg &window) {
+        QTimer::singleShot(0, [&] {
+            boxWasUp = QApplication::activeModalWidget() != &window;
+            std::raise(SIGTERM);
+        });
+        QMessageBox(QMessageBox::Information, "Melvora", "refused", QMessageBox::Ok, &window).exec();
+    });
+    EXPECT_TRUE(boxWasUp);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(mainWindow(), nullptr);
 }
 
 // Closing the window in the middle of a job ends the run only after the

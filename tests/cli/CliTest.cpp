@@ -136,6 +136,8 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
         {"mix " + shellQuote(pipe) + " " + music + " -o " + shellQuote(out), "not a regular file"},
         {"mix " + video + " " + shellQuote(pipe) + " -o " + shellQuote(out), "not a regular file"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-gain 30", "--music-gain"},
+        {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-start 999",
+         "--music-start 999 s is at or past the end of the music, which lasts"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --fade-out soon", "--fade-out"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck=0", "--duck"},
         // A value typed empty is refused, not taken as "not given", in either form and on either command.
