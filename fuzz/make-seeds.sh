@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes the fuzzers' seeds and fixed partners with the ffmpeg program: tiny
 # videos and music files (a few kilobytes each) in the formats users bring.
-#   make-seeds.sh FOLDER  ->  FOLDER/partners, FOLDER/seeds/{probe,mix_video,mix_music}
+#   make-seeds.sh FOLDER  ->  FOLDER/partners, FOLDER/seeds/{probe,mix_video,mix_music,ini,mix_value}
 set -euo pipefail
 out="${1:?usage: make-seeds.sh FOLDER}"
-mkdir -p "$out/partners" "$out/seeds/probe" "$out/seeds/mix_video" "$out/seeds/mix_music"
+mkdir -p "$out/partners" "$out/seeds/probe" "$out/seeds/mix_video" "$out/seeds/mix_music" "$out/seeds/ini" \
+  "$out/seeds/mix_value"
 
 make() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
 picture="-f lavfi -i testsrc=size=32x18:rate=10:duration=0.5"
@@ -36,3 +37,9 @@ make $tone -c:a wmav2 "$m/tone.wma"
 make -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.5 -c:a libopus "$m/tone.opus"
 
 cp "$v"/* "$m"/* "$out/seeds/probe/"
+
+# Text: the shipped settings and a language file, and typed values.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cp "$root"/resources/languages/*.ini "$out/seeds/ini/"
+printf '[MIX]\nmusic_gain=-6\r\n[JOIN]\nsize=3\n' >"$out/seeds/ini/mix.ini"
+for value in -6 0.5 3.25 1e3 -inf nan 10 '' ' 7' 99999; do printf '%s' "$value" >"$out/seeds/mix_value/$(printf '%s' "$value" | md5sum | cut -c1-8)"; done

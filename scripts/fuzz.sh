@@ -14,7 +14,7 @@ build="${MELVORA_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_probe fuzz_mix_video fuzz_mix_music)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_probe fuzz_mix_video fuzz_mix_music fuzz_ini fuzz_mix_value)
 
 "$root/scripts/deps.sh"
 # clang and its runtime libraries (libFuzzer, the sanitizers) are needed only here.
@@ -50,6 +50,8 @@ for target in "${targets[@]}"; do
     fuzz_probe) seeds=probe ;;
     fuzz_mix_video) seeds=mix_video ;;
     fuzz_mix_music) seeds=mix_music ;;
+    fuzz_ini) seeds=ini ;;
+    fuzz_mix_value) seeds=mix_value ;;
     *) echo "unknown fuzz target $target" >&2; exit 2 ;;
   esac
   corpus="$media/corpus/$target"
