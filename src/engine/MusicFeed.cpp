@@ -135,9 +135,13 @@ int MusicFeed::nextFramePlainLoop(AVFrame *frame) {
             return result;
         if (m_packet->stream_index == m_streamIndex) {
             noteFirstPacket(m_packet.get());
-            avcodec_send_packet(m_decoder, m_packet.get()); // an undecodable packet is skipped
+            result = avcodec_send_packet(m_decoder, m_packet.get());
         }
         av_packet_unref(m_packet.get());
+        // An undecodable packet is skipped; running out of memory is no
+        // property of the packet and ends the read.
+        if (result == AVERROR(ENOMEM))
+            return result;
     }
 }
 
@@ -154,7 +158,7 @@ int MusicFeed::nextFrame(AVFrame *frame) {
         }
         if (m_stopFlag && m_stopFlag->load())
             return AVERROR_EXIT;
-        const int result = av_read_frame(m_input, m_packet.get());
+        int result = av_read_frame(m_input, m_packet.get());
         if (result == AVERROR_EOF) {
             avcodec_send_packet(m_decoder, nullptr); // let the decoder give its last frames
             m_draining = true;
@@ -164,9 +168,13 @@ int MusicFeed::nextFrame(AVFrame *frame) {
             return result;
         if (m_packet->stream_index == m_streamIndex) {
             noteFirstPacket(m_packet.get());
-            avcodec_send_packet(m_decoder, m_packet.get()); // an undecodable packet is skipped
+            result = avcodec_send_packet(m_decoder, m_packet.get());
         }
         av_packet_unref(m_packet.get());
+        // An undecodable packet is skipped; running out of memory is no
+        // property of the packet and ends the read.
+        if (result == AVERROR(ENOMEM))
+            return result;
     }
 }
 
