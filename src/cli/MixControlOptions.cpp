@@ -19,6 +19,10 @@ constexpr OptionText kDescriptions[] = {
     {MixControl::Crossfade, "Overlap consecutive passes of the music by S seconds, with an equal-power crossfade"},
     {MixControl::Duck, "Lower the music by DB while the video's own sound is on"},
     {MixControl::MusicLoudness, "Measure the music (EBU R128) and set its level so that it sits at LUFS"},
+    {MixControl::DuckLookahead, "With --duck: the music starts going down S seconds before the voice and is down "
+                                "half-way there; the sound stays in step with the picture"},
+    {MixControl::DuckHold, "With --duck: pauses shorter than S seconds keep the music down; after the voice it "
+                           "stays down S seconds, then comes back over 0.8 s"},
 };
 
 std::string rangeText(const MixControlInfo &info) {
@@ -52,6 +56,14 @@ void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
         if (text.control == MixControl::MusicStart)
             command.add_flag("--no-loop", options.noLoop, "Play the music once, then silence")->group(group);
     }
+    command
+        .add_option("--duck-on", options.duckOn,
+                    "With --duck: what lowers the music: speech (the default; the voice band above its own "
+                    "steady noise, so a constant hum or hiss leaves the music alone) or any (any sound above "
+                    "about -50 dBFS)")
+        ->check(CLI::IsMember({"speech", "any"}))
+        ->option_text("speech|any")
+        ->group(group);
 }
 
 bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &settings, std::string &error) {
@@ -65,6 +77,18 @@ bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &setti
         if (!parseMixControlValue(control, text, value, error))
             return false;
         settings.setValue(control, value);
+    }
+    if (!options.duckOn.empty())
+        settings.duckKey = options.duckOn == "any" ? DuckKey::Any : DuckKey::Speech;
+    auto given = [&options](MixControl control) {
+        const auto found = options.values.find(control);
+        return found != options.values.end() && !found->second.empty();
+    };
+    // Without --duck they would be dropped without a word.
+    if (!settings.duckDb &&
+        (given(MixControl::DuckLookahead) || given(MixControl::DuckHold) || !options.duckOn.empty())) {
+        error = "--duck-lookahead, --duck-hold and --duck-on shape the ducking: they need --duck";
+        return false;
     }
     error = validateMixSettings(settings);
     return error.empty();

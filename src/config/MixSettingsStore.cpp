@@ -13,7 +13,7 @@ namespace {
 
 using namespace settingkeys;
 
-constexpr std::array<std::pair<MixControl, IniKey>, 9> kNumberKeys{{
+constexpr std::array<std::pair<MixControl, IniKey>, 11> kNumberKeys{{
     {MixControl::MusicGain, mixMusicGain},
     {MixControl::OwnGain, mixOwnGain},
     {MixControl::FadeIn, mixFadeIn},
@@ -23,6 +23,8 @@ constexpr std::array<std::pair<MixControl, IniKey>, 9> kNumberKeys{{
     {MixControl::Crossfade, mixCrossfade},
     {MixControl::Duck, mixDuck},
     {MixControl::MusicLoudness, mixMusicLoudness},
+    {MixControl::DuckLookahead, mixDuckLookahead},
+    {MixControl::DuckHold, mixDuckHold},
 }};
 
 } // namespace
@@ -39,6 +41,7 @@ MixSettings MixSettingsStore::load() {
     }
     settings.replaceOwnSound = text(mixReplace) == "1";
     settings.loop = text(mixLoop) != "0";
+    settings.duckKey = text(mixDuckOn) == "any" ? DuckKey::Any : DuckKey::Speech;
     return withOutOfRangeValuesReset(settings);
 }
 
@@ -49,7 +52,8 @@ bool MixSettingsStore::save(const MixSettings &settings, std::string *error) {
             return false;
     }
     return Settings::writeString(mixReplace, settings.replaceOwnSound ? "1" : "0", error) &&
-           Settings::writeString(mixLoop, settings.loop ? "1" : "0", error);
+           Settings::writeString(mixLoop, settings.loop ? "1" : "0", error) &&
+           Settings::writeString(mixDuckOn, settings.duckKey == DuckKey::Any ? "any" : "speech", error);
 }
 
 } // namespace melvora

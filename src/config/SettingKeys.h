@@ -32,6 +32,9 @@ inline constexpr IniKey mixLoop{mixSection, "loop"};                   // "0": o
 inline constexpr IniKey mixCrossfade{mixSection, "crossfade"};         // seconds
 inline constexpr IniKey mixDuck{mixSection, "duck"};                   // dB; empty: no ducking
 inline constexpr IniKey mixMusicLoudness{mixSection, "musicloudness"}; // LUFS; empty: no target
+inline constexpr IniKey mixDuckLookahead{mixSection, "ducklookahead"}; // seconds the music is down before the voice
+inline constexpr IniKey mixDuckHold{mixSection, "duckhold"};           // seconds of pause that keep it down
+inline constexpr IniKey mixDuckOn{mixSection, "duckon"};               // "any": any sound ducks; else speech
 
 // How the output file is written.
 inline constexpr std::string_view outputSection = "OUTPUT";

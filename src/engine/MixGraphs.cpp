@@ -9,18 +9,42 @@ namespace {
 
 constexpr int kSampleRate = 44100;
 
-// Ducking: a hard compressor keyed on the own sound, blended with the dry
-// music so that the reduction levels off at about the asked depth. The key
-// is clipped at -30 dBFS, so that loud speech holds the music down no longer
-// than quiet speech (the release stays near its 800 ms), then raised by 24 dB
-// and followed by its peaks: own sound from about -40 dBFS up ducks nearly
-// the full depth, hiss at -60 dBFS barely moves the music.
-constexpr const char *kDuckKeyClip = "asoftclip=type=hard:threshold=3/100";
-constexpr const char *kDuckThreshold = "1/1000";
-constexpr int kDuckKeyGain = 16;
-constexpr int kDuckRatio = 20;
-constexpr int kDuckAttackMs = 100;
-constexpr int kDuckReleaseMs = 800;
+// Ducking: the own sound, heard ahead by the look-ahead, drives an envelope
+// that the music is multiplied by, so the hold and the return take the same
+// time at any depth. It runs as one aeval expression on a mono key; its
+// stored values persist from sample to sample:
+//   0  the key's energy, smoothed over 10 ms;
+//   1  its running noise floor: it drops at once (at most 200 dB/s) into
+//      every dip and creeps up at 10 dB/s, so steady hum or hiss becomes the
+//      floor while speech, which dips between words, stays far above it. It
+//      starts at full scale, to learn noise that is there from the first
+//      sample as it drops, and never sinks more than 10 dB under the level
+//      below which nothing ducks, so that even noise coming up suddenly
+//      after digital silence is learnt within about two seconds;
+//   2  the samples still to hold since the key was last on;
+//   3  how far the music is down, 0 to 1: a ramp over the attack down, over
+//      the release up, shaped by a raised cosine so that neither has a corner;
+//   5  set once the first sample is through.
+// Measured and dropped: afftdn's noise tracking left a steady 50 Hz hum and
+// its harmonics as they were and took only 4 dB off white noise at -39 dBFS;
+// sidechaincompress ties its hold and return to the depth and does not hold
+// a level flat through pauses.
+constexpr int kDuckSmoothingSamples = 441;
+constexpr int kDuckFloorFall = 958;   // per-sample factor 1 - 1/958: 200 dB/s
+constexpr int kDuckFloorRise = 19150; // per-sample factor 1 + 1/19150: 10 dB/s
+constexpr int kDuckOverFloor = 10;    // speech is 10 dB of energy above the floor
+// Key energy (the two channels summed) below which nothing ducks: -45 dBFS,
+// i.e. about -51 dBFS of a sound alike on both channels. Hiss at -60 dBFS
+// never ducks, a voice at -40 dBFS always does.
+constexpr int kDuckKeyQuietness = 31623;
+constexpr double kDuckReleaseSeconds = 0.8;
+// The attack takes half the look-ahead, so the dip is complete well before
+// the voice; without look-ahead it still takes 10 ms, so as not to click.
+constexpr double kDuckShortestAttackSeconds = 0.01;
+// The speech band: the lows of hum, rumble and handling noise and the highs
+// of hiss are left out before the floor is measured; two passes of each
+// filter for 24 dB per octave.
+constexpr const char *kSpeechBand = "highpass=f=200,highpass=f=200,lowpass=f=4000,lowpass=f=4000";
 
 // The limiter that keeps plain levels from clipping: -1 dBFS, leaving the
 // AAC encoder some headroom. Its look-ahead is compensated so that nothing
@@ -72,14 +96,51 @@ std::vector<std::string> musicFilters(const MixSettings &settings, double videoS
     return filters;
 }
 
-std::string duckFilter(double depthDb) {
-    // With the compressed music near silence, the output is the dry share:
-    // 1 - mix of the music, i.e. depthDb down.
-    const double mix = 1 - decibelsToFactor(-depthDb);
-    return "sidechaincompress=threshold=" + std::string(kDuckThreshold) + ":ratio=" + std::to_string(kDuckRatio) +
-           ":level_sc=" + std::to_string(kDuckKeyGain) + ":detection=peak" +
-           ":attack=" + std::to_string(kDuckAttackMs) + ":release=" + std::to_string(kDuckReleaseMs) +
-           ":mix=" + ratioText(mix);
+std::string duckEnvelope(const MixSettings &settings) {
+    const std::int64_t lookahead = secondsToSamples(settings.duckLookaheadSeconds);
+    // The key runs ahead by the look-ahead, so the hold counts from the
+    // voice's end only after that much more.
+    const std::int64_t hold = lookahead + secondsToSamples(settings.duckHoldSeconds);
+    const std::int64_t attack =
+        std::max(secondsToSamples(settings.duckLookaheadSeconds / 2), secondsToSamples(kDuckShortestAttackSeconds));
+    const std::int64_t release = secondsToSamples(kDuckReleaseSeconds);
+    const auto number = [](std::int64_t n) { return std::to_string(n); };
+    const std::string energy = "ld(0)", floor = "ld(1)";
+    const std::string smoothed = energy + "+(val(0)*val(0)-" + energy + ")/" + number(kDuckSmoothingSamples);
+    const std::string dropped = "max(" + energy + "," + floor + "*(1-1/" + number(kDuckFloorFall) + "))";
+    const std::string crept = floor + "*(1+1/" + number(kDuckFloorRise) + ")";
+    const std::string lowest = "1/" + number(10 * kDuckKeyQuietness);
+    const std::string nextFloor =
+        "if(ld(5),max(if(lt(" + energy + "," + floor + ")," + dropped + "," + crept + ")," + lowest + "),1)";
+    std::string on = "gt(" + energy + ",1/" + number(kDuckKeyQuietness) + ")";
+    if (settings.duckKey == DuckKey::Speech)
+        on += "*gt(" + energy + "," + floor + "*" + number(kDuckOverFloor) + ")";
+    const std::string held = "if(" + on + "," + number(hold) + ",max(ld(2)-1,0))";
+    const std::string down = "if(ld(2),min(ld(3)+1/" + number(attack) + ",1),max(ld(3)-1/" + number(release) + ",0))";
+    return "st(0," + smoothed + ");st(1," + nextFloor + ");st(5,1);st(2," + held + ");st(3," + down + ");pow(" +
+           ratioText(decibelsToFactor(-*settings.duckDb)) + ",(1-cos(PI*ld(3)))/2)";
+}
+
+// The key, from the own sound, to the music's gain as a stereo signal. The
+// key is advanced rather than the mix delayed: its first look-ahead samples
+// are dropped and as many of silence follow its end, so it stays exactly as
+// long as the music and nothing else in the mix moves against the picture.
+std::string duckGainChain(const MixSettings &settings) {
+    std::vector<std::string> filters;
+    const std::int64_t lookahead = secondsToSamples(settings.duckLookaheadSeconds);
+    if (lookahead > 0) {
+        const std::string samples = std::to_string(lookahead);
+        filters.push_back("atrim=start_sample=" + samples);
+        filters.emplace_back("asetpts=PTS-STARTPTS");
+        filters.push_back("apad=pad_len=" + samples);
+    }
+    filters.emplace_back("pan=mono|c0=c0+c1");
+    if (settings.duckKey == DuckKey::Speech)
+        filters.emplace_back(kSpeechBand);
+    // Quoted: the expression's commas and semicolons are its own.
+    filters.push_back("aeval='exprs=" + duckEnvelope(settings) + "'");
+    filters.emplace_back("pan=stereo|c0=c0|c1=c0");
+    return joinChain(filters);
 }
 
 } // namespace
@@ -129,8 +190,8 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
         own.emplace_back("asplit=2");
         description += "[in0]" + joinChain(own) + "[own][key];";
         description += "[in1]" + musicChain + "[music];";
-        description += "[key]" + std::string(kDuckKeyClip) + "[clippedkey];";
-        description += "[music][clippedkey]" + duckFilter(*settings.duckDb) + "[bed];";
+        description += "[key]" + duckGainChain(settings) + "[duckgain];";
+        description += "[music][duckgain]amultiply[bed];";
     } else {
         description += "[in0]" + (own.empty() ? std::string("anull") : joinChain(own)) + "[own];";
         description += "[in1]" + musicChain + "[bed];";

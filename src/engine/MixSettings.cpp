@@ -8,7 +8,7 @@
 namespace melvora {
 namespace {
 
-constexpr std::array<MixControlInfo, 9> kControls{{
+constexpr std::array<MixControlInfo, 11> kControls{{
     {MixControl::MusicGain, "--music-gain", "dB", -60, 20, 0},
     {MixControl::OwnGain, "--own-gain", "dB", -60, 20, 0},
     {MixControl::FadeIn, "--fade-in", "s", 0, 600, 0},
@@ -18,6 +18,8 @@ constexpr std::array<MixControlInfo, 9> kControls{{
     {MixControl::Crossfade, "--crossfade", "s", 0, 30, 0},
     {MixControl::Duck, "--duck", "dB", 1, 40, 10},
     {MixControl::MusicLoudness, "--music-loudness", "LUFS", -60, 0, -30},
+    {MixControl::DuckLookahead, "--duck-lookahead", "s", 0, 2, 0.25},
+    {MixControl::DuckHold, "--duck-hold", "s", 0, 5, 0.6},
 }};
 
 bool inRange(const MixControlInfo &info, double value) {
@@ -41,6 +43,17 @@ const MixControlInfo &mixControlInfo(MixControl control) {
             return info;
     }
     return kControls.front(); // unreachable: every control has a row
+}
+
+bool MixSettings::isDefault() const {
+    MixSettings plain = *this;
+    if (!plain.duckDb) {
+        const MixSettings defaults;
+        plain.duckLookaheadSeconds = defaults.duckLookaheadSeconds;
+        plain.duckHoldSeconds = defaults.duckHoldSeconds;
+        plain.duckKey = defaults.duckKey;
+    }
+    return plain == MixSettings{};
 }
 
 bool MixSettings::changesMusicSound() const {
@@ -70,6 +83,10 @@ std::optional<double> MixSettings::value(MixControl control) const {
         return duckDb;
     case MixControl::MusicLoudness:
         return musicLoudnessLufs;
+    case MixControl::DuckLookahead:
+        return duckLookaheadSeconds;
+    case MixControl::DuckHold:
+        return duckHoldSeconds;
     }
     return std::nullopt;
 }
@@ -103,6 +120,12 @@ void MixSettings::setValue(MixControl control, std::optional<double> value) {
         break;
     case MixControl::MusicLoudness:
         musicLoudnessLufs = value;
+        break;
+    case MixControl::DuckLookahead:
+        duckLookaheadSeconds = plain;
+        break;
+    case MixControl::DuckHold:
+        duckHoldSeconds = plain;
         break;
     }
 }

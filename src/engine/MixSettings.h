@@ -24,6 +24,14 @@ enum class MixControl {
     Crossfade,
     Duck,
     MusicLoudness,
+    DuckLookahead,
+    DuckHold,
+};
+
+// What the ducking listens to in the own sound.
+enum class DuckKey {
+    Speech, // the speech band, above its own running noise floor: steady hum or hiss leaves the music alone
+    Any,    // any sound above a fixed level
 };
 
 struct MixControlInfo {
@@ -53,11 +61,18 @@ struct MixSettings {
     bool loop = true;             // false: one pass, then silence
     double crossfadeSeconds = 0;  // overlap of consecutive passes, equal-power
     std::optional<double> duckDb; // lower the music by this while the own sound is on
+    // With ducking: the music is down this long before the voice starts,
+    // pauses shorter than the hold keep it down, and the key says what it
+    // listens to.
+    double duckLookaheadSeconds = 0.25;
+    double duckHoldSeconds = 0.6;
+    DuckKey duckKey = DuckKey::Speech;
     // Integrated loudness (EBU R128) the music is brought to; the run
     // measures the music and turns this into musicGainDb.
     std::optional<double> musicLoudnessLufs;
 
-    bool isDefault() const { return *this == MixSettings{}; }
+    // The ducking's timing and key count only with ducking on.
+    bool isDefault() const;
     // Plain levels plus limiter instead of amix's equal division.
     bool levelsSet() const { return musicGainDb || ownGainDb || musicLoudnessLufs; }
     // True when the music itself sounds different from a plain loop of the

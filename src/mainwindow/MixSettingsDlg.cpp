@@ -305,6 +305,7 @@ void MixSettingsDlg::setSettings(const MixSettings &settings) {
     m_crossfade->setValue(settings.crossfadeSeconds);
     m_duck->setChecked(settings.duckDb.has_value());
     setSliderDb(m_duckDepth, settings.duckDb.value_or(mixControlInfo(MixControl::Duck).defaultValue));
+    m_duckShape = settings;
     updateEnabledControls();
 }
 
@@ -326,6 +327,11 @@ MixSettings MixSettingsDlg::settings() const {
     settings.crossfadeSeconds = settings.loop ? m_crossfade->value() : 0;
     if (m_duck->isChecked())
         settings.duckDb = sliderDb(m_duckDepth);
+    // The ducking's look-ahead, hold and key have no controls here; they
+    // come from the command line's options or the settings file and stay.
+    settings.duckLookaheadSeconds = m_duckShape.duckLookaheadSeconds;
+    settings.duckHoldSeconds = m_duckShape.duckHoldSeconds;
+    settings.duckKey = m_duckShape.duckKey;
     return settings;
 }
 

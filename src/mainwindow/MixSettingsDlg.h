@@ -85,6 +85,7 @@ private:
     QDoubleSpinBox *m_crossfade = nullptr;
     QCheckBox *m_duck = nullptr;
     QSlider *m_duckDepth = nullptr;
+    MixSettings m_duckShape; // its look-ahead, hold and key, kept as they came
     QPushButton *m_reset = nullptr;
     QPushButton *m_ok = nullptr;
     QLabel *m_problem = nullptr;

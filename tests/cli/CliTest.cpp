@@ -140,13 +140,15 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
          "--music-start 999 s is at or past the end of the music, which lasts"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --fade-out soon", "--fade-out"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck=0", "--duck"},
+        {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck-hold 1", "they need --duck"},
         // A value typed empty is refused, not taken as "not given", in either form and on either command.
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-gain ''", "--music-gain: empty value"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --delay= 2", "cli: --delay: empty value"},
         {"batch --music " + music + " -o '' " + video, "cli: -o,--output: empty value"},
         // A refusal of the whole batch is an event too, then the summary.
         {"batch --json --music /no/such.mp3 -o " + shellQuote(out) + " " + video,
-         "\"video\": null, \"output\": null, \"reason\": \"music file not found", {"refused", "summary"}},
+         "\"video\": null, \"output\": null, \"reason\": \"music file not found",
+         {"refused", "summary"}},
         {"batch --json --music " + music + " " + shellQuote(out), "no videos found", {"refused", "summary"}},
         // A name that is not UTF-8 (Latin-1 here) still gives a JSON line, each bad byte as U+FFFD.
         {"mix --json /no/caf\xe9.mp4 " + music + " -o " + shellQuote(out),
@@ -203,8 +205,9 @@ TEST(CliMix, MixControlsShapeTheSound) {
         {"--no-loop", "video.mp4", {{1.3, 1.4, 1000, -200, -30}}},
         {"--music-start 0.5 --no-loop", "video.mp4", {{0.1, 0.3, 1000, -1.5, 1.5}, {0.7, 1.5, 1000, -200, -30}}},
         {"--fade-out 2", "silent.mp4", {{0.2, 0.6, 1000, -1.5, 1.5}, {2.5, 0.5, 1000, -200, -15}}},
-        {"--duck 12", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
-        {"--duck", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
+        {"--duck 12 --duck-on any", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
+        {"--duck --duck-on any --duck-lookahead 0.5 --duck-hold 0.2", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
+        {"--duck", "video.mp4", {{0.5, 2, 1000, -1.5, 1.5}}}, // a steady tone is no speech
     };
     const std::string plainFolder = makeFolder("cli-controls-plain");
     std::map<std::string, std::string> plain;

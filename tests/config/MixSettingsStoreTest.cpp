@@ -23,7 +23,8 @@ TEST(MixSettingsStore, WhatIsSavedLoadsBackAndTheRestOfTheFileStays) {
     settings.musicStartSeconds = 12.125;
     settings.loop = false;
     settings.crossfadeSeconds = 2;
-    settings.duckDb = 14;
+    settings.duckDb = 14, settings.duckLookaheadSeconds = 0.5, settings.duckHoldSeconds = 1.25,
+    settings.duckKey = DuckKey::Any;
     ASSERT_TRUE(MixSettingsStore::save(settings));
     EXPECT_EQ(MixSettingsStore::load(), settings);
     EXPECT_EQ(Settings::readString({"LANGUAGE", "file"}), "german.ini");

@@ -19,6 +19,7 @@
 #include <map>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <regex>
 
 extern "C" {
@@ -110,9 +111,14 @@ std::vector<float> runGraph(const std::string &description, const std::vector<co
 
     FramePtr taken(av_frame_alloc());
     const std::size_t length = inputs.front()->size();
-    for (std::size_t at = 0; at < length; at += 1024) {
-        const int count = static_cast<int>(std::min<std::size_t>(1024, length - at));
+    for (std::size_t at = 0; at < length + 1024; at += 1024) {
+        const int count = static_cast<int>(std::min<std::size_t>(1024, length - std::min(at, length)));
         for (std::size_t i = 0; i < inputs.size(); ++i) {
+            // At the end the sources end, as the run's do, and the graph lets out what it holds.
+            if (count == 0) {
+                EXPECT_GE(av_buffersrc_add_frame_flags(sources[i], nullptr, 0), 0);
+                continue;
+            }
             FramePtr frame(av_frame_alloc());
             frame->nb_samples = count;
             frame->format = AV_SAMPLE_FMT_FLTP;
@@ -138,6 +144,10 @@ TEST(MixGraphs, DefaultSettingsGiveTheDescriptionsOfAlways) {
     EXPECT_EQ(mixGraphDescription(MixSettings{}, 12.5), "[in0][in1]amix=inputs=2[out]");
     EXPECT_EQ(musicGraphDescription(MixSettings{}, 12.5),
               "aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo");
+    // The ducking's timing, stored while ducking is off, changes nothing.
+    MixSettings idle;
+    idle.duckHoldSeconds = 2, idle.duckKey = DuckKey::Any;
+    EXPECT_EQ(mixGraphDescription(idle, 1), "[in0][in1]amix=inputs=2[out]");
 }
 
 TEST(MixGraphs, NumbersAreWrittenWithoutADecimalPoint) {
@@ -169,6 +179,8 @@ struct GraphCase {
     double ownOn, ownOff;
     std::vector<Window> windows;
     double maxPeak = 1.0;
+    std::vector<float> (*ownSound)() = nullptr; // in place of the own tone
+    bool clickInStep = false;                   // the own sound's click comes out on its very sample
 };
 void PrintTo(const GraphCase &c, std::ostream *os) {
     *os << c.name;
@@ -179,25 +191,52 @@ constexpr double kMusic = 1000;  // the music's tone, Hz
 constexpr double kInputDb = -12; // both tones come in at amplitude 0.25
 constexpr double kLength = 6;    // seconds of video
 
+// The own sound over steady hiss and mains hum: "speech" (tone bursts across the speech band, 0.4 s
+// each with 0.3 s pauses, and a click), or louder hiss and hum alone.
+constexpr double kPhrase[] = {1.5, 2.2, 2.9, 3.6};
+constexpr double kClick = 3 + 123.0 / kRate; // on no boundary of the 1024-sample chunks
+template <bool speech> std::vector<float> noisyOwnSound() {
+    std::vector<float> samples(static_cast<std::size_t>(kLength * kRate));
+    std::mt19937 random(7);
+    std::normal_distribution<double> hiss(0, speech ? 0.003 : 0.01);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = double(i) / kRate, turn = 2 * std::numbers::pi * t;
+        double value = hiss(random) + (speech ? 0.01 : 0.05) * (std::sin(50 * turn) + 0.3 * std::sin(150 * turn));
+        for (std::size_t k = 0; speech && k < std::size(kPhrase); ++k)
+            value += t >= kPhrase[k] && t < kPhrase[k] + 0.4 ? 0.1 * std::sin((450 + 750 * double(k)) * turn) : 0;
+        samples[i] = static_cast<float>(value);
+    }
+    if (speech)
+        samples[std::lround(kClick * kRate)] = 0.9f;
+    return samples;
+}
+
 class MixGraphLevels : public testing::TestWithParam<GraphCase> {};
 
 TEST_P(MixGraphLevels, MeasureAsAsked) {
     const GraphCase &c = GetParam();
     MixSettings settings;
     c.set(settings);
-    const std::vector<float> own = tone(kOwn, 0.25, kLength, c.ownOn, c.ownOff);
+    const std::vector<float> own = c.ownSound ? c.ownSound() : tone(kOwn, 0.25, kLength, c.ownOn, c.ownOff);
     const std::vector<float> music = tone(kMusic, 0.25, kLength);
     const std::string description =
         c.musicAlone ? musicGraphDescription(settings, kLength) : mixGraphDescription(settings, kLength);
-    const std::vector<float> out =
-        c.musicAlone ? runGraph(description, {&music}) : runGraph(description, {&own, &music});
+    std::vector<float> out = c.musicAlone ? runGraph(description, {&music}) : runGraph(description, {&own, &music});
     ASSERT_GT(out.size(), static_cast<std::size_t>((kLength - 0.2) * kRate)) << description;
+    if (!c.musicAlone) { // all of the own sound comes out; the run cuts what goes past it
+        ASSERT_GE(out.size(), own.size()) << description;
+        out.resize(own.size());
+    }
     for (const Window &w : c.windows) {
         const double level = toneDb(out, w.start, w.length, w.frequency);
         EXPECT_GE(level, w.minDb) << w.frequency << " Hz at " << w.start << " s in " << description;
         EXPECT_LE(level, w.maxDb) << w.frequency << " Hz at " << w.start << " s in " << description;
     }
     EXPECT_LE(peakOf(out), c.maxPeak) << description;
+    const auto quieter = [](float a, float b) { return std::fabs(a) < std::fabs(b); };
+    if (c.clickInStep) {
+        EXPECT_EQ(std::max_element(out.begin(), out.end(), quieter) - out.begin(), std::lround(kClick * kRate));
+    }
 }
 
 // Within 1.5 dB of a level relative to the input tones.
@@ -208,6 +247,14 @@ Window below(double start, double length, double frequency, double relativeDb) {
     return {start, length, frequency, -1000, kInputDb + relativeDb};
 }
 constexpr double kAlways = 100;
+// The music within tolerance of a level in every 0.1 s of a stretch, after other windows.
+std::vector<Window> levelThroughout(double from, double to, double relativeDb, double tolerance,
+                                    std::vector<Window> windows = {}) {
+    for (int step = 0; from + 0.1 * (step + 1) <= to + 1e-9; ++step)
+        windows.push_back(
+            {from + 0.1 * step, 0.1, kMusic, kInputDb + relativeDb - tolerance, kInputDb + relativeDb + tolerance});
+    return windows;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Controls, MixGraphLevels,
@@ -234,8 +281,20 @@ INSTANTIATE_TEST_SUITE_P(
                       s.fadeInSeconds = 1;
                   },
                   false, 0, kAlways, {below(2, 0.2, kMusic, -6 - 10), near(3.5, 1, kMusic, -6)}},
+        // Back after 0.6 s of hold and 0.8 s of release.
         GraphCase{"duckingLowersTheMusicWhileTheOwnSoundIsOn", [](MixSettings &s) { s.duckDb = 10; }, false, 2, 4,
-                  {near(0.5, 1, kMusic, -6), {2.5, 1, kMusic, -1000, kInputDb - 6 - 7}, near(5.1, 0.6, kMusic, -6)}},
+                  {near(0.5, 1, kMusic, -6), {2.5, 1, kMusic, -1000, kInputDb - 6 - 7}, near(5.5, 0.4, kMusic, -6)}},
+        // Within 0.75 dB of the depth from 0.1 s before the first burst to the hold's end, pauses included.
+        GraphCase{"duckingIsDoneBeforeEachWordAndHoldsThroughThePauses", [](MixSettings &s) { s.duckDb = 12; }, false,
+                  0, 0, levelThroughout(1.4, 4.5, -6 - 12, 0.75, {near(0.2, 1, kMusic, -6), near(5.5, 0.4, kMusic, -6)}),
+                  1.0, noisyOwnSound<true>, true},
+        GraphCase{"steadyHumAndHissLeaveTheMusicAlone", [](MixSettings &s) { s.duckDb = 12; }, false, 0, 0,
+                  levelThroughout(0, kLength, -6, 1.5), 1.0, noisyOwnSound<false>},
+        // Down a second before the voice; back after 0.2 s of hold and 0.8 s of release.
+        GraphCase{"lookaheadAndHoldAsAsked",
+                  [](MixSettings &s) { s.duckDb = 12, s.duckLookaheadSeconds = 1, s.duckHoldSeconds = 0.2; },
+                  false, 0, 0, {below(1, 0.5, kMusic, -6 - 10), near(5.1, 0.5, kMusic, -6)}, 1.0, noisyOwnSound<true>,
+                  true},
         GraphCase{"musicAloneGainAndFadeOut",
                   [](MixSettings &s) {
                       s.musicGainDb = -6;

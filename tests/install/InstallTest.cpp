@@ -171,8 +171,9 @@ TEST(InstallTree, HoldsTheProgramsTheirDataAndTheDesktopFiles) {
     // The help page describes every mix setting by its key, with the pictures it shows.
     const std::string help = readFile(kPrefix / "share/melvora/help/index.html");
     using namespace settingkeys;
-    for (const IniKey &key : {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart,
-                              mixLoop, mixCrossfade, mixDuck, mixMusicLoudness})
+    for (const IniKey &key :
+         {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart, mixLoop, mixCrossfade,
+          mixDuck, mixMusicLoudness, mixDuckLookahead, mixDuckHold, mixDuckOn})
         EXPECT_NE(help.find("<code>" + std::string(key.key)), std::string::npos) << key.key;
     for (const char *picture : {"main-window.png", "mix-settings.png"})
         EXPECT_TRUE(fs::is_regular_file(kPrefix / "share/melvora/help" / picture)) << picture;

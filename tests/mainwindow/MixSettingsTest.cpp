@@ -87,6 +87,9 @@ TEST(MixSettingsDialog, OkSavesToTheSettingsAndResetGivesTheDefaults) {
     EXPECT_EQ(window.mixSettings(), expected);
     EXPECT_EQ(MixSettingsStore::load(), expected);
     EXPECT_NE(sandbox.settings().find("musicgain=-12"), std::string::npos) << sandbox.settings();
+    MixSettings shaped = expected;
+    shaped.duckLookaheadSeconds = 1, shaped.duckHoldSeconds = 2, shaped.duckKey = DuckKey::Any;
+    EXPECT_EQ(MixSettingsDlg(shaped).settings(), shaped); // the ducking's shape has no controls, yet stays
 
     // The dialog opens on what was saved; reset and OK bring back the plain mix.
     runDialog(window, [](MixSettingsDlg &dialog) {
