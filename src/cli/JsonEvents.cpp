@@ -1,5 +1,7 @@
 #include "cli/JsonEvents.h"
 
+#include <cmath>
+
 namespace melvora {
 
 std::string jsonLine(const Json &value) {
@@ -45,6 +47,17 @@ void JsonEvents::failed(const std::string &video, const std::string &output, con
 
 void JsonEvents::warning(const std::string &video, const std::string &message) {
     write({{"event", "warning"}, {"video", video}, {"message", message}});
+}
+
+void JsonEvents::loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs,
+                          double truePeakDb, int passes) {
+    write({{"event", "loudness"},
+           {"video", video},
+           {"measured", measuredLufs},
+           {"gain", gainDb},
+           {"output", std::isfinite(outputLufs) ? Json(outputLufs) : Json()},
+           {"truePeak", truePeakDb},
+           {"passes", passes}});
 }
 
 void JsonEvents::refused(const std::string &video, const std::string &reason) {

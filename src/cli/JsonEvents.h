@@ -40,6 +40,10 @@ public:
     void notStarted(const std::string &video, const std::string &reason);
     // Something of the video that its output could not keep.
     void warning(const std::string &video, const std::string &message);
+    // The whole mix brought to a loudness target: what it measured, the
+    // gain, what the output came to (NaN: not known) and the ceiling.
+    void loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs, double truePeakDb,
+                  int passes);
     void summary(const BatchTotals &totals);
 
 private:

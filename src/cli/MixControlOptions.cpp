@@ -23,6 +23,11 @@ constexpr OptionText kDescriptions[] = {
                                 "half-way there; the sound stays in step with the picture"},
     {MixControl::DuckHold, "With --duck: pauses shorter than S seconds keep the music down; after the voice it "
                            "stays down S seconds, then comes back over 0.8 s"},
+    {MixControl::Loudness, "Bring the whole new sound track to LUFS (EBU R128): the mix is measured in a pass "
+                           "that writes nothing, then made with one gain and a true-peak limiter; -14 suits video "
+                           "sites, -16 podcasts, -23 broadcast"},
+    {MixControl::TruePeak, "With --loudness: the ceiling for every peak, between the samples too, held by a "
+                           "look-ahead limiter (default -1)"},
 };
 
 std::string rangeText(const MixControlInfo &info) {
@@ -88,6 +93,10 @@ bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &setti
     if (!settings.duckDb &&
         (given(MixControl::DuckLookahead) || given(MixControl::DuckHold) || !options.duckOn.empty())) {
         error = "--duck-lookahead, --duck-hold and --duck-on shape the ducking: they need --duck";
+        return false;
+    }
+    if (!settings.loudnessLufs && given(MixControl::TruePeak)) {
+        error = "--true-peak is the ceiling of --loudness: it needs --loudness";
         return false;
     }
     error = validateMixSettings(settings);

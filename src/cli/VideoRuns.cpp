@@ -22,6 +22,20 @@ namespace melvora {
 
 namespace {
 
+std::string tenths(double value) { return formatMixNumber(std::round(value * 10) / 10); }
+
+// "mix loudness -20.3 LUFS, raised 6.3 dB to -14.0 LUFS, true peak under -1 dBTP (1 measuring pass)"
+std::string wholeMixLoudnessLine(const MixResult &result) {
+    const double gain = result.appliedMixSettings.wholeMixGainDb.value_or(0);
+    std::string line = "mix loudness " + tenths(result.measuredMixLoudness) + " LUFS, ";
+    line += (gain >= 0 ? "raised " + tenths(gain) : "lowered " + tenths(-gain)) + " dB";
+    if (std::isfinite(result.outputLoudness))
+        line += " to " + tenths(result.outputLoudness) + " LUFS";
+    const int passes = result.loudnessPasses;
+    return line + ", true peak under " + formatMixNumber(result.appliedMixSettings.truePeakDb) + " dBTP (" +
+           std::to_string(passes) + (passes == 1 ? " measuring pass)" : " measuring passes)");
+}
+
 // One run at a time on its own job record.
 struct Slot {
     std::unique_ptr<MixJob> job = std::make_unique<MixJob>();
@@ -143,6 +157,12 @@ private:
                  "music loudness " + formatMixNumber(std::round(job.result.measuredMusicLoudness * 10) / 10) +
                      " LUFS, music level set to " +
                      formatMixNumber(std::round(*job.result.appliedMixSettings.musicGainDb * 10) / 10) + " dB");
+        if (const MixResult &result = job.result; std::isfinite(result.measuredMixLoudness)) {
+            m_events.loudness(video.path, result.measuredMixLoudness,
+                              result.appliedMixSettings.wholeMixGainDb.value_or(0), result.outputLoudness,
+                              result.appliedMixSettings.truePeakDb, result.loudnessPasses);
+            tell(video, "loudness ", wholeMixLoudnessLine(result));
+        }
         if (status == JobStatus::Failed) {
             // The engine has removed the output it could not finish.
             video.state = VideoState::Failed;

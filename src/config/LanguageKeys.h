@@ -65,6 +65,19 @@ inline constexpr IniKey summaryMusicStart{section, "summarymusicstart"};
 inline constexpr IniKey summaryNoLoop{section, "summarynoloop"};
 inline constexpr IniKey summaryCrossfade{section, "summarycrossfade"};
 inline constexpr IniKey summaryDuck{section, "summaryduck"};
+// The ducking's timing and key, and the whole mix's loudness.
+inline constexpr IniKey duckLookahead{section, "ducklookahead"}; // seconds before the voice
+inline constexpr IniKey duckHold{section, "duckhold"};           // seconds of pause
+inline constexpr IniKey duckOn{section, "duckon"};               // label of the key's choice
+inline constexpr IniKey duckOnSpeech{section, "duckonspeech"};
+inline constexpr IniKey duckOnAny{section, "duckonany"};
+inline constexpr IniKey wholeLoudness{section, "wholeloudness"}; // group: a loudness target for everything
+inline constexpr IniKey presetWeb{section, "presetweb"};         // the presets' names; the value follows them
+inline constexpr IniKey presetPodcast{section, "presetpodcast"};
+inline constexpr IniKey presetBroadcast{section, "presetbroadcast"};
+inline constexpr IniKey presetOther{section, "presetother"};
+inline constexpr IniKey truePeak{section, "truepeak"}; // the ceiling's label
+inline constexpr IniKey summaryLoudness{section, "summaryloudness"};
 
 inline constexpr std::array catalogue{button,         title,          levels,        musicLevel,
                                       ownLevel,       loudness,       replace,       fadeIn,
@@ -73,7 +86,10 @@ inline constexpr std::array catalogue{button,         title,          levels,   
                                       ok,             cancel,         outOfRange,    summaryMusic,
                                       summaryOwn,     summaryReplace, summaryFadeIn, summaryFadeOut,
                                       summaryDelay,   summaryMusicStart, summaryNoLoop, summaryCrossfade,
-                                      summaryDuck};
+                                      summaryDuck,    duckLookahead,  duckHold,      duckOn,
+                                      duckOnSpeech,   duckOnAny,      wholeLoudness, presetWeb,
+                                      presetPodcast,  presetBroadcast, presetOther,  truePeak,
+                                      summaryLoudness};
 } // namespace mix
 
 // The window's fixed texts in the user's language: the main window's frames, buttons, hints and

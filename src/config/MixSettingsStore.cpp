@@ -13,7 +13,7 @@ namespace {
 
 using namespace settingkeys;
 
-constexpr std::array<std::pair<MixControl, IniKey>, 11> kNumberKeys{{
+constexpr std::array<std::pair<MixControl, IniKey>, 13> kNumberKeys{{
     {MixControl::MusicGain, mixMusicGain},
     {MixControl::OwnGain, mixOwnGain},
     {MixControl::FadeIn, mixFadeIn},
@@ -25,6 +25,8 @@ constexpr std::array<std::pair<MixControl, IniKey>, 11> kNumberKeys{{
     {MixControl::MusicLoudness, mixMusicLoudness},
     {MixControl::DuckLookahead, mixDuckLookahead},
     {MixControl::DuckHold, mixDuckHold},
+    {MixControl::Loudness, mixLoudness},
+    {MixControl::TruePeak, mixTruePeak},
 }};
 
 } // namespace

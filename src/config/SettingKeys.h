@@ -35,6 +35,8 @@ inline constexpr IniKey mixMusicLoudness{mixSection, "musicloudness"}; // LUFS; 
 inline constexpr IniKey mixDuckLookahead{mixSection, "ducklookahead"}; // seconds the music is down before the voice
 inline constexpr IniKey mixDuckHold{mixSection, "duckhold"};           // seconds of pause that keep it down
 inline constexpr IniKey mixDuckOn{mixSection, "duckon"};               // "any": any sound ducks; else speech
+inline constexpr IniKey mixLoudness{mixSection, "loudness"};           // LUFS of the whole mix; empty: no target
+inline constexpr IniKey mixTruePeak{mixSection, "truepeak"};           // dBTP ceiling with a loudness target
 
 // How the output file is written.
 inline constexpr std::string_view outputSection = "OUTPUT";

@@ -11,76 +11,90 @@
 #include <vector>
 
 namespace melvora {
-namespace {
 
-struct MeterDeleter {
-    void operator()(ebur128_state *state) const { ebur128_destroy(&state); }
+struct LoudnessMeter::State {
+    struct MeterDeleter {
+        void operator()(ebur128_state *state) const { ebur128_destroy(&state); }
+    };
+    std::unique_ptr<ebur128_state, MeterDeleter> meter;
+    ResamplerPtr converter;
+    bool samplePeak = false;
+    int channels = 0;
+    int rate = 0;
+    double earlierPeak = 0; // linear, of the meters a change of format replaced
+    std::vector<float> samples;
+
+    double peakOfMeter() const {
+        double peak = 0;
+        for (int channel = 0; meter && samplePeak && channel < channels; ++channel) {
+            double value = 0;
+            if (ebur128_sample_peak(meter.get(), unsigned(channel), &value) == EBUR128_SUCCESS)
+                peak = std::max(peak, value);
+        }
+        return peak;
+    }
 };
-using MeterPtr = std::unique_ptr<ebur128_state, MeterDeleter>;
 
-// The meter takes interleaved float samples: each decoded frame is
-// converted at its own rate and channel count.
-class LoudnessMeter {
-public:
-    int add(const AVFrame *frame) {
-        const int channels = frame->ch_layout.nb_channels;
-        if (channels <= 0 || frame->sample_rate <= 0)
-            return AVERROR_INVALIDDATA;
-        if (!m_meter || channels != m_channels || frame->sample_rate != m_rate) {
-            // A change of format midway starts the measurement afresh, as
-            // a new meter would; real music does not change.
-            m_meter.reset(ebur128_init(unsigned(channels), unsigned(frame->sample_rate), EBUR128_MODE_I));
-            if (!m_meter)
-                return AVERROR(ENOMEM);
-            m_converter.reset();
-            m_channels = channels;
-            m_rate = frame->sample_rate;
-        }
-        if (!m_converter || !resamplerTakes(m_converter.get(), frame)) {
-            m_converter.reset();
-            SwrContext *converter = nullptr;
-            AVChannelLayout layout = effectiveLayout(frame->ch_layout);
-            int result = swr_alloc_set_opts2(&converter, &layout, AV_SAMPLE_FMT_FLT, frame->sample_rate, &layout,
-                                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
-                                             nullptr);
-            if (result >= 0)
-                result = swr_init(converter);
-            if (result < 0) {
-                swr_free(&converter);
-                return result;
-            }
-            m_converter.reset(converter);
-        }
-        m_samples.resize(std::size_t(frame->nb_samples) * std::size_t(channels));
-        auto *out = reinterpret_cast<std::uint8_t *>(m_samples.data());
-        const int converted = swr_convert(m_converter.get(), &out, frame->nb_samples,
-                                          const_cast<const std::uint8_t **>(frame->extended_data), frame->nb_samples);
-        if (converted < 0)
-            return converted;
-        if (ebur128_add_frames_float(m_meter.get(), m_samples.data(), std::size_t(converted)) != EBUR128_SUCCESS)
+LoudnessMeter::LoudnessMeter(bool samplePeak) : m_state(std::make_unique<State>()) {
+    m_state->samplePeak = samplePeak;
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+int LoudnessMeter::add(const AVFrame *frame) {
+    State &s = *m_state;
+    const int channels = frame->ch_layout.nb_channels;
+    if (channels <= 0 || frame->sample_rate <= 0)
+        return AVERROR_INVALIDDATA;
+    if (!s.meter || channels != s.channels || frame->sample_rate != s.rate) {
+        // A change of format midway starts the measurement afresh, as a new
+        // meter would; real sound does not change.
+        s.earlierPeak = std::max(s.earlierPeak, s.peakOfMeter());
+        const int mode = EBUR128_MODE_I | (s.samplePeak ? EBUR128_MODE_SAMPLE_PEAK : 0);
+        s.meter.reset(ebur128_init(unsigned(channels), unsigned(frame->sample_rate), mode));
+        if (!s.meter)
             return AVERROR(ENOMEM);
-        return 0;
+        s.converter.reset();
+        s.channels = channels;
+        s.rate = frame->sample_rate;
     }
-
-    // The integrated loudness; none when no sound was measured.
-    std::optional<double> integrated() const {
-        double lufs = 0;
-        if (!m_meter || ebur128_loudness_global(m_meter.get(), &lufs) != EBUR128_SUCCESS)
-            return std::nullopt;
-        // Silence (and sound too short for one block) measures -70 LUFS, the
-        // meter's gate.
-        return std::isfinite(lufs) ? lufs : -70.0;
+    if (!s.converter || !resamplerTakes(s.converter.get(), frame)) {
+        s.converter.reset();
+        SwrContext *converter = nullptr;
+        AVChannelLayout layout = effectiveLayout(frame->ch_layout);
+        int result = swr_alloc_set_opts2(&converter, &layout, AV_SAMPLE_FMT_FLT, frame->sample_rate, &layout,
+                                         static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+        if (result >= 0)
+            result = swr_init(converter);
+        if (result < 0) {
+            swr_free(&converter);
+            return result;
+        }
+        s.converter.reset(converter);
     }
+    s.samples.resize(std::size_t(frame->nb_samples) * std::size_t(channels));
+    auto *out = reinterpret_cast<std::uint8_t *>(s.samples.data());
+    const int converted = swr_convert(s.converter.get(), &out, frame->nb_samples,
+                                      const_cast<const std::uint8_t **>(frame->extended_data), frame->nb_samples);
+    if (converted < 0)
+        return converted;
+    if (ebur128_add_frames_float(s.meter.get(), s.samples.data(), std::size_t(converted)) != EBUR128_SUCCESS)
+        return AVERROR(ENOMEM);
+    return 0;
+}
 
-private:
-    MeterPtr m_meter;
-    ResamplerPtr m_converter;
-    int m_channels = 0;
-    int m_rate = 0;
-    std::vector<float> m_samples;
-};
+std::optional<double> LoudnessMeter::integrated() const {
+    double lufs = 0;
+    if (!m_state->meter || ebur128_loudness_global(m_state->meter.get(), &lufs) != EBUR128_SUCCESS)
+        return std::nullopt;
+    // Silence (and sound too short for one block) measures -70 LUFS, the
+    // meter's gate.
+    return std::isfinite(lufs) ? lufs : -70.0;
+}
 
-} // namespace
+double LoudnessMeter::samplePeakDb() const {
+    return 20 * std::log10(std::max(m_state->earlierPeak, m_state->peakOfMeter()));
+}
 
 int measureIntegratedLoudness(AVFormatContext *input, int streamIndex, AVCodecContext *decoder, double &lufs,
                               const std::atomic<std::uint8_t> *stopFlag) {

@@ -1,18 +1,43 @@
 #pragma once
 
 // The music's integrated loudness (EBU R128), measured in one pass over the
-// file, and the gain that brings it to a target.
+// file, and the gain that brings it to a target; the meter that measures the
+// mix as well.
 
 #include "engine/MixSettings.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 struct AVCodecContext;
 struct AVFormatContext;
+struct AVFrame;
 
 namespace melvora {
+
+// Integrated loudness (and, when asked, the highest sample) of the frames
+// added, whatever their format: each is converted at its own rate and
+// channel count.
+class LoudnessMeter {
+public:
+    explicit LoudnessMeter(bool samplePeak = false);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter &) = delete;
+    LoudnessMeter &operator=(const LoudnessMeter &) = delete;
+
+    int add(const AVFrame *frame);
+    // None when no sound was measured; silence measures -70 LUFS.
+    std::optional<double> integrated() const;
+    // The highest sample of any channel in dBFS, with samplePeak.
+    double samplePeakDb() const;
+
+private:
+    struct State; // the meter and its converter
+    std::unique_ptr<State> m_state;
+};
 
 // Opens the file as the run opens its music (a local file only, the last
 // decodable sound stream) and measures it. Returns 0 or an FFmpeg error;

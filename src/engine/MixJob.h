@@ -85,6 +85,13 @@ struct MixResult {
     // loudness, LUFS, in measuredMusicLoudness; NaN when not measured).
     MixSettings appliedMixSettings;
     double measuredMusicLoudness = std::numeric_limits<double>::quiet_NaN();
+    // With a loudness target for the whole mix: the mix as measured before
+    // its gain (the gain itself is appliedMixSettings.wholeMixGainDb), the
+    // measuring passes it took, and the loudness of the sound encoded (LUFS;
+    // NaN when not measured).
+    double measuredMixLoudness = std::numeric_limits<double>::quiet_NaN();
+    int loudnessPasses = 0;
+    double outputLoudness = std::numeric_limits<double>::quiet_NaN();
     bool stopped = false; // the user stopped the run; its output is finalised
 };
 

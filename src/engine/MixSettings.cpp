@@ -8,7 +8,7 @@
 namespace melvora {
 namespace {
 
-constexpr std::array<MixControlInfo, 11> kControls{{
+constexpr std::array<MixControlInfo, 13> kControls{{
     {MixControl::MusicGain, "--music-gain", "dB", -60, 20, 0},
     {MixControl::OwnGain, "--own-gain", "dB", -60, 20, 0},
     {MixControl::FadeIn, "--fade-in", "s", 0, 600, 0},
@@ -20,6 +20,8 @@ constexpr std::array<MixControlInfo, 11> kControls{{
     {MixControl::MusicLoudness, "--music-loudness", "LUFS", -60, 0, -30},
     {MixControl::DuckLookahead, "--duck-lookahead", "s", 0, 2, 0.25},
     {MixControl::DuckHold, "--duck-hold", "s", 0, 5, 0.6},
+    {MixControl::Loudness, "--loudness", "LUFS", -40, -5, -14},
+    {MixControl::TruePeak, "--true-peak", "dBTP", -9, 0, -1},
 }};
 
 bool inRange(const MixControlInfo &info, double value) {
@@ -53,13 +55,15 @@ bool MixSettings::isDefault() const {
         plain.duckHoldSeconds = defaults.duckHoldSeconds;
         plain.duckKey = defaults.duckKey;
     }
+    if (!plain.loudnessLufs)
+        plain.truePeakDb = MixSettings{}.truePeakDb;
     return plain == MixSettings{};
 }
 
 bool MixSettings::changesMusicSound() const {
     // The own-sound controls (own level, replace, ducking) have nothing to
     // act on in a silent video; a gain of exactly 0 dB leaves the music as it is.
-    return (musicGainDb && *musicGainDb != 0) || musicLoudnessLufs || fadeInSeconds > 0 || fadeOutSeconds > 0 ||
+    return (musicGainDb && *musicGainDb != 0) || musicLoudnessLufs || loudnessLufs || fadeInSeconds > 0 || fadeOutSeconds > 0 ||
            delaySeconds > 0 || musicStartSeconds > 0 || !loop || crossfadeSeconds > 0;
 }
 
@@ -87,6 +91,10 @@ std::optional<double> MixSettings::value(MixControl control) const {
         return duckLookaheadSeconds;
     case MixControl::DuckHold:
         return duckHoldSeconds;
+    case MixControl::Loudness:
+        return loudnessLufs;
+    case MixControl::TruePeak:
+        return truePeakDb;
     }
     return std::nullopt;
 }
@@ -126,6 +134,12 @@ void MixSettings::setValue(MixControl control, std::optional<double> value) {
         break;
     case MixControl::DuckHold:
         duckHoldSeconds = plain;
+        break;
+    case MixControl::Loudness:
+        loudnessLufs = value;
+        break;
+    case MixControl::TruePeak:
+        truePeakDb = plain;
         break;
     }
 }

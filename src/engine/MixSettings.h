@@ -26,6 +26,8 @@ enum class MixControl {
     MusicLoudness,
     DuckLookahead,
     DuckHold,
+    Loudness,
+    TruePeak,
 };
 
 // What the ducking listens to in the own sound.
@@ -70,8 +72,16 @@ struct MixSettings {
     // Integrated loudness (EBU R128) the music is brought to; the run
     // measures the music and turns this into musicGainDb.
     std::optional<double> musicLoudnessLufs;
+    // Integrated loudness (EBU R128) of the whole new sound track: the run
+    // measures the mix first and sets one gain for all of it, with a
+    // look-ahead limiter holding the true peak at the ceiling.
+    std::optional<double> loudnessLufs;
+    double truePeakDb = -1; // dBTP; counts only with a loudness target
+    // The gain the run found for the loudness target; never stored or typed.
+    std::optional<double> wholeMixGainDb;
 
-    // The ducking's timing and key count only with ducking on.
+    // The ducking's timing and key count only with ducking on, the ceiling
+    // only with a loudness target.
     bool isDefault() const;
     // Plain levels plus limiter instead of amix's equal division.
     bool levelsSet() const { return musicGainDb || ownGainDb || musicLoudnessLufs; }

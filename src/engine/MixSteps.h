@@ -17,6 +17,8 @@
 
 namespace melvora {
 
+class LoudnessMeter;
+
 // Everything one run opens and works with, owned by the worker for the run's
 // length. Members are released in the reverse of their order here: the
 // encoder threads and the music feed first, the inputs last.
@@ -71,6 +73,13 @@ struct MixRun {
     // Set once a stop ended the reading: the sound owed to the pictures
     // already written is still made, and the stop checks let it through.
     bool finishingAfterStop = false;
+    // A pass that makes the new sound only to measure it: nothing is opened
+    // for output and nothing is written or encoded.
+    bool measuringOnly = false;
+    LoudnessMeter *soundMeter = nullptr; // hears every frame of the new sound, when set
+    // The stretch of the progress bar this pass fills, in percent.
+    int progressFrom = 0;
+    int progressSpan = 100;
     std::int64_t sampleCounter = 0;
     // Copied music: the offset added to its stamps, and where its next pass
     // begins (music time base).

@@ -8,6 +8,7 @@
 #include "engine/OutputFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -69,6 +70,124 @@ int buildGraph(MixRun &run) {
     return buildSingleInputGraph(run, musicGraphDescription(settings, run.request.durationSeconds).c_str());
 }
 
+int allocateLoopFrames(MixRun &run) {
+    run.videoSoundFrame.reset(av_frame_alloc());
+    run.sinkFrame.reset(av_frame_alloc());
+    run.readPacket.reset(av_packet_alloc());
+    if (!run.videoSoundFrame || !run.sinkFrame || !run.readPacket)
+        return fail(run, "Out of memory", AVERROR(ENOMEM));
+    return 0;
+}
+
+// Each measuring pass takes this much of the progress bar: decoding and
+// mixing without encoding or writing costs a fraction of a run.
+constexpr int kMeasuringProgressShare = 15;
+
+// One pass over the inputs, opened afresh, that makes the new sound with the
+// applied settings exactly as the run will, and only measures it.
+int measureMixPass(MixJob &job, LoudnessMeter &meter, int passIndex) {
+    MixRun pass(job);
+    pass.measuringOnly = true;
+    pass.soundMeter = &meter;
+    pass.progressFrom = passIndex * kMeasuringProgressShare;
+    pass.progressSpan = kMeasuringProgressShare;
+    // What the inputs hold is told once, by the run itself.
+    const std::size_t warningsBefore = job.result.warnings.size();
+    int result = allocateLoopFrames(pass);
+    if (result >= 0)
+        result = openMusicInput(pass);
+    if (result >= 0)
+        result = openVideoInput(pass);
+    if (result >= 0) {
+        // Only the picture (which paces the run) and the own sound are read.
+        pass.streamMap.assign(pass.videoInput->nb_streams, -1);
+        pass.streamMap[pass.videoStreamIndex] = 0;
+        if (pass.mode == MixMode::MixBoth)
+            pass.streamMap[pass.videoAudioStreamIndex] = 0;
+        result = buildGraph(pass);
+    }
+    job.result.warnings.resize(warningsBefore);
+    if (result < 0)
+        return result;
+    anchorSoundToVideo(pass);
+    job.interruptArmed = true;
+    result = runMixingLoop(pass);
+    job.interruptArmed = false;
+    if (result == AVERROR_EOF)
+        return 0;
+    return result == AVERROR_EXIT ? result : fail(pass, "Could not measure the mix's loudness", result);
+}
+
+// Headroom for the peaks between samples that a sample peak does not show:
+// within it the limiter is not expected to act.
+constexpr double kInterSamplePeakMarginDb = 0.5;
+
+// A loudness target for the whole mix becomes one gain: a first pass
+// measures the mix as it is. Where that gain drives peaks into the limiter,
+// which takes loudness off them, further passes measure the limited mix and
+// correct the gain (by the secant through the last two, since the limiter
+// takes more the more it is driven), until it lands within a tenth of a LU.
+constexpr int kMostMeasuringPasses = 3;
+constexpr double kCloseEnoughLu = 0.1;
+
+int measureWholeMix(MixRun &run) {
+    MixSettings &applied = run.result.appliedMixSettings;
+    if (!applied.loudnessLufs)
+        return 0;
+    const double target = *applied.loudnessLufs;
+    const MixControlInfo &gainRange = mixControlInfo(MixControl::MusicGain);
+    const auto inRange = [&gainRange](double gain) { return std::clamp(gain, gainRange.minimum, gainRange.maximum); };
+    applied.wholeMixGainDb.reset();
+    LoudnessMeter plain(true);
+    int result = measureMixPass(run.job, plain, 0);
+    if (result < 0)
+        return result;
+    run.result.loudnessPasses = 1;
+    const double measured = plain.integrated().value_or(-70.0);
+    run.result.measuredMixLoudness = measured;
+    if (measured <= -70.0) {
+        warn(run, "The mix is silent: its loudness is left as it is");
+        applied.wholeMixGainDb = 0.0;
+        return 0;
+    }
+    double gain = inRange(target - measured);
+    applied.wholeMixGainDb = gain;
+    if (plain.samplePeakDb() + gain <= applied.truePeakDb - kInterSamplePeakMarginDb)
+        return 0;
+    // Without the limiter, loudness follows the gain one for one.
+    double earlierGain = 0, earlierReached = measured;
+    while (run.result.loudnessPasses < kMostMeasuringPasses) {
+        LoudnessMeter limited;
+        result = measureMixPass(run.job, limited, run.result.loudnessPasses);
+        if (result < 0)
+            return result;
+        ++run.result.loudnessPasses;
+        const std::optional<double> reached = limited.integrated();
+        if (!reached || std::abs(target - *reached) <= kCloseEnoughLu)
+            break;
+        const double slope = (*reached - earlierReached) / (gain - earlierGain);
+        earlierGain = gain, earlierReached = *reached;
+        // A limiter that gives nothing more for more gain is at its ceiling.
+        gain = inRange(gain + (target - *reached) / std::clamp(slope, 0.1, 1.0));
+        applied.wholeMixGainDb = gain;
+    }
+    return 0;
+}
+
+// Sound with little between its average and its peaks (a steady tone, music
+// already limited hard) cannot reach a target close to the ceiling.
+void warnOfMissedLoudness(MixRun &run, int ending) {
+    const MixSettings &applied = run.result.appliedMixSettings;
+    const double reached = run.result.outputLoudness;
+    if (ending != AVERROR_EOF || !applied.loudnessLufs || !std::isfinite(reached) ||
+        run.result.measuredMixLoudness <= -70.0 || std::abs(reached - *applied.loudnessLufs) <= 0.5)
+        return;
+    const auto tenths = [](double value) { return formatMixNumber(std::round(value * 10) / 10); };
+    warn(run, "The mix came to " + tenths(reached) + " LUFS, not the " + tenths(*applied.loudnessLufs) +
+                  " LUFS asked: the true-peak ceiling of " + formatMixNumber(applied.truePeakDb) +
+                  " dBTP holds it there");
+}
+
 int writeHeader(MixRun &run) {
     AVDictionary *options = nullptr;
     // Only the MP4 family knows the flag; it writes the file once more at
@@ -103,17 +222,21 @@ std::string videoCutShort(const MixRun &run) {
 }
 
 RunEnd runSteps(MixRun &run) {
-    run.videoSoundFrame.reset(av_frame_alloc());
-    run.sinkFrame.reset(av_frame_alloc());
-    run.readPacket.reset(av_packet_alloc());
-    if (!run.videoSoundFrame || !run.sinkFrame || !run.readPacket) {
-        fail(run, "Out of memory", AVERROR(ENOMEM));
+    if (allocateLoopFrames(run) < 0)
         return RunEnd::Failed;
-    }
     run.result.appliedMixSettings = run.request.mixSettings;
     int result = openMusicInput(run);
     if (result >= 0)
         result = measureMusicLoudness(run);
+    if (result >= 0)
+        result = measureWholeMix(run);
+    // The sound encoded is measured too, to tell what the target came to.
+    LoudnessMeter made;
+    if (run.result.appliedMixSettings.loudnessLufs) {
+        run.soundMeter = &made;
+        run.progressFrom = run.result.loudnessPasses * kMeasuringProgressShare;
+        run.progressSpan = 100 - run.progressFrom;
+    }
     if (result >= 0)
         result = openVideoInput(run);
     if (result >= 0)
@@ -123,7 +246,7 @@ RunEnd runSteps(MixRun &run) {
     if (result >= 0)
         result = writeHeader(run);
     if (result == AVERROR_EXIT && run.job.stopRequested.load())
-        return RunEnd::Stopped; // while measuring the music
+        return RunEnd::Stopped; // while measuring the music or the mix
     if (result < 0)
         return RunEnd::Failed;
 
@@ -131,6 +254,10 @@ RunEnd runSteps(MixRun &run) {
     run.job.interruptArmed = true;
     const int ending = runMixingLoop(run);
     run.job.interruptArmed = false;
+    if (run.soundMeter) {
+        run.result.outputLoudness = made.integrated().value_or(run.result.outputLoudness);
+        warnOfMissedLoudness(run, ending);
+    }
     // The file is finished and closed in every case the header was written,
     // but one broken off by a failed write, which takes no trailer.
     result = closeOutput(run);

@@ -13,11 +13,9 @@ namespace melvora {
 namespace {
 
 void publishProgress(MixRun &run) {
-    const double quotient = run.positionSeconds * 100.0 / run.request.durationSeconds;
-    int percent = 0;
-    if (std::isfinite(quotient))
-        percent = quotient <= 0 ? 0 : quotient >= 100 ? 100 : static_cast<int>(quotient);
-    run.job.progressPercent = percent;
+    const double quotient = run.positionSeconds / run.request.durationSeconds;
+    const double share = std::isfinite(quotient) ? std::clamp(quotient, 0.0, 1.0) : 0.0;
+    run.job.progressPercent = run.progressFrom + static_cast<int>(share * run.progressSpan);
 }
 
 // Notes where the picture ends, in samples of the new sound: the sound is
@@ -126,7 +124,7 @@ void anchorSoundToVideo(MixRun &run) {
     const AVRational samples{1, kOutputSampleRate};
     if (run.mode == MixMode::CopyMusic)
         run.loopOffset += av_rescale_q(start, samples, run.musicStream->time_base);
-    else
+    else if (run.outputAudioStream)
         run.encodedPtsShift = av_rescale_q(start, samples, run.outputAudioStream->time_base);
 }
 
@@ -195,7 +193,8 @@ int runMixingLoop(MixRun &run) {
     // pictures written is made and encoded, so that it covers the picture to
     // its last frame; a broken-off file takes nothing more.
     const bool stopped = result == AVERROR_EXIT;
-    if ((result == AVERROR_EOF || stopped) && !run.writeFailed) {
+    // A stopped measurement has nothing to catch up.
+    if ((result == AVERROR_EOF || (stopped && !run.measuringOnly)) && !run.writeFailed) {
         if (stopped)
             beginCatchUpAfterStop(run);
         const int finished = finishSound(run);

@@ -5,6 +5,7 @@
 // container can tell players to skip it (an MP4 edit list, Matroska's codec
 // delay) and the first sample plays with the video's first frame.
 
+#include "engine/Loudness.h"
 #include "engine/MixSteps.h"
 #include "engine/PlainTrackEncoder.h"
 #include "engine/SegmentedAacEncoder.h"
@@ -99,6 +100,10 @@ int writeToOutput(MixRun &run, AVPacket *packet) {
 }
 
 int copyToOutput(MixRun &run, AVPacket *packet, const AVStream *in, int outIndex) {
+    if (run.measuringOnly) {
+        av_packet_unref(packet);
+        return 0;
+    }
     const int result = copyPacket(run, packet, in, run.outputContext->streams[outIndex], outIndex);
     av_packet_unref(packet);
     if (result < 0)
@@ -167,6 +172,13 @@ int startSoundEncoding(MixRun &run) {
 }
 
 int encodeFrame(MixRun &run, AVFrame *frame) {
+    if (run.soundMeter) {
+        const int measured = run.soundMeter->add(frame);
+        if (measured < 0 || run.measuringOnly) {
+            av_frame_unref(frame);
+            return measured;
+        }
+    }
     if (!run.leadFifo)
         return sendToEncoder(run, frame);
     const int result = appendToFifo(run.leadFifo, frame);

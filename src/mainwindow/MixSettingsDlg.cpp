@@ -4,6 +4,7 @@
 #include "config/LanguageTexts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -27,6 +28,13 @@ namespace keys = languagekeys::mix;
 
 // Sliders move in half decibels.
 constexpr int kSliderStepsPerDb = 2;
+
+// The loudness people publish at: video sites, podcasts, broadcast (EBU R128).
+constexpr std::pair<IniKey, double> kLoudnessPresets[] = {
+    {keys::presetWeb, -14},
+    {keys::presetPodcast, -16},
+    {keys::presetBroadcast, -23},
+};
 
 const char *englishText(const IniKey &key) {
     static const std::pair<std::string_view, const char *> texts[] = {
@@ -59,6 +67,18 @@ const char *englishText(const IniKey &key) {
         {"summarynoloop", "played once"},
         {"summarycrossfade", "crossfade %1"},
         {"summaryduck", "ducking %1"},
+        {"ducklookahead", "Lower it ahead of the voice by"},
+        {"duckhold", "Keep it down through pauses of up to"},
+        {"duckon", "Listen for"},
+        {"duckonspeech", "Speech only"},
+        {"duckonany", "Any sound"},
+        {"wholeloudness", "Bring the whole mix to a loudness"},
+        {"presetweb", "Video sites"},
+        {"presetpodcast", "Podcasts"},
+        {"presetbroadcast", "Broadcast"},
+        {"presetother", "Other"},
+        {"truepeak", "Peaks at most"},
+        {"summaryloudness", "mix %1"},
     };
     for (const auto &[name, text] : texts) {
         if (name == key.key)
@@ -250,7 +270,62 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     QLabel *duckDepthValue = nullptr;
     times->addRow(mixSettingsText(keys::duckDepth),
                   withRange(withValueLabel(m_duckDepth, duckDepthValue, this), MixControl::Duck, this));
+    const std::pair<QDoubleSpinBox **, std::pair<MixControl, IniKey>> duckTimes[] = {
+        {&m_duckLookahead, {MixControl::DuckLookahead, keys::duckLookahead}},
+        {&m_duckHold, {MixControl::DuckHold, keys::duckHold}},
+    };
+    for (const auto &[box, control] : duckTimes) {
+        *box = secondsBox(control.first, this);
+        (*box)->setSingleStep(0.05);
+        (*box)->setObjectName(QString::fromUtf8(control.second.key.data(), qsizetype(control.second.key.size())));
+        times->addRow(mixSettingsText(control.second), withRange(*box, control.first, this));
+        m_rangeBoxes.push_back({*box, mixSettingsText(control.second), rangeText(control.first)});
+    }
+    m_duckKey = new QComboBox(this);
+    m_duckKey->setObjectName(QStringLiteral("duckOn"));
+    m_duckKey->addItem(mixSettingsText(keys::duckOnSpeech), int(DuckKey::Speech));
+    m_duckKey->addItem(mixSettingsText(keys::duckOnAny), int(DuckKey::Any));
+    times->addRow(mixSettingsText(keys::duckOn), m_duckKey);
     layout->addLayout(times);
+
+    // A loudness target for the whole mix, with the usual targets to pick.
+    m_wholeLoudness = new QGroupBox(mixSettingsText(keys::wholeLoudness), this);
+    m_wholeLoudness->setObjectName(QStringLiteral("wholeLoudness"));
+    m_wholeLoudness->setCheckable(true);
+    auto *loudnessLayout = new QFormLayout(m_wholeLoudness);
+    m_loudnessPreset = new QComboBox(m_wholeLoudness);
+    m_loudnessPreset->setObjectName(QStringLiteral("loudnessPreset"));
+    for (const auto &[key, lufs] : kLoudnessPresets)
+        m_loudnessPreset->addItem(mixSettingsText(key) + QStringLiteral(" (") +
+                                      withUnit(lufs, "LUFS").replace(u'-', QChar(0x2212)) + u')',
+                                  lufs);
+    m_loudnessPreset->addItem(mixSettingsText(keys::presetOther));
+    m_mixLoudness = new RangeBox(MixControl::Loudness, m_wholeLoudness);
+    m_mixLoudness->setObjectName(QStringLiteral("mixLoudness"));
+    m_mixLoudness->setDecimals(1);
+    auto *target = new QWidget(m_wholeLoudness);
+    auto *targetLayout = new QHBoxLayout(target);
+    targetLayout->setContentsMargins(0, 0, 0, 0);
+    targetLayout->addWidget(m_loudnessPreset);
+    targetLayout->addWidget(withRange(m_mixLoudness, MixControl::Loudness, target), 1);
+    loudnessLayout->addRow(target);
+    m_truePeak = new RangeBox(MixControl::TruePeak, m_wholeLoudness);
+    m_truePeak->setObjectName(QStringLiteral("truePeak"));
+    m_truePeak->setDecimals(1);
+    m_truePeak->setSingleStep(0.5);
+    loudnessLayout->addRow(mixSettingsText(keys::truePeak), withRange(m_truePeak, MixControl::TruePeak, m_wholeLoudness));
+    m_rangeBoxes.push_back({m_mixLoudness, mixSettingsText(keys::wholeLoudness), rangeText(MixControl::Loudness)});
+    m_rangeBoxes.push_back({m_truePeak, mixSettingsText(keys::truePeak), rangeText(MixControl::TruePeak)});
+    layout->addWidget(m_wholeLoudness);
+    // A preset writes its value; a value typed shows its preset, or "Other".
+    connect(m_loudnessPreset, &QComboBox::activated, this, [this](int index) {
+        if (const QVariant lufs = m_loudnessPreset->itemData(index); lufs.isValid())
+            m_mixLoudness->setValue(lufs.toDouble());
+    });
+    connect(m_mixLoudness, &QDoubleSpinBox::valueChanged, this, [this](double lufs) {
+        const int preset = m_loudnessPreset->findData(lufs);
+        m_loudnessPreset->setCurrentIndex(preset >= 0 ? preset : m_loudnessPreset->count() - 1);
+    });
 
     // Why OK is not available, in words, while a number is outside its range.
     m_problem = new QLabel(this);
@@ -276,7 +351,8 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
 
     for (QCheckBox *box : {m_loudness, m_loop, m_duck, m_replace})
         connect(box, &QCheckBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
-    connect(m_levels, &QGroupBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
+    for (QGroupBox *group : {m_levels, m_wholeLoudness})
+        connect(group, &QGroupBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
     for (const RangeCheck &check : m_rangeBoxes)
         connect(check.box, &QDoubleSpinBox::valueChanged, this, &MixSettingsDlg::checkRanges);
     setSettings(settings);
@@ -305,7 +381,12 @@ void MixSettingsDlg::setSettings(const MixSettings &settings) {
     m_crossfade->setValue(settings.crossfadeSeconds);
     m_duck->setChecked(settings.duckDb.has_value());
     setSliderDb(m_duckDepth, settings.duckDb.value_or(mixControlInfo(MixControl::Duck).defaultValue));
-    m_duckShape = settings;
+    m_duckLookahead->setValue(settings.duckLookaheadSeconds);
+    m_duckHold->setValue(settings.duckHoldSeconds);
+    m_duckKey->setCurrentIndex(m_duckKey->findData(int(settings.duckKey)));
+    m_wholeLoudness->setChecked(settings.loudnessLufs.has_value());
+    m_mixLoudness->setValue(settings.loudnessLufs.value_or(mixControlInfo(MixControl::Loudness).defaultValue));
+    m_truePeak->setValue(settings.truePeakDb);
     updateEnabledControls();
 }
 
@@ -327,11 +408,12 @@ MixSettings MixSettingsDlg::settings() const {
     settings.crossfadeSeconds = settings.loop ? m_crossfade->value() : 0;
     if (m_duck->isChecked())
         settings.duckDb = sliderDb(m_duckDepth);
-    // The ducking's look-ahead, hold and key have no controls here; they
-    // come from the command line's options or the settings file and stay.
-    settings.duckLookaheadSeconds = m_duckShape.duckLookaheadSeconds;
-    settings.duckHoldSeconds = m_duckShape.duckHoldSeconds;
-    settings.duckKey = m_duckShape.duckKey;
+    settings.duckLookaheadSeconds = m_duckLookahead->value();
+    settings.duckHoldSeconds = m_duckHold->value();
+    settings.duckKey = DuckKey(m_duckKey->currentData().toInt());
+    if (m_wholeLoudness->isChecked())
+        settings.loudnessLufs = m_mixLoudness->value();
+    settings.truePeakDb = m_truePeak->value();
     return settings;
 }
 
@@ -365,6 +447,8 @@ void MixSettingsDlg::updateEnabledControls() {
     m_crossfade->setEnabled(m_loop->isChecked());
     m_duck->setEnabled(ownSound);
     m_duckDepth->setEnabled(ownSound && m_duck->isChecked());
+    for (QWidget *shape : std::initializer_list<QWidget *>{m_duckLookahead, m_duckHold, m_duckKey})
+        shape->setEnabled(ownSound && m_duck->isChecked());
     checkRanges();
 }
 
@@ -396,6 +480,8 @@ QString mixSettingsSummary(const MixSettings &settings) {
         add(keys::summaryCrossfade, withUnit(settings.crossfadeSeconds, "s"));
     if (settings.duckDb && !settings.replaceOwnSound)
         add(keys::summaryDuck, withUnit(*settings.duckDb, "dB"));
+    if (settings.loudnessLufs)
+        add(keys::summaryLoudness, withUnit(*settings.loudnessLufs, "LUFS").replace(u'-', QChar(0x2212)));
     return parts.join(QStringLiteral(" · "));
 }
 

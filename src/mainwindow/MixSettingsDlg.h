@@ -9,6 +9,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
@@ -19,7 +20,9 @@ namespace melvora {
 
 // The mix settings as controls: the two levels (or a loudness target) as
 // sliders with their dB shown, seconds in spin boxes, replace, loop and
-// ducking as check boxes, and a reset to the defaults. Every number shows its
+// ducking as check boxes (the ducking's look-ahead, hold and key beneath
+// it), a loudness target for the whole mix with the usual targets to pick
+// and its true-peak ceiling, and a reset to the defaults. Every number shows its
 // range; one typed outside it is shown as typed, named in a line above the
 // buttons and keeps OK unavailable. Controls that a choice makes pointless
 // (the own level and ducking with replace, the crossfade without repeats) are
@@ -54,6 +57,13 @@ public:
     QDoubleSpinBox *crossfadeBox() const { return m_crossfade; }
     QCheckBox *duckBox() const { return m_duck; }
     QSlider *duckDepthSlider() const { return m_duckDepth; }
+    QDoubleSpinBox *duckLookaheadBox() const { return m_duckLookahead; }
+    QDoubleSpinBox *duckHoldBox() const { return m_duckHold; }
+    QComboBox *duckKeyBox() const { return m_duckKey; }
+    QGroupBox *wholeLoudnessGroup() const { return m_wholeLoudness; }
+    QComboBox *loudnessPresetBox() const { return m_loudnessPreset; }
+    QDoubleSpinBox *mixLoudnessBox() const { return m_mixLoudness; }
+    QDoubleSpinBox *truePeakBox() const { return m_truePeak; }
     QPushButton *resetButton() const { return m_reset; }
     QPushButton *okButton() const { return m_ok; }
 
@@ -85,7 +95,13 @@ private:
     QDoubleSpinBox *m_crossfade = nullptr;
     QCheckBox *m_duck = nullptr;
     QSlider *m_duckDepth = nullptr;
-    MixSettings m_duckShape; // its look-ahead, hold and key, kept as they came
+    QDoubleSpinBox *m_duckLookahead = nullptr;
+    QDoubleSpinBox *m_duckHold = nullptr;
+    QComboBox *m_duckKey = nullptr;
+    QGroupBox *m_wholeLoudness = nullptr;
+    QComboBox *m_loudnessPreset = nullptr;
+    QDoubleSpinBox *m_mixLoudness = nullptr;
+    QDoubleSpinBox *m_truePeak = nullptr;
     QPushButton *m_reset = nullptr;
     QPushButton *m_ok = nullptr;
     QLabel *m_problem = nullptr;

@@ -36,8 +36,9 @@ TEST(MixSettingsStore, WhatIsSavedLoadsBackAndTheRestOfTheFileStays) {
     EXPECT_EQ(Settings::readString({"MIX", "duck"}, "missing"), "");
 
     MixSettings loudness;
-    loudness.musicLoudnessLufs = -28;
+    loudness.musicLoudnessLufs = -28, loudness.loudnessLufs = -16, loudness.truePeakDb = -1.5;
     ASSERT_TRUE(MixSettingsStore::save(loudness));
+    EXPECT_EQ(Settings::readString({"MIX", "loudness"}), "-16");
     EXPECT_EQ(MixSettingsStore::load(), loudness);
 }
 

@@ -144,9 +144,9 @@ TEST(MixGraphs, DefaultSettingsGiveTheDescriptionsOfAlways) {
     EXPECT_EQ(mixGraphDescription(MixSettings{}, 12.5), "[in0][in1]amix=inputs=2[out]");
     EXPECT_EQ(musicGraphDescription(MixSettings{}, 12.5),
               "aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo");
-    // The ducking's timing, stored while ducking is off, changes nothing.
+    // The ducking's timing and the loudness ceiling, stored while they are off, change nothing.
     MixSettings idle;
-    idle.duckHoldSeconds = 2, idle.duckKey = DuckKey::Any;
+    idle.duckHoldSeconds = 2, idle.duckKey = DuckKey::Any, idle.truePeakDb = -3;
     EXPECT_EQ(mixGraphDescription(idle, 1), "[in0][in1]amix=inputs=2[out]");
 }
 
@@ -181,6 +181,7 @@ struct GraphCase {
     double maxPeak = 1.0;
     std::vector<float> (*ownSound)() = nullptr; // in place of the own tone
     bool clickInStep = false;                   // the own sound's click comes out on its very sample
+    double truePeakDb = 0; // the highest peak between the samples too (at 4 times the rate)
 };
 void PrintTo(const GraphCase &c, std::ostream *os) {
     *os << c.name;
@@ -233,6 +234,8 @@ TEST_P(MixGraphLevels, MeasureAsAsked) {
         EXPECT_LE(level, w.maxDb) << w.frequency << " Hz at " << w.start << " s in " << description;
     }
     EXPECT_LE(peakOf(out), c.maxPeak) << description;
+    const std::vector<float> oversampled = runGraph("aresample=176400", {&out});
+    EXPECT_LE(20 * std::log10(peakOf(oversampled)), c.truePeakDb) << description;
     const auto quieter = [](float a, float b) { return std::fabs(a) < std::fabs(b); };
     if (c.clickInStep) {
         EXPECT_EQ(std::max_element(out.begin(), out.end(), quieter) - out.begin(), std::lround(kClick * kRate));
@@ -304,7 +307,17 @@ INSTANTIATE_TEST_SUITE_P(
                   // The limiter's look-ahead holds back the last few milliseconds.
                   {near(1, 1, kMusic, -6), below(kLength - 0.55, 0.5, kMusic, -6 - 15)}},
         GraphCase{"musicAloneDelay", [](MixSettings &s) { s.delaySeconds = 1; }, true, 0, 0,
-                  {below(0.1, 0.8, kMusic, -60), near(2, 1, kMusic, 0)}}),
+                  {below(0.1, 0.8, kMusic, -60), near(2, 1, kMusic, 0)}},
+        // Until the run has measured the mix, a loudness target leaves it as it is.
+        GraphCase{"loudnessTargetMeasuresThePlainMix", [](MixSettings &s) { s.loudnessLufs = -14; }, false, 0, kAlways,
+                  {near(1, 1, kOwn, -6), near(1, 1, kMusic, -6)}},
+        // +12 dB drives the two tones' sum to twice the ceiling: the limiter holds it there.
+        GraphCase{"loudnessGainUnderTheCeiling",
+                  [](MixSettings &s) { s.loudnessLufs = -14, s.wholeMixGainDb = 12, s.truePeakDb = -6; }, false, 0,
+                  kAlways, {{1, 1, kMusic, kInputDb - 6 + 12 - 8, kInputDb - 6 + 12 - 4}}, 1.0, nullptr, false, -6},
+        GraphCase{"musicAloneLoudnessGain",
+                  [](MixSettings &s) { s.loudnessLufs = -14, s.wholeMixGainDb = -4; }, true, 0, 0,
+                  {near(1, 1, kMusic, -4)}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct ValidationCase {
@@ -352,6 +365,10 @@ INSTANTIATE_TEST_SUITE_P(
         ValidationCase{"notFinite", [](MixSettings &s) { s.delaySeconds = std::nan(""); }, "--delay"},
         ValidationCase{"duckZero", [](MixSettings &s) { s.duckDb = 0; }, "--duck takes a number from 1 to 40 (dB)"},
         ValidationCase{"loudnessHigh", [](MixSettings &s) { s.musicLoudnessLufs = 3; }, "--music-loudness"},
+        ValidationCase{"mixLoudnessLow", [](MixSettings &s) { s.loudnessLufs = -41; },
+                       "--loudness takes a number from -40 to -5 (LUFS)"},
+        ValidationCase{"truePeakOverFullScale", [](MixSettings &s) { s.loudnessLufs = -16, s.truePeakDb = 0.5; },
+                       "--true-peak takes a number from -9 to 0 (dBTP)"},
         ValidationCase{"gainAndLoudness",
                        [](MixSettings &s) {
                            s.musicGainDb = -3;
@@ -399,6 +416,7 @@ TEST(MixSettings, OnlyMusicControlsMakeASilentVideoReencode) {
         {[](MixSettings &s) { s.crossfadeSeconds = 1; }, true},
         {[](MixSettings &s) { s.musicStartSeconds = 1; }, true},
         {[](MixSettings &s) { s.musicLoudnessLufs = -30; }, true},
+        {[](MixSettings &s) { s.loudnessLufs = -16; }, true},
     };
     int row = 0;
     for (const auto &[set, expected] : rows) {

@@ -173,7 +173,7 @@ TEST(InstallTree, HoldsTheProgramsTheirDataAndTheDesktopFiles) {
     using namespace settingkeys;
     for (const IniKey &key :
          {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart, mixLoop, mixCrossfade,
-          mixDuck, mixMusicLoudness, mixDuckLookahead, mixDuckHold, mixDuckOn})
+          mixDuck, mixMusicLoudness, mixDuckLookahead, mixDuckHold, mixDuckOn, mixLoudness, mixTruePeak})
         EXPECT_NE(help.find("<code>" + std::string(key.key)), std::string::npos) << key.key;
     for (const char *picture : {"main-window.png", "mix-settings.png"})
         EXPECT_TRUE(fs::is_regular_file(kPrefix / "share/melvora/help" / picture)) << picture;

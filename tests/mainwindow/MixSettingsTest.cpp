@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
@@ -120,13 +121,14 @@ TEST(MixSettingsDialog, CancelKeepsEverythingAsItWas) {
 TEST(MixSettingsButton, TheLineBesideItSaysWhatIsActive) {
     MixSettings levels, loudness, replace;
     levels.musicGainDb = -6, levels.ownGainDb = 0, levels.fadeOutSeconds = 3, levels.duckDb = 10;
+    levels.loudnessLufs = -16;
     loudness.musicLoudnessLufs = -23, loudness.ownGainDb = 2.5, loudness.loop = false, loudness.crossfadeSeconds = 1;
     // With replace the own level and ducking have nothing to act on: not named.
     replace.replaceOwnSound = true, replace.ownGainDb = -3, replace.duckDb = 10, replace.delaySeconds = 1.5;
     replace.musicStartSeconds = 30, replace.crossfadeSeconds = 0.5;
     const std::pair<MixSettings, const char *> rows[] = {
         {MixSettings{}, ""},
-        {levels, "music −6 dB · fade-out 3 s · ducking 10 dB"},
+        {levels, "music −6 dB · fade-out 3 s · ducking 10 dB · mix −16 LUFS"},
         {loudness, "music −23 LUFS · original sound +2.5 dB · played once"},
         {replace, "music only · music after 1.5 s · song from 30 s · crossfade 0.5 s"}};
     for (const auto &[settings, expected] : rows)
@@ -191,6 +193,29 @@ TEST(MixSettingsDialog, ALoudnessTargetTakesThePlaceOfTheMusicLevel) {
     EXPECT_EQ(read.musicLoudnessLufs, -27);
     EXPECT_FALSE(read.musicGainDb);
     EXPECT_EQ(validateMixSettings(read), "");
+
+    // The whole mix's target: a preset writes its value, a value typed shows its preset or "Other";
+    // the ducking's timing and key go through its controls.
+    EXPECT_FALSE(read.loudnessLufs);
+    dialog.wholeLoudnessGroup()->setChecked(true);
+    dialog.loudnessPresetBox()->setCurrentIndex(2);
+    emit dialog.loudnessPresetBox()->activated(2);
+    EXPECT_EQ(dialog.settings().loudnessLufs, -23);
+    dialog.mixLoudnessBox()->setValue(-16);
+    EXPECT_EQ(dialog.loudnessPresetBox()->currentIndex(), 1);
+    dialog.mixLoudnessBox()->setValue(-18);
+    EXPECT_EQ(dialog.loudnessPresetBox()->currentText(), QStringLiteral("Other"));
+    dialog.truePeakBox()->setValue(-2);
+    dialog.duckBox()->setChecked(true);
+    dialog.duckHoldBox()->setValue(1.5);
+    dialog.duckKeyBox()->setCurrentIndex(1);
+    const MixSettings shaped = dialog.settings();
+    EXPECT_EQ(shaped.loudnessLufs, -18);
+    EXPECT_EQ(shaped.truePeakDb, -2);
+    EXPECT_EQ(shaped.duckHoldSeconds, 1.5);
+    EXPECT_EQ(shaped.duckKey, DuckKey::Any);
+    dialog.duckBox()->setChecked(false);
+    EXPECT_FALSE(dialog.duckHoldBox()->isEnabled());
 
     // A picture of the dialog for reviewers, beside the main window's.
     QDir().mkpath(QStringLiteral(MELVORA_ARTIFACT_DIR));
