@@ -164,25 +164,16 @@ std::string musicGraphDescription(const MixSettings &settings, double videoSecon
     return joinChain(filters);
 }
 
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
-    if (settings.isDefault())
-        return "[in0][in1]amix=inputs=2[out]";
+namespace {
 
-    const bool levels = settings.levelsSet();
+// The own sound's chain to [own] and the music's, ducked when asked, to
+// [bed]: everything of the mix before the two meet.
+std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
     const std::vector<std::string> music = musicFilters(settings, videoSeconds);
     const std::string musicChain = music.empty() ? "anull" : joinChain(music);
-
-    if (settings.replaceOwnSound) {
-        // The own sound still paces the mix; it is consumed and dropped.
-        std::string description = "[in0]anullsink;[in1]" + musicChain;
-        if (levels)
-            description += std::string(",") + kLimiter;
-        return description + "[out]";
-    }
-
     std::string description;
     std::vector<std::string> own;
-    if (levels) {
+    if (settings.levelsSet()) {
         if (std::optional<std::string> volume = volumeFilter(settings.ownGainDb))
             own.push_back(*volume);
     }
@@ -196,10 +187,38 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
         description += "[in0]" + (own.empty() ? std::string("anull") : joinChain(own)) + "[own];";
         description += "[in1]" + musicChain + "[bed];";
     }
+    return description;
+}
+
+} // namespace
+
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
+    if (settings.isDefault())
+        return "[in0][in1]amix=inputs=2[out]";
+
+    const bool levels = settings.levelsSet();
+    if (settings.replaceOwnSound) {
+        // The own sound still paces the mix; it is consumed and dropped.
+        const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+        std::string description = "[in0]anullsink;[in1]" + (music.empty() ? std::string("anull") : joinChain(music));
+        if (levels)
+            description += std::string(",") + kLimiter;
+        return description + "[out]";
+    }
+
+    std::string description = ownAndBedChains(settings, videoSeconds);
     description += "[own][bed]amix=inputs=2";
     if (levels)
         description += std::string(":normalize=0,") + kLimiter;
     return description + "[out]";
+}
+
+std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds) {
+    if (settings.isDefault())
+        return "[in0]anullsink;[in1]anull[out]";
+    if (settings.replaceOwnSound)
+        return mixGraphDescription(settings, videoSeconds);
+    return ownAndBedChains(settings, videoSeconds) + "[own]anullsink;[bed]anull[out]";
 }
 
 } // namespace melvora
