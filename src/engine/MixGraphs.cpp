@@ -166,17 +166,22 @@ std::string musicGraphDescription(const MixSettings &settings, double videoSecon
 
 namespace {
 
+std::vector<std::string> ownFilters(const MixSettings &settings) {
+    std::vector<std::string> own;
+    if (settings.levelsSet()) {
+        if (std::optional<std::string> volume = volumeFilter(settings.ownGainDb))
+            own.push_back(*volume);
+    }
+    return own;
+}
+
 // The own sound's chain to [own] and the music's, ducked when asked, to
 // [bed]: everything of the mix before the two meet.
 std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
     const std::vector<std::string> music = musicFilters(settings, videoSeconds);
     const std::string musicChain = music.empty() ? "anull" : joinChain(music);
     std::string description;
-    std::vector<std::string> own;
-    if (settings.levelsSet()) {
-        if (std::optional<std::string> volume = volumeFilter(settings.ownGainDb))
-            own.push_back(*volume);
-    }
+    std::vector<std::string> own = ownFilters(settings);
     if (settings.duckDb) {
         own.emplace_back("asplit=2");
         description += "[in0]" + joinChain(own) + "[own][key];";
@@ -190,35 +195,49 @@ std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
     return description;
 }
 
+// Where [own] and [bed] meet.
+std::string mixJoint(const MixSettings &settings) {
+    std::string description = "[own][bed]amix=inputs=2";
+    if (settings.levelsSet())
+        description += std::string(":normalize=0,") + kLimiter;
+    return description + "[out]";
+}
+
+std::string replacingDescription(const MixSettings &settings, double videoSeconds) {
+    // The own sound still paces the mix; it is consumed and dropped.
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+    std::string description = "[in0]anullsink;[in1]" + (music.empty() ? std::string("anull") : joinChain(music));
+    if (settings.levelsSet())
+        description += std::string(",") + kLimiter;
+    return description + "[out]";
+}
+
 } // namespace
 
 std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
     if (settings.isDefault())
         return "[in0][in1]amix=inputs=2[out]";
-
-    const bool levels = settings.levelsSet();
-    if (settings.replaceOwnSound) {
-        // The own sound still paces the mix; it is consumed and dropped.
-        const std::vector<std::string> music = musicFilters(settings, videoSeconds);
-        std::string description = "[in0]anullsink;[in1]" + (music.empty() ? std::string("anull") : joinChain(music));
-        if (levels)
-            description += std::string(",") + kLimiter;
-        return description + "[out]";
-    }
-
-    std::string description = ownAndBedChains(settings, videoSeconds);
-    description += "[own][bed]amix=inputs=2";
-    if (levels)
-        description += std::string(":normalize=0,") + kLimiter;
-    return description + "[out]";
+    if (settings.replaceOwnSound)
+        return replacingDescription(settings, videoSeconds);
+    return ownAndBedChains(settings, videoSeconds) + mixJoint(settings);
 }
 
 std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds) {
     if (settings.isDefault())
         return "[in0]anullsink;[in1]anull[out]";
     if (settings.replaceOwnSound)
-        return mixGraphDescription(settings, videoSeconds);
+        return replacingDescription(settings, videoSeconds);
     return ownAndBedChains(settings, videoSeconds) + "[own]anullsink;[bed]anull[out]";
+}
+
+std::string mixOverBedGraphDescription(const MixSettings &settings) {
+    if (settings.isDefault())
+        return "[in0][in1]amix=inputs=2[out]";
+    if (settings.replaceOwnSound)
+        return "[in0]anullsink;[in1]anull[out]";
+    const std::vector<std::string> own = ownFilters(settings);
+    return "[in0]" + (own.empty() ? std::string("anull") : joinChain(own)) + "[own];[in1]anull[bed];" +
+           mixJoint(settings);
 }
 
 } // namespace melvora

@@ -331,14 +331,17 @@ void MixPreviewRender::run() {
         m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
     const bool ownSound = inputs.hasOwnSound;
 
+    // With own sound the run's one graph is made as two in a row: the
+    // music as laid, then the mix over it, so that the bed is seen and the
+    // ducking is worked out once.
     int result = openMusicInput(mixRun);
     if (result >= 0) {
         mixRun.musicFeed = std::make_unique<MusicFeed>(mixRun.musicInput.get(), mixRun.musicStreamIndex,
                                                        mixRun.musicDecoder.get(), applied, &m_stop);
         if (ownSound) {
-            result = buildMixGraph(mixRun, mixGraphDescription(applied, inputs.videoSeconds).c_str());
+            result = buildMixGraph(bedRun, musicBedGraphDescription(applied, inputs.videoSeconds).c_str());
             if (result >= 0)
-                result = buildMixGraph(bedRun, musicBedGraphDescription(applied, inputs.videoSeconds).c_str());
+                result = buildMixGraph(mixRun, mixOverBedGraphDescription(applied).c_str());
         } else {
             // A video without sound gets the music alone: that graph is both.
             result = buildSingleInputGraph(mixRun, musicGraphDescription(applied, inputs.videoSeconds).c_str());
@@ -347,19 +350,20 @@ void MixPreviewRender::run() {
     mixRun.sinkFrame.reset(av_frame_alloc());
     if (result >= 0 && !mixRun.sinkFrame)
         result = AVERROR(ENOMEM);
+    MixRun &firstGraph = ownSound ? bedRun : mixRun;
 
-    AudioFifoPtr mixOut, bedOut;
+    AudioFifoPtr mixOut, bedOut, bedMade;
     // Hands on what both graphs have made, as far as both have it.
-    const auto handOn = [&](std::int64_t limit) {
+    const auto handOn = [&]() {
         int ready = mixOut ? av_audio_fifo_size(mixOut.get()) : 0;
         if (ownSound)
             ready = std::min(ready, bedOut ? av_audio_fifo_size(bedOut.get()) : 0);
-        ready = static_cast<int>(std::min<std::int64_t>(ready, limit - m_done));
-        std::vector<float> planes[4];
-        for (std::vector<float> &plane : planes)
-            plane.resize(std::size_t(std::max(ready, 0)));
+        ready = static_cast<int>(std::min<std::int64_t>(ready, total - m_done));
         if (ready <= 0)
             return 0;
+        std::vector<float> planes[4];
+        for (std::vector<float> &plane : planes)
+            plane.resize(std::size_t(ready));
         void *mixPlanes[2] = {planes[0].data(), planes[1].data()};
         void *bedPlanes[2] = {planes[2].data(), planes[3].data()};
         if (av_audio_fifo_read(mixOut.get(), mixPlanes, ready) < ready)
@@ -370,11 +374,32 @@ void MixPreviewRender::run() {
         return appendBlock(Block{{planes[0].data(), planes[1].data()}, {planes[bed].data(), planes[bed + 1].data()},
                                  ready});
     };
+    // The laid music goes on into the mix with the own sound of the same
+    // samples: the bed comes out late by the ducking's look-ahead.
+    std::int64_t bedSamples = 0;
+    const auto mixOverBed = [&]() {
+        int step = drainSink(bedRun.sinkFilter, mixRun.sinkFrame.get(), bedMade);
+        const int count = bedMade ? av_audio_fifo_size(bedMade.get()) : 0;
+        if (step < 0 || count == 0)
+            return step;
+        FramePtr bed, own;
+        step = takeFifoFrame(mixRun, bedMade.get(), count, bedSamples, bed);
+        if (step >= 0)
+            step = appendToFifo(bedOut, bed.get());
+        if (step >= 0)
+            step = ownSoundFrame(mixRun, inputs, bedSamples, count, own);
+        if (step >= 0)
+            step = pushToSource(mixRun, mixRun.firstSource, own.get());
+        if (step >= 0)
+            step = pushToSource(mixRun, mixRun.secondSource, bed.get());
+        bedSamples += count;
+        return step;
+    };
     const auto drain = [&]() {
-        int drained = drainSink(mixRun.sinkFilter, mixRun.sinkFrame.get(), mixOut);
-        if (drained >= 0 && ownSound)
-            drained = drainSink(bedRun.sinkFilter, mixRun.sinkFrame.get(), bedOut);
-        return drained < 0 ? drained : handOn(total);
+        int step = ownSound ? mixOverBed() : 0;
+        if (step >= 0)
+            step = drainSink(mixRun.sinkFilter, mixRun.sinkFrame.get(), mixOut);
+        return step < 0 ? step : handOn();
     };
 
     // The chunks the run hands the graph: the own sound and as much music.
@@ -390,33 +415,26 @@ void MixPreviewRender::run() {
             result = takeFifoFrame(mixRun, mixRun.musicFifo.get(), chunk, position, music);
         if (result >= 0 && ownSound) {
             result = ownSoundFrame(mixRun, inputs, position, chunk, own);
-            FramePtr ownCopy(own ? av_frame_clone(own.get()) : nullptr);
-            FramePtr musicCopy(music ? av_frame_clone(music.get()) : nullptr);
-            if (result >= 0 && (!ownCopy || !musicCopy))
-                result = AVERROR(ENOMEM);
             if (result >= 0)
-                result = pushToSource(mixRun, mixRun.firstSource, own.get());
+                result = pushToSource(firstGraph, firstGraph.firstSource, own.get());
             if (result >= 0)
-                result = pushToSource(mixRun, mixRun.secondSource, music.get());
-            if (result >= 0)
-                result = pushToSource(bedRun, bedRun.firstSource, ownCopy.get());
-            if (result >= 0)
-                result = pushToSource(bedRun, bedRun.secondSource, musicCopy.get());
+                result = pushToSource(firstGraph, firstGraph.secondSource, music.get());
         } else if (result >= 0) {
-            result = pushToSource(mixRun, mixRun.firstSource, music.get());
+            result = pushToSource(firstGraph, firstGraph.firstSource, music.get());
         }
         if (result >= 0)
             result = drain();
     }
-    // Both graphs end and let out what they still hold.
-    if (result >= 0) {
-        for (AVFilterContext *source : {mixRun.firstSource, mixRun.secondSource, bedRun.firstSource,
-                                        bedRun.secondSource})
+    // The graphs end in turn and let out what they still hold.
+    for (MixRun *graph : {&firstGraph, &mixRun}) {
+        if (graph == &mixRun && !ownSound)
+            break; // the one graph has ended already
+        for (AVFilterContext *source : {graph->firstSource, graph->secondSource})
             if (source && result >= 0)
-                result = pushToSource(mixRun, source, nullptr);
+                result = pushToSource(*graph, source, nullptr);
+        if (result >= 0)
+            result = drain();
     }
-    if (result >= 0)
-        result = drain();
 
     std::lock_guard lock(m_mutex);
     m_result = result;
