@@ -21,9 +21,13 @@ extern "C" {
 namespace melvora {
 namespace {
 
-bool isAgainOrEnd(int result) { return result == AVERROR(EAGAIN) || result == AVERROR_EOF; }
+bool isAgainOrEnd(int result) {
+    return result == AVERROR(EAGAIN) || result == AVERROR_EOF;
+}
 
-bool stopSeen(const std::atomic<std::uint8_t> *stopFlag) { return stopFlag && stopFlag->load(); }
+bool stopSeen(const std::atomic<std::uint8_t> *stopFlag) {
+    return stopFlag && stopFlag->load();
+}
 
 std::int16_t toSample(float value) {
     return static_cast<std::int16_t>(std::lround(std::clamp(value, -1.0f, 1.0f) * 32767.0f));
@@ -162,7 +166,9 @@ int drainSink(AVFilterContext *sink, AVFrame *frame, AudioFifoPtr &fifo) {
 
 } // namespace
 
-std::int64_t MixPreviewInputs::videoSamples() const { return secondsToSamples(videoSeconds); }
+std::int64_t MixPreviewInputs::videoSamples() const {
+    return secondsToSamples(videoSeconds);
+}
 
 int analyseMixPreview(const std::string &videoPath, const std::string &musicPath, MixPreviewInputs &inputs,
                       std::string &error, const std::atomic<std::uint8_t> *stopFlag) {
@@ -291,9 +297,8 @@ int MixPreviewRender::appendBlock(const Block &block) {
         meter.inStep = 0;
     }
     // The loudness meter sees the whole block; it is read once per step taken.
-    if (meter.loudness &&
-        ebur128_add_frames_float(meter.loudness.get(), meter.interleaved.data(), std::size_t(block.samples)) !=
-            EBUR128_SUCCESS)
+    if (meter.loudness && ebur128_add_frames_float(meter.loudness.get(), meter.interleaved.data(),
+                                                   std::size_t(block.samples)) != EBUR128_SUCCESS)
         return AVERROR(ENOMEM);
     std::lock_guard lock(m_mutex);
     for (std::size_t i = 0; i < mix.size(); ++i) {
@@ -371,8 +376,8 @@ void MixPreviewRender::run() {
         if (ownSound && av_audio_fifo_read(bedOut.get(), bedPlanes, ready) < ready)
             return AVERROR_BUG;
         const int bed = ownSound ? 2 : 0;
-        return appendBlock(Block{{planes[0].data(), planes[1].data()}, {planes[bed].data(), planes[bed + 1].data()},
-                                 ready});
+        return appendBlock(
+            Block{{planes[0].data(), planes[1].data()}, {planes[bed].data(), planes[bed + 1].data()}, ready});
     };
     // The laid music goes on into the mix with the own sound of the same
     // samples: the bed comes out late by the ducking's look-ahead.

@@ -51,7 +51,9 @@ const char *englishText(const IniKey &key) {
     return "";
 }
 
-QString previewText(const IniKey &key) { return mixPreviewText(key); }
+QString previewText(const IniKey &key) {
+    return mixPreviewText(key);
+}
 
 // Levels are drawn in dB over this range below full scale.
 constexpr double kFloorDb = -60;
@@ -72,7 +74,9 @@ double levelHeight(float level) {
     return std::clamp((decibels - kFloorDb) / -kFloorDb, 0.0, 1.0);
 }
 
-double loudnessHeight(float lufs) { return std::clamp((double(lufs) - kFloorDb) / -kFloorDb, 0.0, 1.0); }
+double loudnessHeight(float lufs) {
+    return std::clamp((double(lufs) - kFloorDb) / -kFloorDb, 0.0, 1.0);
+}
 
 // The loudest step of each pixel column, so that short sounds stay visible.
 template <typename Height>
@@ -259,11 +263,11 @@ MixPreviewDlg::MixPreviewDlg(std::function<MixSettings()> settingsNow, const QSt
     }
     m_timeline->setMessage(previewText(keys::reading));
     m_analysis = std::make_shared<Analysis>();
-    m_analysisThread = std::thread([analysis = m_analysis, video = videoPath.toStdString(),
-                                    music = musicPath.toStdString()] {
-        analysis->result = analyseMixPreview(video, music, analysis->inputs, analysis->error, &analysis->stop);
-        analysis->done = true;
-    });
+    m_analysisThread =
+        std::thread([analysis = m_analysis, video = videoPath.toStdString(), music = musicPath.toStdString()] {
+            analysis->result = analyseMixPreview(video, music, analysis->inputs, analysis->error, &analysis->stop);
+            analysis->done = true;
+        });
     m_ticker = new QTimer(this);
     m_ticker->setInterval(kTickMs);
     connect(m_ticker, &QTimer::timeout, this, &MixPreviewDlg::tick);
@@ -388,8 +392,7 @@ void MixPreviewDlg::feedSink() {
         m_waitingForMix = got == 0 && !m_render->finished();
         if (got == 0)
             break;
-        const qint64 written =
-            m_sinkDevice->write(reinterpret_cast<const char *>(samples.data()), got * bytesPerFrame);
+        const qint64 written = m_sinkDevice->write(reinterpret_cast<const char *>(samples.data()), got * bytesPerFrame);
         if (written <= 0)
             break;
         m_playSample += written / bytesPerFrame;

@@ -33,7 +33,10 @@ class MixPreviewTimeline : public QWidget {
 public:
     explicit MixPreviewTimeline(QWidget *parent = nullptr);
 
-    void setVideoSeconds(double seconds) { m_videoSeconds = seconds; update(); }
+    void setVideoSeconds(double seconds) {
+        m_videoSeconds = seconds;
+        update();
+    }
     void setOwnLevels(std::vector<float> levels);
     // The steps of the current rendering made so far; older ones beyond
     // them are drawn faded until the new ones get there.
