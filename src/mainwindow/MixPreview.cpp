@@ -107,6 +107,15 @@ QPainterPath columnPath(const std::vector<float> &steps, std::size_t stepsShown,
     return path;
 }
 
+// "1:05", "12:00", "1:02:03": a point in the video as players show it.
+QString clockText(double seconds) {
+    const auto whole = static_cast<long long>(std::max(0.0, seconds));
+    const long long hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
+    const QString tail =
+        QStringLiteral("%1:%2").arg(minutes, hours > 0 ? 2 : 1, 10, QChar(u'0')).arg(rest, 2, 10, QChar(u'0'));
+    return hours > 0 ? QString::number(hours) + u':' + tail : tail;
+}
+
 } // namespace
 
 QString mixPreviewText(const IniKey &key) {
@@ -197,8 +206,23 @@ void MixPreviewTimeline::paintEvent(QPaintEvent *) {
     drawRendering(m_levels, 255);
 
     const auto xOf = [&](double seconds) { return area.left() + seconds / m_videoSeconds * area.width(); };
+    // A time scale with some eight marks at round lengths, and the chosen point's time.
+    const double wanted = m_videoSeconds / 8;
+    double spacing = 1;
+    for (double round : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 900.0, 1800.0, 3600.0})
+        if (round <= std::max(wanted, 1.0))
+            spacing = round;
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    const int textHeight = fontMetrics().height();
+    for (double at = spacing; at < m_videoSeconds; at += spacing) {
+        painter.drawLine(QPointF(xOf(at), area.bottom() - 4), QPointF(xOf(at), area.bottom()));
+        painter.drawText(QPointF(xOf(at) + 2, area.top() + textHeight), clockText(at));
+    }
     painter.setPen(QPen(QColor(200, 0, 40), 1));
     painter.drawLine(QPointF(xOf(m_pointSeconds), area.top()), QPointF(xOf(m_pointSeconds), area.bottom()));
+    const QString point = clockText(m_pointSeconds);
+    const double pointX = std::min(xOf(m_pointSeconds) + 3, area.right() - fontMetrics().horizontalAdvance(point) - 2);
+    painter.drawText(QPointF(pointX, area.bottom() - 4), point);
     if (m_playhead >= 0) {
         painter.setPen(QPen(QColor(0, 150, 60), 2));
         painter.drawLine(QPointF(xOf(m_playhead), area.top()), QPointF(xOf(m_playhead), area.bottom()));
