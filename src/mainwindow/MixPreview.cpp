@@ -6,6 +6,8 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIODevice>
 #include <QLabel>
@@ -114,6 +116,28 @@ QString clockText(double seconds) {
     const QString tail =
         QStringLiteral("%1:%2").arg(minutes, hours > 0 ? 2 : 1, 10, QChar(u'0')).arg(rest, 2, 10, QChar(u'0'));
     return hours > 0 ? QString::number(hours) + u':' + tail : tail;
+}
+
+// The files last read, kept for the session: opening the preview again on
+// the same, unchanged files needs no second reading.
+struct ReadFiles {
+    QString key;
+    std::shared_ptr<const MixPreviewInputs> inputs;
+};
+
+ReadFiles &lastRead() {
+    static ReadFiles files;
+    return files;
+}
+
+QString filesKey(const QString &videoPath, const QString &musicPath) {
+    QString key;
+    for (const QString &path : {videoPath, musicPath}) {
+        const QFileInfo info(path);
+        key +=
+            path + u'|' + info.lastModified().toString(Qt::ISODateWithMs) + u'|' + QString::number(info.size()) + u'\n';
+    }
+    return key;
 }
 
 } // namespace
@@ -232,6 +256,7 @@ void MixPreviewTimeline::paintEvent(QPaintEvent *) {
 struct MixPreviewDlg::Analysis {
     std::atomic<std::uint8_t> stop{0};
     std::atomic<bool> done{false};
+    std::shared_ptr<const MixPreviewInputs> kept; // read before, unchanged since
     MixPreviewInputs inputs;
     int result = 0;
     std::string error;
@@ -287,11 +312,17 @@ MixPreviewDlg::MixPreviewDlg(std::function<MixSettings()> settingsNow, const QSt
     }
     m_timeline->setMessage(previewText(keys::reading));
     m_analysis = std::make_shared<Analysis>();
-    m_analysisThread =
-        std::thread([analysis = m_analysis, video = videoPath.toStdString(), music = musicPath.toStdString()] {
-            analysis->result = analyseMixPreview(video, music, analysis->inputs, analysis->error, &analysis->stop);
-            analysis->done = true;
-        });
+    m_filesKey = filesKey(videoPath, musicPath);
+    if (lastRead().key == m_filesKey && lastRead().inputs) {
+        m_analysis->kept = lastRead().inputs;
+        m_analysis->done = true;
+    } else {
+        m_analysisThread =
+            std::thread([analysis = m_analysis, video = videoPath.toStdString(), music = musicPath.toStdString()] {
+                analysis->result = analyseMixPreview(video, music, analysis->inputs, analysis->error, &analysis->stop);
+                analysis->done = true;
+            });
+    }
     m_ticker = new QTimer(this);
     m_ticker->setInterval(kTickMs);
     connect(m_ticker, &QTimer::timeout, this, &MixPreviewDlg::tick);
@@ -332,7 +363,11 @@ void MixPreviewDlg::takeAnalysis() {
         showStatus();
         return;
     }
-    auto inputs = std::make_shared<MixPreviewInputs>(std::move(m_analysis->inputs));
+    std::shared_ptr<const MixPreviewInputs> inputs = m_analysis->kept;
+    if (!inputs) {
+        inputs = std::make_shared<const MixPreviewInputs>(std::move(m_analysis->inputs));
+        lastRead() = ReadFiles{m_filesKey, inputs};
+    }
     m_timeline->setVideoSeconds(inputs->videoSeconds);
     m_timeline->setOwnLevels(inputs->ownLevels);
     m_inputs = std::move(inputs);

@@ -107,6 +107,7 @@ private:
     std::shared_ptr<Analysis> m_analysis;
     std::thread m_analysisThread;
     std::shared_ptr<const MixPreviewInputs> m_inputs;
+    QString m_filesKey; // the files and their state when read
 
     std::unique_ptr<MixPreviewRender> m_render;
 
