@@ -230,14 +230,4 @@ std::string musicBedGraphDescription(const MixSettings &settings, double videoSe
     return ownAndBedChains(settings, videoSeconds) + "[own]anullsink;[bed]anull[out]";
 }
 
-std::string mixOverBedGraphDescription(const MixSettings &settings) {
-    if (settings.isDefault())
-        return "[in0][in1]amix=inputs=2[out]";
-    if (settings.replaceOwnSound)
-        return "[in0]anullsink;[in1]anull[out]";
-    const std::vector<std::string> own = ownFilters(settings);
-    return "[in0]" + (own.empty() ? std::string("anull") : joinChain(own)) + "[own];[in1]anull[bed];" +
-           mixJoint(settings);
-}
-
 } // namespace melvora

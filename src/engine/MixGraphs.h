@@ -29,10 +29,6 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
 // "in0"), from "in1" into "out" before it meets the own sound and before the
 // limiter; the mix preview draws it.
 std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds);
-// The rest of the mix: the own sound ("in0") and that laid music ("in1")
-// into "out". The two graphs in a row make what mixGraphDescription's one
-// makes, with the ducking worked out once.
-std::string mixOverBedGraphDescription(const MixSettings &settings);
 
 // Sample count at 44100 Hz of a length in seconds, rounded to the nearest.
 std::int64_t secondsToSamples(double seconds);

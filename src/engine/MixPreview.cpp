@@ -330,23 +330,22 @@ void MixPreviewRender::run() {
     job.request.videoPath = inputs.videoPath;
     job.request.musicPath = inputs.musicPath;
     MixRun mixRun(job);
-    MixRun bedRun(job);
+    MixRun bedRun(job); // its graph only
     // A loudness target becomes the music's level, as the run turns it.
     const MixSettings applied =
         m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
     const bool ownSound = inputs.hasOwnSound;
 
-    // With own sound the run's one graph is made as two in a row: the
-    // music as laid, then the mix over it, so that the bed is seen and the
-    // ducking is worked out once.
+    // The mix is the run's own graph; beside it, with own sound, a graph of
+    // the music as that mix lays it, fed the same frames.
     int result = openMusicInput(mixRun);
     if (result >= 0) {
         mixRun.musicFeed = std::make_unique<MusicFeed>(mixRun.musicInput.get(), mixRun.musicStreamIndex,
                                                        mixRun.musicDecoder.get(), applied, &m_stop);
         if (ownSound) {
-            result = buildMixGraph(bedRun, musicBedGraphDescription(applied, inputs.videoSeconds).c_str());
+            result = buildMixGraph(mixRun, mixGraphDescription(applied, inputs.videoSeconds).c_str());
             if (result >= 0)
-                result = buildMixGraph(mixRun, mixOverBedGraphDescription(applied).c_str());
+                result = buildMixGraph(bedRun, musicBedGraphDescription(applied, inputs.videoSeconds).c_str());
         } else {
             // A video without sound gets the music alone: that graph is both.
             result = buildSingleInputGraph(mixRun, musicGraphDescription(applied, inputs.videoSeconds).c_str());
@@ -355,9 +354,8 @@ void MixPreviewRender::run() {
     mixRun.sinkFrame.reset(av_frame_alloc());
     if (result >= 0 && !mixRun.sinkFrame)
         result = AVERROR(ENOMEM);
-    MixRun &firstGraph = ownSound ? bedRun : mixRun;
 
-    AudioFifoPtr mixOut, bedOut, bedMade;
+    AudioFifoPtr mixOut, bedOut;
     // Hands on what both graphs have made, as far as both have it.
     const auto handOn = [&]() {
         int ready = mixOut ? av_audio_fifo_size(mixOut.get()) : 0;
@@ -379,35 +377,22 @@ void MixPreviewRender::run() {
         return appendBlock(
             Block{{planes[0].data(), planes[1].data()}, {planes[bed].data(), planes[bed + 1].data()}, ready});
     };
-    // The laid music goes on into the mix with the own sound of the same
-    // samples: the bed comes out late by the ducking's look-ahead.
-    std::int64_t bedSamples = 0;
-    const auto mixOverBed = [&]() {
-        int step = drainSink(bedRun.sinkFilter, mixRun.sinkFrame.get(), bedMade);
-        const int count = bedMade ? av_audio_fifo_size(bedMade.get()) : 0;
-        if (step < 0 || count == 0)
-            return step;
-        FramePtr bed, own;
-        step = takeFifoFrame(mixRun, bedMade.get(), count, bedSamples, bed);
-        if (step >= 0)
-            step = appendToFifo(bedOut, bed.get());
-        if (step >= 0)
-            step = ownSoundFrame(mixRun, inputs, bedSamples, count, own);
-        if (step >= 0)
-            step = pushToSource(mixRun, mixRun.firstSource, own.get());
-        if (step >= 0)
-            step = pushToSource(mixRun, mixRun.secondSource, bed.get());
-        bedSamples += count;
-        return step;
-    };
     const auto drain = [&]() {
-        int step = ownSound ? mixOverBed() : 0;
-        if (step >= 0)
-            step = drainSink(mixRun.sinkFilter, mixRun.sinkFrame.get(), mixOut);
+        int step = drainSink(mixRun.sinkFilter, mixRun.sinkFrame.get(), mixOut);
+        if (step >= 0 && ownSound)
+            step = drainSink(bedRun.sinkFilter, mixRun.sinkFrame.get(), bedOut);
         return step < 0 ? step : handOn();
     };
+    // A frame to a source of each graph: the mix's takes it, the bed's a copy.
+    const auto pushToBoth = [&](AVFilterContext *mixSource, AVFilterContext *bedSource, FramePtr &frame) {
+        FramePtr copy(frame ? av_frame_clone(frame.get()) : nullptr);
+        if (!copy)
+            return AVERROR(ENOMEM);
+        const int step = pushToSource(bedRun, bedSource, copy.get());
+        return step < 0 ? step : pushToSource(mixRun, mixSource, frame.get());
+    };
 
-    // The chunks the run hands the graph: the own sound and as much music.
+    // The chunks the run hands its graph: the own sound and as much music.
     for (std::int64_t position = 0; result >= 0 && position < total; position += kMixChunkSamples) {
         if (m_stop.load()) {
             result = AVERROR_EXIT;
@@ -421,25 +406,22 @@ void MixPreviewRender::run() {
         if (result >= 0 && ownSound) {
             result = ownSoundFrame(mixRun, inputs, position, chunk, own);
             if (result >= 0)
-                result = pushToSource(firstGraph, firstGraph.firstSource, own.get());
+                result = pushToBoth(mixRun.firstSource, bedRun.firstSource, own);
             if (result >= 0)
-                result = pushToSource(firstGraph, firstGraph.secondSource, music.get());
+                result = pushToBoth(mixRun.secondSource, bedRun.secondSource, music);
         } else if (result >= 0) {
-            result = pushToSource(firstGraph, firstGraph.firstSource, music.get());
+            result = pushToSource(mixRun, mixRun.firstSource, music.get());
         }
         if (result >= 0)
             result = drain();
     }
-    // The graphs end in turn and let out what they still hold.
-    for (MixRun *graph : {&firstGraph, &mixRun}) {
-        if (graph == &mixRun && !ownSound)
-            break; // the one graph has ended already
-        for (AVFilterContext *source : {graph->firstSource, graph->secondSource})
-            if (source && result >= 0)
-                result = pushToSource(*graph, source, nullptr);
-        if (result >= 0)
-            result = drain();
-    }
+    // Every source ends at once, as the run ends its graph's, and the graphs
+    // let out what they still hold.
+    for (AVFilterContext *source : {mixRun.firstSource, mixRun.secondSource, bedRun.firstSource, bedRun.secondSource})
+        if (source && result >= 0)
+            result = pushToSource(mixRun, source, nullptr);
+    if (result >= 0)
+        result = drain();
 
     std::lock_guard lock(m_mutex);
     m_result = result;
