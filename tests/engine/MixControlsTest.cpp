@@ -699,7 +699,9 @@ struct PreviewLevelCase {
     std::vector<std::tuple<double, double, double>> musicDbAt; // seconds, at least, at most
 };
 
-void PrintTo(const PreviewLevelCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const PreviewLevelCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 // The run's one mix graph over the same own sound and music feed, as 16-bit
 // stereo: what the preview's two graphs in a row must give exactly.
@@ -708,8 +710,8 @@ std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixS
     job.request.musicPath = inputs.musicPath;
     MixRun run(job);
     EXPECT_EQ(openMusicInput(run), 0) << job.result.errorMessage;
-    run.musicFeed = std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(),
-                                                settings);
+    run.musicFeed =
+        std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), settings);
     EXPECT_EQ(buildMixGraph(run, mixGraphDescription(settings, inputs.videoSeconds).c_str()), 0);
     std::vector<std::int16_t> mixed;
     FramePtr out(av_frame_alloc());
@@ -782,8 +784,9 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     std::vector<std::int16_t> whole(std::size_t(render.doneSamples()) * 2);
     render.readMixed(0, render.doneSamples(), whole.data());
     const std::vector<std::int16_t> reference = oneGraphMix(*shared, settings);
-    const auto differ = std::mismatch(whole.begin(), whole.end(), reference.begin(), reference.end());
-    EXPECT_TRUE(differ.first == whole.end()) << "first difference at sample " << (differ.first - whole.begin()) / 2 << " of " << whole.size() / 2 << ": " << *differ.first << " vs " << *differ.second;
+    ASSERT_EQ(whole.size(), reference.size());
+    const auto differ = std::mismatch(whole.begin(), whole.end(), reference.begin());
+    EXPECT_TRUE(differ.first == whole.end()) << "first difference at sample " << (differ.first - whole.begin()) / 2;
     // The mix that Play hands on is the one drawn: loud where its level is.
     std::vector<std::int16_t> mixed(2 * 441);
     ASSERT_EQ(render.readMixed(std::int64_t(stepAt(5.5)) * kPreviewStepSamples, 441, mixed.data()), 441);
@@ -793,17 +796,17 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     EXPECT_NEAR(10 * std::log10(energy), db(levels.mix.at(stepAt(5.5))), 0.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Preview, MixPreviewLevels,
-    ::testing::Values(PreviewLevelCase{"FadeInAfterADelay",
-                                       [](MixSettings &s) {
-                                           s.fadeInSeconds = 2;
-                                           s.delaySeconds = 1;
-                                       },
-                                       {{0.5, -200, -40}, {2, -9, -3}, {3.5, -0.5, 0.5}}},
-                      PreviewLevelCase{"DuckingDipsUnderTheBurst", [](MixSettings &s) { s.duckDb = 12; },
-                                       {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
+                         ::testing::Values(PreviewLevelCase{"FadeInAfterADelay",
+                                                            [](MixSettings &s) {
+                                                                s.fadeInSeconds = 2;
+                                                                s.delaySeconds = 1;
+                                                            },
+                                                            {{0.5, -200, -40}, {2, -9, -3}, {3.5, -0.5, 0.5}}},
+                                           PreviewLevelCase{"DuckingDipsUnderTheBurst",
+                                                            [](MixSettings &s) { s.duckDb = 12; },
+                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace melvora

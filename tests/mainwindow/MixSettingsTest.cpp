@@ -12,13 +12,13 @@
 #include "platform/ScriptedDesktop.h"
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QCheckBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QPushButton>
 #include <QSlider>
