@@ -347,10 +347,21 @@ void MixPreviewDlg::tick() {
     const MixSettings settings = m_settingsNow();
     if (!m_render || !(m_render->settings() == settings))
         restartRendering(settings);
-    m_timeline->setRendering(m_render->levels());
+    // The picture is copied and drawn again only when more of it is made.
+    const std::int64_t made = m_render->doneSamples();
+    if (made != m_shownSamples || m_render.get() != m_shownRender) {
+        m_timeline->setRendering(m_render->levels());
+        m_shownSamples = made;
+        m_shownRender = m_render.get();
+    }
     if (playing())
         feedSink();
     showStatus();
+}
+
+void MixPreviewDlg::hideEvent(QHideEvent *event) {
+    stopPlaying(); // nothing plays on from a closed window
+    QDialog::hideEvent(event);
 }
 
 void MixPreviewDlg::takeAnalysis() {
@@ -377,6 +388,8 @@ void MixPreviewDlg::takeAnalysis() {
 void MixPreviewDlg::restartRendering(const MixSettings &settings) {
     // The old rendering's thread stops within one chunk.
     m_render.reset();
+    m_shownRender = nullptr;
+    m_shownSamples = -1;
     m_render = std::make_unique<MixPreviewRender>(m_inputs, settings);
 }
 

@@ -87,6 +87,9 @@ public:
     void play();
     void stopPlaying();
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void tick();
     void takeAnalysis();
@@ -110,6 +113,8 @@ private:
     QString m_filesKey; // the files and their state when read
 
     std::unique_ptr<MixPreviewRender> m_render;
+    const MixPreviewRender *m_shownRender = nullptr; // what the picture shows, and how far
+    std::int64_t m_shownSamples = -1;
 
     QAudioSink *m_sink = nullptr;
     QIODevice *m_sinkDevice = nullptr;
