@@ -429,6 +429,11 @@ void MixPreviewDlg::play() {
     format.setSampleFormat(QAudioFormat::Int16);
     m_sink = new QAudioSink(QMediaDevices::defaultAudioOutput(), format, this);
     m_sink->setBufferSize(format.bytesForDuration(kSinkBufferMs * 1000));
+    // A device that goes away ends the playing, not the preview.
+    connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
+        if (m_sink && state == QAudio::StoppedState && m_sink->error() != QAudio::NoError)
+            stopPlaying();
+    });
     m_sinkDevice = m_sink->start();
     if (!m_sinkDevice) {
         stopPlaying();
@@ -442,10 +447,11 @@ void MixPreviewDlg::play() {
 void MixPreviewDlg::stopPlaying() {
     if (!m_sink)
         return;
-    m_sink->stop();
-    m_sink->deleteLater();
-    m_sink = nullptr;
+    // Let go first: stopping reports a state change, which must find nothing to stop.
+    QAudioSink *sink = std::exchange(m_sink, nullptr);
     m_sinkDevice = nullptr;
+    sink->stop();
+    sink->deleteLater();
     m_waitingForMix = false;
     m_timeline->setPlayhead(-1);
     m_play->setText(previewText(keys::play));
@@ -473,7 +479,8 @@ void MixPreviewDlg::feedSink() {
     const std::int64_t buffered = (m_sink->bufferSize() - m_sink->bytesFree()) / bytesPerFrame;
     m_timeline->setPlayhead(double(std::max<std::int64_t>(0, m_playSample - buffered)) / kPreviewSampleRate);
     const bool mixEnded = m_render->finished() && m_playSample >= m_render->doneSamples();
-    if ((m_playSample >= end || mixEnded) && buffered <= 0)
+    const bool drained = buffered <= 0 || m_sink->state() == QAudio::IdleState;
+    if ((m_playSample >= end || mixEnded) && drained)
         stopPlaying();
 }
 
