@@ -161,6 +161,12 @@ fi
 probe_ms=$("$root/build/bench/melvora-probe-timing" "$cache/video-600.mp4" 9)
 printf '%-22s %s ms (probeVideo inside the process, median of 9)\n' "probe-600s" "$probe_ms"
 
+# The mix dialog's preview: reading a 10-minute video once, and each rendering
+# of its picture as a multiple of the video's length (the picture fills in
+# from the left as it is made).
+echo "mix preview, 600 s video:"
+"$root/build/bench/melvora-mix-preview-timing" "$cache/video-600.mp4" "$music" | sed 's/^/  /'
+
 if [ "$callgrind" = 1 ] && command -v valgrind >/dev/null; then
   rm -f "$work"/out/*
   # libhwy (loaded through libavcodec) reads the CPU clock with rdtscp in its

@@ -35,7 +35,8 @@ void describeCommandLine(QCommandLineParser &parser) {
         "Lays background music under a video. A VIDEO given here is added as if chosen with the add-video button, "
         "a MUSIC file as if chosen with the add-music button; a single file that is music (as a file manager's "
         "\"Open with\" gives it) goes to the music box. The output folder and the start are chosen in the window; "
-        "the Mix settings button sets levels, fades, delay, looping and ducking. An installed Melvora keeps its "
+        "the Mix settings button sets levels, fades, delay, looping and ducking, and its Preview button draws the "
+        "whole video with the music as it will be laid and plays the mix from a clicked point. An installed Melvora keeps its "
         "settings in $XDG_CONFIG_HOME/melvora/setting.ini (~/.config/melvora/); its help page is reached through the "
         "link in the window."));
     parser.addHelpOption();

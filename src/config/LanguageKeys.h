@@ -92,6 +92,29 @@ inline constexpr std::array catalogue{button,         title,          levels,   
                                       summaryLoudness};
 } // namespace mix
 
+// The mix dialog's preview: its button, its window and what that says. In the [MIX] section,
+// with English texts the window carries.
+namespace mixpreview {
+inline constexpr std::string_view section = mix::section;
+inline constexpr IniKey button{section, "preview"};                // button in the mix dialog
+inline constexpr IniKey title{section, "previewtitle"};            // the preview's caption
+inline constexpr IniKey play{section, "previewplay"};              // button
+inline constexpr IniKey stop{section, "previewstop"};              // button
+inline constexpr IniKey noFiles{section, "previewnofiles"};        // no video or music chosen
+inline constexpr IniKey reading{section, "previewreading"};        // while the sound is read
+inline constexpr IniKey making{section, "previewmaking"};          // while the mix is made; %1: percent
+inline constexpr IniKey hint{section, "previewhint"};              // once the picture is complete
+inline constexpr IniKey failed{section, "previewfailed"};          // %1: the reason
+inline constexpr IniKey noOutput{section, "previewnooutput"};      // no sound output to play on
+inline constexpr IniKey waiting{section, "previewwaiting"};        // play waits for the mix to get there
+inline constexpr IniKey ownSound{section, "previewown"};           // legend
+inline constexpr IniKey music{section, "previewmusic"};            // legend
+inline constexpr IniKey loudness{section, "previewloudness"};      // legend
+
+inline constexpr std::array catalogue{button, title,  play,   stop,     noFiles, reading, making,
+                                      hint,   failed, noOutput, waiting, ownSound, music, loudness};
+} // namespace mixpreview
+
 // The window's fixed texts in the user's language: the main window's frames, buttons, hints and
 // pictures, the progress dialog's check box and the refusals. A text missing from the file gives
 // the window's own text (the fixed Chinese texts for those the window always had, English for

@@ -33,6 +33,8 @@ void LanguageTexts::load(std::string fileName) {
                 texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
             for (const IniKey &key : languagekeys::mix::catalogue)
                 texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
+            for (const IniKey &key : languagekeys::mixpreview::catalogue)
+                texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
             for (const IniKey &key : languagekeys::captions::catalogue)
                 texts[lookupKey(key)] = document->value(key.section, key.key).value_or(std::string());
         }

@@ -190,29 +190,24 @@ std::string musicGraphDescription(const MixSettings &settings, double videoSecon
     return joinChain(filters);
 }
 
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
-    if (settings.isDefault())
-        return "[in0][in1]amix=inputs=2[out]";
+namespace {
 
-    const bool levels = settings.levelsSet();
-    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
-    const std::string musicChain = music.empty() ? "anull" : joinChain(music);
-    const std::string end = chainEnd(settings);
-
-    if (settings.replaceOwnSound) {
-        // The own sound still paces the mix; it is consumed and dropped.
-        std::string description = "[in0]anullsink;[in1]" + musicChain;
-        if (!end.empty())
-            description += "," + end;
-        return description + "[out]";
-    }
-
-    std::string description;
+std::vector<std::string> ownFilters(const MixSettings &settings) {
     std::vector<std::string> own;
-    if (levels) {
+    if (settings.levelsSet()) {
         if (std::optional<std::string> volume = volumeFilter(settings.ownGainDb))
             own.push_back(*volume);
     }
+    return own;
+}
+
+// The own sound's chain to [own] and the music's, ducked when asked, to
+// [bed]: everything of the mix before the two meet.
+std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+    const std::string musicChain = music.empty() ? "anull" : joinChain(music);
+    std::string description;
+    std::vector<std::string> own = ownFilters(settings);
     if (settings.duckDb) {
         own.emplace_back("asplit=2");
         description += "[in0]" + joinChain(own) + "[own][key];";
@@ -223,12 +218,44 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
         description += "[in0]" + (own.empty() ? std::string("anull") : joinChain(own)) + "[own];";
         description += "[in1]" + musicChain + "[bed];";
     }
-    description += "[own][bed]amix=inputs=2";
-    if (levels)
+    return description;
+}
+
+// Where [own] and [bed] meet.
+std::string mixJoint(const MixSettings &settings) {
+    std::string description = "[own][bed]amix=inputs=2";
+    if (settings.levelsSet())
         description += ":normalize=0";
-    if (!end.empty())
+    if (const std::string end = chainEnd(settings); !end.empty())
         description += "," + end;
     return description + "[out]";
+}
+
+std::string replacingDescription(const MixSettings &settings, double videoSeconds) {
+    // The own sound still paces the mix; it is consumed and dropped.
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+    std::string description = "[in0]anullsink;[in1]" + (music.empty() ? std::string("anull") : joinChain(music));
+    if (const std::string end = chainEnd(settings); !end.empty())
+        description += "," + end;
+    return description + "[out]";
+}
+
+} // namespace
+
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
+    if (settings.isDefault())
+        return "[in0][in1]amix=inputs=2[out]";
+    if (settings.replaceOwnSound)
+        return replacingDescription(settings, videoSeconds);
+    return ownAndBedChains(settings, videoSeconds) + mixJoint(settings);
+}
+
+std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds) {
+    if (settings.isDefault())
+        return "[in0]anullsink;[in1]anull[out]";
+    if (settings.replaceOwnSound)
+        return replacingDescription(settings, videoSeconds);
+    return ownAndBedChains(settings, videoSeconds) + "[own]anullsink;[bed]anull[out]";
 }
 
 } // namespace melvora

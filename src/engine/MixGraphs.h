@@ -25,6 +25,11 @@ std::string musicGraphDescription(const MixSettings &settings, double videoSecon
 // The default settings give "[in0][in1]amix=inputs=2[out]".
 std::string mixGraphDescription(const MixSettings &settings, double videoSeconds);
 
+// The music as the mix lays it (delay, fades, ducking by the own sound
+// "in0"), from "in1" into "out" before it meets the own sound and before the
+// limiter; the mix preview draws it.
+std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds);
+
 // Sample count at 44100 Hz of a length in seconds, rounded to the nearest.
 std::int64_t secondsToSamples(double seconds);
 

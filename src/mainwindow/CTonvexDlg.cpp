@@ -318,6 +318,7 @@ void CTonvexDlg::chooseLanguage(const std::string &fileName) {
 
 void CTonvexDlg::openMixSettings() {
     MixSettingsDlg dialog(m_mixSettings, this);
+    dialog.setPreviewFiles(m_videoPathBox->text(), m_musicPathBox->text());
     if (dialog.exec() != QDialog::Accepted)
         return;
     m_mixSettings = dialog.settings();

@@ -2,6 +2,7 @@
 
 #include "config/LanguageKeys.h"
 #include "config/LanguageTexts.h"
+#include "mainwindow/MixPreview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -327,6 +328,18 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
         m_loudnessPreset->setCurrentIndex(preset >= 0 ? preset : m_loudnessPreset->count() - 1);
     });
 
+    // The preview opens beside the dialog and follows its settings.
+    m_previewButton = new QPushButton(mixPreviewText(languagekeys::mixpreview::button), this);
+    m_previewButton->setObjectName(QStringLiteral("preview"));
+    m_previewButton->setAutoDefault(false);
+    layout->addWidget(m_previewButton, 0, Qt::AlignLeft);
+    connect(m_previewButton, &QPushButton::clicked, this, [this] {
+        if (!m_preview)
+            m_preview = new MixPreviewDlg([this] { return this->settings(); }, m_previewVideo, m_previewMusic, this);
+        m_preview->show();
+        m_preview->raise();
+    });
+
     // Why OK is not available, in words, while a number is outside its range.
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("problem"));
@@ -356,6 +369,11 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     for (const RangeCheck &check : m_rangeBoxes)
         connect(check.box, &QDoubleSpinBox::valueChanged, this, &MixSettingsDlg::checkRanges);
     setSettings(settings);
+}
+
+void MixSettingsDlg::setPreviewFiles(const QString &videoPath, const QString &musicPath) {
+    m_previewVideo = videoPath;
+    m_previewMusic = musicPath;
 }
 
 void MixSettingsDlg::accept() {

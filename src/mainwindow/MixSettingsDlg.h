@@ -67,6 +67,12 @@ public:
     QPushButton *resetButton() const { return m_reset; }
     QPushButton *okButton() const { return m_ok; }
 
+    // The files the preview hears; without both it says so and stays empty.
+    void setPreviewFiles(const QString &videoPath, const QString &musicPath);
+    QPushButton *previewButton() const { return m_previewButton; }
+    // The preview's window once the button opened it.
+    QDialog *previewDialog() const { return m_preview; }
+
 public slots:
     void accept() override;
 
@@ -106,6 +112,10 @@ private:
     QPushButton *m_ok = nullptr;
     QLabel *m_problem = nullptr;
     std::vector<RangeCheck> m_rangeBoxes;
+    QPushButton *m_previewButton = nullptr;
+    QDialog *m_preview = nullptr;
+    QString m_previewVideo;
+    QString m_previewMusic;
 };
 
 // The language text of a [MIX] key, or the English text when the file has none.

@@ -5,9 +5,12 @@
 #include "engine/LoopHelpers.h"
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
+#include "engine/MixPreview.h"
 #include "engine/MixSettings.h"
+#include "engine/MixSteps.h"
 #include "engine/MusicFeed.h"
 
+#include "Fixtures.h"
 #include "MediaTool.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +20,12 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <random>
 #include <regex>
+#include <tuple>
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -702,6 +707,124 @@ TEST(Loudness, TheTargetBecomesTheMusicsLevel) {
     EXPECT_TRUE(resolved.levelsSet());
     EXPECT_EQ(validateMixSettings(resolved), "");
 }
+
+// The preview's picture, made by the run's feed and graphs: the music as laid
+// (a 1 kHz tone) and the own sound (a 440 Hz burst from 2 s to 3.5 s) at
+// known times, in dB against the music's full level late in the video.
+struct PreviewLevelCase {
+    const char *name;
+    std::function<void(MixSettings &)> set;
+    std::vector<std::tuple<double, double, double>> musicDbAt; // seconds, at least, at most
+};
+
+void PrintTo(const PreviewLevelCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+// The run's one mix graph over the same own sound and music feed, as 16-bit
+// stereo: what the preview's two graphs in a row must give exactly.
+std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &settings) {
+    MixJob job;
+    job.request.musicPath = inputs.musicPath;
+    MixRun run(job);
+    EXPECT_EQ(openMusicInput(run), 0) << job.result.errorMessage;
+    run.musicFeed =
+        std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), settings);
+    EXPECT_EQ(buildMixGraph(run, mixGraphDescription(settings, inputs.videoSeconds).c_str()), 0);
+    std::vector<std::int16_t> mixed;
+    FramePtr out(av_frame_alloc());
+    const auto drain = [&] {
+        while (av_buffersink_get_frame(run.sinkFilter, out.get()) >= 0) {
+            for (int i = 0; i < out->nb_samples; ++i)
+                for (int c = 0; c < 2; ++c)
+                    mixed.push_back(std::int16_t(std::lround(
+                        std::clamp(reinterpret_cast<const float *>(out->data[c])[i], -1.0f, 1.0f) * 32767.0f)));
+            av_frame_unref(out.get());
+        }
+    };
+    for (std::int64_t at = 0; at < inputs.videoSamples(); at += kMixChunkSamples) {
+        const int chunk = int(std::min<std::int64_t>(kMixChunkSamples, inputs.videoSamples() - at));
+        FramePtr own, music;
+        int result = allocEncoderFrame(run, own, chunk);
+        if (result < 0)
+            break;
+        for (int i = 0; i < chunk; ++i)
+            for (int c = 0; c < 2; ++c)
+                reinterpret_cast<float *>(own->data[c])[i] =
+                    std::size_t(at + i) < inputs.ownSound.size() ? inputs.ownSound[std::size_t(at + i)] / 32768.0f : 0;
+        own->pts = at;
+        result = readNextMusicFrame(run, run.musicFifo, chunk);
+        result = result < 0 ? result : takeFifoFrame(run, run.musicFifo.get(), chunk, at, music);
+        result = result < 0 ? result : pushToSource(run, run.firstSource, own.get());
+        result = result < 0 ? result : pushToSource(run, run.secondSource, music.get());
+        EXPECT_GE(result, 0);
+        if (result < 0)
+            break;
+        drain();
+    }
+    pushToSource(run, run.firstSource, nullptr);
+    pushToSource(run, run.secondSource, nullptr);
+    drain();
+    mixed.resize(std::size_t(inputs.videoSamples()) * 2);
+    return mixed;
+}
+
+class MixPreviewLevels : public ::testing::TestWithParam<PreviewLevelCase> {};
+
+TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
+    MixPreviewInputs inputs;
+    std::string error;
+    ASSERT_EQ(analyseMixPreview(test::fixture("burst-own.mp4"), test::fixture("music-long.mp3"), inputs, error), 0)
+        << error;
+    ASSERT_TRUE(inputs.hasOwnSound);
+    EXPECT_NEAR(inputs.videoSeconds, 6, 0.1);
+    const auto stepAt = [](double seconds) { return std::size_t(seconds * kPreviewSampleRate / kPreviewStepSamples); };
+    const auto db = [](float level) { return 20 * std::log10(std::max(double(level), 1e-9)); };
+    EXPECT_LT(db(inputs.ownLevels.at(stepAt(1))), -60);
+    EXPECT_GT(db(inputs.ownLevels.at(stepAt(2.8))), -12);
+
+    MixSettings settings;
+    GetParam().set(settings);
+    const auto shared = std::make_shared<const MixPreviewInputs>(std::move(inputs));
+    MixPreviewRender render(shared, settings);
+    render.wait();
+    ASSERT_EQ(render.result(&error), 0) << error;
+    EXPECT_EQ(render.doneSamples(), shared->videoSamples());
+    const MixPreviewRender::Levels levels = render.levels();
+    const double full = db(levels.music.at(stepAt(5.5)));
+    EXPECT_GT(full, -30);
+    for (const auto &[seconds, least, most] : GetParam().musicDbAt) {
+        const double relative = db(levels.music.at(stepAt(seconds))) - full;
+        EXPECT_GE(relative, least) << seconds << " s";
+        EXPECT_LE(relative, most) << seconds << " s";
+    }
+    // The mix is the run's own, sample for sample.
+    std::vector<std::int16_t> whole(std::size_t(render.doneSamples()) * 2);
+    render.readMixed(0, render.doneSamples(), whole.data());
+    const std::vector<std::int16_t> reference = oneGraphMix(*shared, settings);
+    ASSERT_EQ(whole.size(), reference.size());
+    const auto differ = std::mismatch(whole.begin(), whole.end(), reference.begin());
+    EXPECT_TRUE(differ.first == whole.end()) << "first difference at sample " << (differ.first - whole.begin()) / 2;
+    // The mix that Play hands on is the one drawn: loud where its level is.
+    std::vector<std::int16_t> mixed(2 * 441);
+    ASSERT_EQ(render.readMixed(std::int64_t(stepAt(5.5)) * kPreviewStepSamples, 441, mixed.data()), 441);
+    double energy = 0;
+    for (std::int16_t sample : mixed)
+        energy += double(sample) * sample / (32768.0 * 32768.0) / mixed.size();
+    EXPECT_NEAR(10 * std::log10(energy), db(levels.mix.at(stepAt(5.5))), 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
+                         ::testing::Values(PreviewLevelCase{"FadeInAfterADelay",
+                                                            [](MixSettings &s) {
+                                                                s.fadeInSeconds = 2;
+                                                                s.delaySeconds = 1;
+                                                            },
+                                                            {{0.5, -200, -40}, {2, -9, -3}, {3.5, -0.5, 0.5}}},
+                                           PreviewLevelCase{"DuckingDipsUnderTheBurst",
+                                                            [](MixSettings &s) { s.duckDb = 12; },
+                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace melvora

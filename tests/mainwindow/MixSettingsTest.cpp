@@ -1,22 +1,29 @@
 // The mix settings button and dialog, driven offscreen.
 
+#include "FlowTesting.h"
 #include "WindowTesting.h"
 
+#include "config/LanguageKeys.h"
 #include "config/MixSettingsStore.h"
 #include "controls/CControlButton.h"
 #include "mainwindow/CTonvexDlg.h"
+#include "mainwindow/MixPreview.h"
 #include "mainwindow/MixSettingsDlg.h"
 #include "platform/ScriptedDesktop.h"
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMediaDevices>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -221,6 +228,50 @@ TEST(MixSettingsDialog, ALoudnessTargetTakesThePlaceOfTheMusicLevel) {
     QDir().mkpath(QStringLiteral(MELVORA_ARTIFACT_DIR));
     dialog.adjustSize();
     EXPECT_TRUE(dialog.grab().save(QStringLiteral(MELVORA_ARTIFACT_DIR "/mix-settings.png")));
+}
+
+TEST(MixSettingsDialog, ThePreviewDrawsTheChosenFilesAndFollowsTheSettings) {
+    ExecutableFolderSandbox sandbox;
+    ScriptedDesktop scripted;
+    CTonvexDlg window;
+    const auto openPreview = [](MixSettingsDlg &dialog) {
+        dialog.previewButton()->click();
+        return qobject_cast<MixPreviewDlg *>(dialog.previewDialog());
+    };
+    runDialog(window, [&](MixSettingsDlg &dialog) {
+        MixPreviewDlg *preview = openPreview(dialog);
+        ASSERT_NE(preview, nullptr);
+        EXPECT_TRUE(preview->statusLabel()->text().startsWith(QStringLiteral("Choose a video and a music file")));
+        EXPECT_FALSE(preview->playButton()->isEnabled());
+        EXPECT_EQ(preview->rendering(), nullptr);
+        dialog.reject();
+    });
+
+    const FlowMedia &media = FlowMedia::get();
+    window.videoPathBox()->setText(q(media.video));
+    window.musicPathBox()->setText(q(media.music));
+    runDialog(window, [&](MixSettingsDlg &dialog) {
+        MixPreviewDlg *preview = openPreview(dialog);
+        ASSERT_NE(preview, nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(preview->rendering() && preview->rendering()->finished(), 30000);
+        EXPECT_GE(preview->rendering()->result(), 0);
+        QTRY_VERIFY(!preview->timeline()->rendering().music.empty());
+        // A change in the dialog is a new rendering of the new settings.
+        dialog.fadeInBox()->setValue(1.5);
+        QTRY_COMPARE(preview->rendering()->settings(), dialog.settings());
+        QTRY_VERIFY(preview->rendering()->finished());
+        // Without a sound output the picture works and the button says why it cannot play.
+        const bool output = !QMediaDevices::audioOutputs().isEmpty();
+        EXPECT_EQ(preview->playButton()->isEnabled(), output);
+        if (!output) {
+            EXPECT_EQ(preview->playButton()->toolTip(), mixPreviewText(languagekeys::mixpreview::noOutput));
+            EXPECT_TRUE(preview->statusLabel()->text().contains(preview->playButton()->toolTip()));
+        }
+        // A click chooses where to play from.
+        QTest::mouseClick(preview->timeline(), Qt::LeftButton, {}, QPoint(preview->timeline()->width() / 2, 10));
+        EXPECT_NEAR(preview->timeline()->pointSeconds(), 1.0, 0.1);
+        dialog.reject();
+    });
 }
 
 } // namespace
