@@ -2,6 +2,8 @@
 
 #include "cli/CliCommon.h"
 
+#include "engine/MusicFitReport.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -40,6 +42,9 @@ public:
     void notStarted(const std::string &video, const std::string &reason);
     // Something of the video that its output could not keep.
     void warning(const std::string &video, const std::string &message);
+    // What --fit or --loop auto did: the jumps in the music file's seconds
+    // and the tempo change.
+    void fit(const std::string &video, const MusicFitReport &report);
     void summary(const BatchTotals &totals);
 
 private:

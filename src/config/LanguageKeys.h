@@ -49,6 +49,8 @@ inline constexpr IniKey loop{section, "loop"};             // check: repeat the 
 inline constexpr IniKey crossfade{section, "crossfade"};   // seconds
 inline constexpr IniKey duck{section, "duck"};             // check: lower the music under the own sound
 inline constexpr IniKey duckDepth{section, "duckdepth"};   // slider label
+inline constexpr IniKey fit{section, "fit"};               // check: fit the song to the video's length
+inline constexpr IniKey loopSeams{section, "loopseams"};   // check beside loop: at the song's own loop points
 inline constexpr IniKey reset{section, "reset"};           // button
 inline constexpr IniKey ok{section, "ok"};                 // button
 inline constexpr IniKey cancel{section, "cancel"};         // button
@@ -65,6 +67,8 @@ inline constexpr IniKey summaryMusicStart{section, "summarymusicstart"};
 inline constexpr IniKey summaryNoLoop{section, "summarynoloop"};
 inline constexpr IniKey summaryCrossfade{section, "summarycrossfade"};
 inline constexpr IniKey summaryDuck{section, "summaryduck"};
+inline constexpr IniKey summaryFit{section, "summaryfit"};
+inline constexpr IniKey summaryLoopSeams{section, "summaryloopseams"};
 
 inline constexpr std::array catalogue{button,         title,          levels,        musicLevel,
                                       ownLevel,       loudness,       replace,       fadeIn,
@@ -73,7 +77,8 @@ inline constexpr std::array catalogue{button,         title,          levels,   
                                       ok,             cancel,         outOfRange,    summaryMusic,
                                       summaryOwn,     summaryReplace, summaryFadeIn, summaryFadeOut,
                                       summaryDelay,   summaryMusicStart, summaryNoLoop, summaryCrossfade,
-                                      summaryDuck};
+                                      summaryDuck,    fit,            loopSeams,     summaryFit,
+                                      summaryLoopSeams};
 } // namespace mix
 
 // The window's fixed texts in the user's language: the main window's frames, buttons, hints and

@@ -73,10 +73,15 @@ std::optional<std::string> volumeFilter(std::optional<double> gainDb) {
     return "volume=" + ratioText(decibelsToFactor(*gainDb));
 }
 
-// Level, fade-in, delay and fade-out of the music, in that order: the
+// Tempo, level, fade-in, delay and fade-out of the music, in that order: the
 // fade-in belongs to the music's own start, the fade-out to the video's end.
-std::vector<std::string> musicFilters(const MixSettings &settings, double videoSeconds) {
+// The tempo comes first so that everything after it counts output samples;
+// rubberband keeps the pitch and the length exact, where atempo was measured
+// 1 % short over 10 s.
+std::vector<std::string> musicFilters(const MixSettings &settings, double videoSeconds, double musicTempo) {
     std::vector<std::string> filters;
+    if (std::isfinite(musicTempo) && musicTempo > 0 && std::llround(musicTempo * 1000000) != 1000000)
+        filters.push_back("rubberband=tempo=" + ratioText(musicTempo));
     if (settings.levelsSet()) {
         if (std::optional<std::string> volume = volumeFilter(settings.musicGainDb))
             filters.push_back(*volume);
@@ -155,21 +160,21 @@ double decibelsToFactor(double decibels) {
     return std::pow(10.0, decibels / 20);
 }
 
-std::string musicGraphDescription(const MixSettings &settings, double videoSeconds) {
+std::string musicGraphDescription(const MixSettings &settings, double videoSeconds, double musicTempo) {
     std::vector<std::string> filters{"aresample=44100", "aformat=sample_fmts=fltp:channel_layouts=stereo"};
-    for (std::string &filter : musicFilters(settings, videoSeconds))
+    for (std::string &filter : musicFilters(settings, videoSeconds, musicTempo))
         filters.push_back(std::move(filter));
     if (settings.levelsSet())
         filters.emplace_back(kLimiter);
     return joinChain(filters);
 }
 
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds, double musicTempo) {
     if (settings.isDefault())
         return "[in0][in1]amix=inputs=2[out]";
 
     const bool levels = settings.levelsSet();
-    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds, musicTempo);
     const std::string musicChain = music.empty() ? "anull" : joinChain(music);
 
     if (settings.replaceOwnSound) {

@@ -60,7 +60,7 @@ bool MixSettings::changesMusicSound() const {
     // The own-sound controls (own level, replace, ducking) have nothing to
     // act on in a silent video; a gain of exactly 0 dB leaves the music as it is.
     return (musicGainDb && *musicGainDb != 0) || musicLoudnessLufs || fadeInSeconds > 0 || fadeOutSeconds > 0 ||
-           delaySeconds > 0 || musicStartSeconds > 0 || !loop || crossfadeSeconds > 0;
+           delaySeconds > 0 || musicStartSeconds > 0 || !loop || crossfadeSeconds > 0 || fit || loopAtSeams;
 }
 
 std::optional<double> MixSettings::value(MixControl control) const {

@@ -64,9 +64,13 @@ int buildGraph(MixRun &run) {
         return 0;
     run.musicFeed = std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(),
                                                 settings, &run.job.stopRequested);
+    if (run.plannedMusic)
+        run.musicFeed->playPlanned(run.plannedMusic);
     if (run.mode == MixMode::MixBoth)
-        return buildMixGraph(run, mixGraphDescription(settings, run.request.durationSeconds).c_str());
-    return buildSingleInputGraph(run, musicGraphDescription(settings, run.request.durationSeconds).c_str());
+        return buildMixGraph(run,
+                             mixGraphDescription(settings, run.request.durationSeconds, run.musicTempo).c_str());
+    return buildSingleInputGraph(
+        run, musicGraphDescription(settings, run.request.durationSeconds, run.musicTempo).c_str());
 }
 
 int writeHeader(MixRun &run) {
@@ -119,11 +123,13 @@ RunEnd runSteps(MixRun &run) {
     if (result >= 0)
         result = openOutput(run);
     if (result >= 0)
+        result = fitMusic(run);
+    if (result >= 0)
         result = buildGraph(run);
     if (result >= 0)
         result = writeHeader(run);
     if (result == AVERROR_EXIT && run.job.stopRequested.load())
-        return RunEnd::Stopped; // while measuring the music
+        return RunEnd::Stopped; // while measuring or analysing the music
     if (result < 0)
         return RunEnd::Failed;
 
