@@ -25,6 +25,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 using namespace melvora;
 
 namespace {
@@ -132,6 +136,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s FOLDER [MODE2_SECONDS]\n", argv[0]);
         return 2;
     }
+    av_log_set_level(AV_LOG_ERROR);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string folder = argv[1];
     const double mode2Seconds = argc > 2 ? std::atof(argv[2]) : 0;
     std::vector<Song> songs;

@@ -26,7 +26,7 @@ if [ ! -s "$long" ]; then
 fi
 ffmpeg -v error -y -f lavfi -i "sine=frequency=300:sample_rate=44100:duration=30" -ac 2 "$work/bed.wav"
 start=$(date +%s.%N)
-"$cli" mix "$long" "$work/bed.wav" -o "$work" >/dev/null
+"$cli" mix "$long" "$work/bed.wav" -o "$work" >/dev/null 2>&1
 mode2=$(echo "$(date +%s.%N) - $start" | bc)
 echo "10-minute mode-2 run: ${mode2} s"
 "$root/build/bench/melvora-fit-measure" "$work" "$mode2"
