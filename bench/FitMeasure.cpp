@@ -187,10 +187,17 @@ int main(int argc, char **argv) {
             }
             const double musicEnd = out.startSeconds + double(last) / kRate;
             const double tempo = 1 + fit.tempoPercent / 100;
-            const double first = correlation(envelope(out.samples, 0, 3, 1), envelope(song.samples, 0, 3, tempo));
-            const double outEnd = double(out.samples.size()) / kRate;
-            const double lastCorrelation = correlation(envelope(out.samples, outEnd - 3, 3, 1),
-                                                       envelope(song.samples, songSeconds - 3 * tempo, 3, tempo));
+            // The encoder's delay and the tempo filter's start move the sound by some milliseconds: the best
+            // match within 50 ms counts.
+            const auto matched = [&](double outFrom, double songFrom) {
+                double best = -1;
+                for (int lagMs = -50; lagMs <= 50; ++lagMs)
+                    best = std::max(best, correlation(envelope(out.samples, outFrom + lagMs / 1000.0, 3, 1),
+                                                      envelope(song.samples, songFrom, 3, tempo)));
+                return best;
+            };
+            const double first = matched(0, 0);
+            const double lastCorrelation = matched(musicEnd - out.startSeconds - 3, songSeconds - 3 * tempo);
             double seam = 0;
             for (const MusicFitReport::Jump &jump : fit.jumps) {
                 const std::size_t before = spanAt(analysis, jump.fromSeconds) - 1, after = spanAt(analysis, jump.toSeconds);

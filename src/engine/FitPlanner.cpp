@@ -63,8 +63,8 @@ std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_
             distance[std::size_t(a) * spans + b] = distance[std::size_t(b) * spans + a] =
                 float(analysis.beatDistance(a, b));
     const double p90 = analysis.noveltyPercentile(0.9);
-    const double acceptable = std::max(0.02, 0.15 * p90);
-    const double seamAcceptable = std::max(0.04, 0.5 * p90);
+    const double acceptable = std::max(0.01, 0.15 * p90);
+    const double seamAcceptable = std::max(0.02, 0.5 * p90);
 
     std::vector<Candidate> all;
     for (int i = kWindowBeats; i + kWindowBeats <= spans && i < beats; ++i) {

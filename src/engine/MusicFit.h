@@ -75,7 +75,7 @@ struct FitPlan {
 
 struct FitLimits {
     double largestTempoChange = 0.015;
-    double untouchedStartSeconds = 1;
+    double untouchedStartSeconds = 3;
     double untouchedEndSeconds = 5;
     int mostJumps = 24;
 };
