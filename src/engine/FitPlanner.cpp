@@ -25,6 +25,7 @@ constexpr double kShortestStretchSeconds = 2;
 constexpr double kRepeatCost = 1;     // the same span twice in a row
 constexpr double kCrowdingCost = 0.15; // a stretch far shorter than an even share
 constexpr double kTempoCost = 0.3;    // the full tempo change, against none
+constexpr double kLandingShiftSeconds = 0.02;
 constexpr std::size_t kCandidatesPerBeat = 8;
 constexpr std::size_t kMostCandidates = 1000;
 constexpr std::size_t kMostStates = 20000;
@@ -145,7 +146,9 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     if (double(length) >= lowest && double(length) <= highest) {
         plan.found = true;
         plan.sequence = sequenceOf(analysis, {});
-        plan.tempo = double(length) / target;
+        // Within a frame's worth the song is left as it is.
+        const bool close = std::abs(length - targetSamples) <= std::int64_t(kLandingShiftSeconds * analysis.sampleRate);
+        plan.tempo = close ? 1 : double(length) / target;
         return plan;
     }
     if (analysis.features.size() < std::size_t(4 * kWindowBeats))
@@ -243,6 +246,12 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         s = state.parent;
     }
     std::reverse(plan.jumps.begin(), plan.jumps.end());
+    // A remainder under a frame's worth is taken by moving the last landing
+    // a few milliseconds instead: the tempo filter, however slight, smears
+    // the drums a little.
+    const std::int64_t remainder = length + layers[bestLayer][bestState].gain - targetSamples;
+    if (std::abs(remainder) <= std::int64_t(kLandingShiftSeconds * rate))
+        plan.jumps.back().to += remainder;
     plan.sequence = sequenceOf(analysis, plan.jumps);
     plan.tempo = double(plan.sequence.playedLength()) / target;
     plan.found = true;
