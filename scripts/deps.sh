@@ -9,7 +9,7 @@ packages=(
   build-essential cmake pkg-config
   libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswresample-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
-  libsimpleini-dev libcli11-dev nlohmann-json3-dev libebur128-dev
+  libsimpleini-dev libcli11-dev nlohmann-json3-dev libebur128-dev libaubio-dev
   libgtest-dev libgmock-dev
   ffmpeg fonts-noto-cjk
   desktop-file-utils appstream

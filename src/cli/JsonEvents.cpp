@@ -60,6 +60,18 @@ void JsonEvents::loudness(const std::string &video, double measuredLufs, double 
            {"passes", passes}});
 }
 
+void JsonEvents::fit(const std::string &video, const MusicFitReport &report) {
+    Json jumps = Json::array();
+    for (const MusicFitReport::Jump &jump : report.jumps)
+        jumps.push_back({{"from", jump.fromSeconds}, {"to", jump.toSeconds}});
+    write({{"event", "fit"},
+           {"video", video},
+           {"kind", report.kind == MusicFitReport::Kind::Looped ? "loop" : "fit"},
+           {"jumps", jumps},
+           {"tempoPercent", report.tempoPercent},
+           {"text", musicFitText(report)}});
+}
+
 void JsonEvents::refused(const std::string &video, const std::string &reason) {
     write({{"event", "refused"}, {"video", video}, {"output", nullptr}, {"reason", reason}});
 }

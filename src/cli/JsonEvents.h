@@ -2,6 +2,8 @@
 
 #include "cli/CliCommon.h"
 
+#include "engine/MusicFitReport.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -44,6 +46,9 @@ public:
     // gain, what the output came to (NaN: not known) and the ceiling.
     void loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs, double truePeakDb,
                   int passes);
+    // What --fit or --loop auto did: the jumps in the music file's seconds
+    // and the tempo change.
+    void fit(const std::string &video, const MusicFitReport &report);
     void summary(const BatchTotals &totals);
 
 private:

@@ -58,8 +58,24 @@ void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
                              "Drop the video's own sound: the music alone (other sound tracks are still copied; the "
                              "own level and ducking then have nothing to act on)")
                 ->group(group);
-        if (text.control == MixControl::MusicStart)
+        if (text.control == MixControl::MusicStart) {
             command.add_flag("--no-loop", options.noLoop, "Play the music once, then silence")->group(group);
+            command
+                .add_option("--loop", options.loop,
+                            "How music shorter than the video repeats: file (the default; from the file's end to "
+                            "its start) or auto (between the song's own best loop points, found on its beats, "
+                            "with a one-beat crossfade)")
+                ->check(CLI::IsMember({"file", "auto"}))
+                ->option_text("file|auto")
+                ->group(group);
+            command
+                .add_flag("--fit", options.fit,
+                          "Fit the song to the video: it starts on its start and ends on its ending exactly with "
+                          "the video, lengthened or shortened by a few jumps on beats where the music repeats "
+                          "itself, the rest by a tempo change of at most 1.5 % (pitch kept); without such a place "
+                          "it fades out at the end, with a warning")
+                ->group(group);
+        }
     }
     command
         .add_option("--duck-on", options.duckOn,
@@ -75,6 +91,12 @@ bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &setti
     settings = MixSettings{};
     settings.replaceOwnSound = options.replace;
     settings.loop = !options.noLoop;
+    settings.loopAtSeams = options.loop == "auto";
+    settings.fit = options.fit;
+    if (options.noLoop && !options.loop.empty()) {
+        error = "--no-loop and --loop cannot be used together";
+        return false;
+    }
     for (const auto &[control, text] : options.values) {
         if (text.empty())
             continue; // not given; a value typed empty was refused with the command line

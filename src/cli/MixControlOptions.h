@@ -16,11 +16,13 @@ struct MixControlOptions {
     std::map<MixControl, std::string> values; // as typed
     bool replace = false;
     bool noLoop = false;
+    std::string loop; // "file", "auto" or not given
+    bool fit = false;
     std::string duckOn; // "speech", "any" or not given
 };
 
 // Adds --music-gain, --own-gain, --replace, --fade-in, --fade-out, --delay,
-// --music-start, --no-loop, --crossfade, --duck[=DB], --music-loudness,
+// --music-start, --no-loop, --loop, --fit, --crossfade, --duck[=DB], --music-loudness,
 // --duck-lookahead, --duck-hold and --duck-on.
 void addMixControlOptions(CLI::App &command, MixControlOptions &options);
 

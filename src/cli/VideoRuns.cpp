@@ -152,6 +152,10 @@ private:
             m_events.warning(video.path, warning);
             tell(video, "warning  ", warning, "warning: ");
         }
+        if (job.result.fit.kind != MusicFitReport::Kind::None) {
+            m_events.fit(video.path, job.result.fit);
+            tell(video, "fit      ", musicFitText(job.result.fit));
+        }
         if (std::isfinite(job.result.measuredMusicLoudness) && job.result.appliedMixSettings.musicGainDb)
             tell(video, "loudness ",
                  "music loudness " + formatMixNumber(std::round(job.result.measuredMusicLoudness * 10) / 10) +

@@ -71,7 +71,8 @@ int refuseEmptyValue(const CLI::Option &option) { return refuse(option.get_name(
 constexpr const char *kJsonHelp =
     "Write newline-delimited JSON events on stdout instead of text, one object a line: "
     "start {video, output}, progress {video, percent, speed}, warning {video, message} (what the output could not "
-    "keep), finished {video, output, stopped}, "
+    "keep), fit {video, kind: fit|loop, jumps: [{from, to}] in the music file's seconds, tempoPercent, text} "
+    "(with --fit or --loop auto), finished {video, output, stopped}, "
     "failed {video, output, reason}, refused {video, output: null, reason} (video null: the whole batch), "
     "notStarted {video, output: null, reason} (a stop came first), and always last a summary "
     "{finished, failed, refused, cutShort, notStarted, stopped, outputs}. Every video gets one of "

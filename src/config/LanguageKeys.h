@@ -49,6 +49,8 @@ inline constexpr IniKey loop{section, "loop"};             // check: repeat the 
 inline constexpr IniKey crossfade{section, "crossfade"};   // seconds
 inline constexpr IniKey duck{section, "duck"};             // check: lower the music under the own sound
 inline constexpr IniKey duckDepth{section, "duckdepth"};   // slider label
+inline constexpr IniKey fit{section, "fit"};               // check: fit the song to the video's length
+inline constexpr IniKey loopSeams{section, "loopseams"};   // check beside loop: at the song's own loop points
 inline constexpr IniKey reset{section, "reset"};           // button
 inline constexpr IniKey ok{section, "ok"};                 // button
 inline constexpr IniKey cancel{section, "cancel"};         // button
@@ -78,6 +80,8 @@ inline constexpr IniKey presetBroadcast{section, "presetbroadcast"};
 inline constexpr IniKey presetOther{section, "presetother"};
 inline constexpr IniKey truePeak{section, "truepeak"}; // the ceiling's label
 inline constexpr IniKey summaryLoudness{section, "summaryloudness"};
+inline constexpr IniKey summaryFit{section, "summaryfit"};
+inline constexpr IniKey summaryLoopSeams{section, "summaryloopseams"};
 
 inline constexpr std::array catalogue{button,         title,          levels,        musicLevel,
                                       ownLevel,       loudness,       replace,       fadeIn,
@@ -89,7 +93,8 @@ inline constexpr std::array catalogue{button,         title,          levels,   
                                       summaryDuck,    duckLookahead,  duckHold,      duckOn,
                                       duckOnSpeech,   duckOnAny,      wholeLoudness, presetWeb,
                                       presetPodcast,  presetBroadcast, presetOther,  truePeak,
-                                      summaryLoudness};
+                                      summaryLoudness, fit,           loopSeams,     summaryFit,
+                                      summaryLoopSeams};
 } // namespace mix
 
 // The mix dialog's preview: its button, its window and what that says. In the [MIX] section,

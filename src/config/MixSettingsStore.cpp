@@ -43,6 +43,8 @@ MixSettings MixSettingsStore::load() {
     }
     settings.replaceOwnSound = text(mixReplace) == "1";
     settings.loop = text(mixLoop) != "0";
+    settings.loopAtSeams = text(mixLoop) == "2";
+    settings.fit = text(mixFit) == "1";
     settings.duckKey = text(mixDuckOn) == "any" ? DuckKey::Any : DuckKey::Speech;
     return withOutOfRangeValuesReset(settings);
 }
@@ -54,7 +56,8 @@ bool MixSettingsStore::save(const MixSettings &settings, std::string *error) {
             return false;
     }
     return Settings::writeString(mixReplace, settings.replaceOwnSound ? "1" : "0", error) &&
-           Settings::writeString(mixLoop, settings.loop ? "1" : "0", error) &&
+           Settings::writeString(mixLoop, !settings.loop ? "0" : settings.loopAtSeams ? "2" : "1", error) &&
+           Settings::writeString(mixFit, settings.fit ? "1" : "0", error) &&
            Settings::writeString(mixDuckOn, settings.duckKey == DuckKey::Any ? "any" : "speech", error);
 }
 

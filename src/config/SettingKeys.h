@@ -28,7 +28,8 @@ inline constexpr IniKey mixFadeIn{mixSection, "fadein"};               // second
 inline constexpr IniKey mixFadeOut{mixSection, "fadeout"};             // seconds
 inline constexpr IniKey mixDelay{mixSection, "delay"};                 // seconds
 inline constexpr IniKey mixMusicStart{mixSection, "musicstart"};       // seconds
-inline constexpr IniKey mixLoop{mixSection, "loop"};                   // "0": one pass, then silence
+inline constexpr IniKey mixLoop{mixSection, "loop"};                   // "0": one pass, then silence; "2": at the song's own seams
+inline constexpr IniKey mixFit{mixSection, "fit"};                     // "1": the song fitted to the video
 inline constexpr IniKey mixCrossfade{mixSection, "crossfade"};         // seconds
 inline constexpr IniKey mixDuck{mixSection, "duck"};                   // dB; empty: no ducking
 inline constexpr IniKey mixMusicLoudness{mixSection, "musicloudness"}; // LUFS; empty: no target

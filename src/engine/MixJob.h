@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MixSettings.h"
+#include "engine/MusicFitReport.h"
 #include "engine/OutputClaim.h"
 
 #include <atomic>
@@ -93,6 +94,8 @@ struct MixResult {
     int loudnessPasses = 0;
     double outputLoudness = std::numeric_limits<double>::quiet_NaN();
     bool stopped = false; // the user stopped the run; its output is finalised
+    // What --fit or the loop at the song's seams did.
+    MusicFitReport fit;
 };
 
 // The one record through which the front end and the worker meet. The front

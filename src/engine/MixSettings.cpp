@@ -63,8 +63,9 @@ bool MixSettings::isDefault() const {
 bool MixSettings::changesMusicSound() const {
     // The own-sound controls (own level, replace, ducking) have nothing to
     // act on in a silent video; a gain of exactly 0 dB leaves the music as it is.
-    return (musicGainDb && *musicGainDb != 0) || musicLoudnessLufs || loudnessLufs || fadeInSeconds > 0 || fadeOutSeconds > 0 ||
-           delaySeconds > 0 || musicStartSeconds > 0 || !loop || crossfadeSeconds > 0;
+    return (musicGainDb && *musicGainDb != 0) || musicLoudnessLufs || loudnessLufs || fadeInSeconds > 0 ||
+           fadeOutSeconds > 0 || delaySeconds > 0 || musicStartSeconds > 0 || !loop || crossfadeSeconds > 0 || fit ||
+           loopAtSeams;
 }
 
 std::optional<double> MixSettings::value(MixControl control) const {

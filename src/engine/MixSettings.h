@@ -61,6 +61,12 @@ struct MixSettings {
     double delaySeconds = 0;      // the music begins this far into the video
     double musicStartSeconds = 0; // taken from this far into the music file, on every pass
     bool loop = true;             // false: one pass, then silence
+    // With loop: the music repeats between the song's own best loop points
+    // instead of from the file's end to its start.
+    bool loopAtSeams = false;
+    // The song lasts exactly as long as its span in the video: lengthened or
+    // shortened by jumps on beats where it repeats itself, the rest by tempo.
+    bool fit = false;
     double crossfadeSeconds = 0;  // overlap of consecutive passes, equal-power
     std::optional<double> duckDb; // lower the music by this while the own sound is on
     // With ducking: the music is down this long before the voice starts,

@@ -129,6 +129,10 @@ struct MixRun {
     // The music as the mix settings shape it, resampled; null when the
     // music's packets are copied.
     std::unique_ptr<MusicFeed> musicFeed;
+    // A fitted song or one looped at its own seam, decoded whole, with the
+    // tempo that takes it to the target length; null to decode as usual.
+    std::shared_ptr<const PlannedMusic> plannedMusic;
+    double musicTempo = 1;
     // The encoder of the new sound track, on threads of its own; its packets
     // are written by the loop. It counts frames from 0, so frames reach it
     // leadSamples later and its packets come back that much earlier.
@@ -160,6 +164,11 @@ int openOutput(MixRun &run);
 // Writes the trailer and closes the file, so that every byte is known to
 // have reached it.
 int closeOutput(MixRun &run);
+
+// MusicFitting.cpp: with --fit or the loop at the song's seams, the music is
+// decoded, analysed and planned; without a plan the run goes on plainly,
+// with a warning.
+int fitMusic(MixRun &run);
 
 // FilterGraphs.cpp
 // The source takes the music feed's 44100 Hz fltp stereo.

@@ -65,9 +65,13 @@ int buildGraph(MixRun &run) {
         return 0;
     run.musicFeed = std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(),
                                                 settings, &run.job.stopRequested);
+    if (run.plannedMusic)
+        run.musicFeed->playPlanned(run.plannedMusic);
     if (run.mode == MixMode::MixBoth)
-        return buildMixGraph(run, mixGraphDescription(settings, run.request.durationSeconds).c_str());
-    return buildSingleInputGraph(run, musicGraphDescription(settings, run.request.durationSeconds).c_str());
+        return buildMixGraph(run,
+                             mixGraphDescription(settings, run.request.durationSeconds, run.musicTempo).c_str());
+    return buildSingleInputGraph(
+        run, musicGraphDescription(settings, run.request.durationSeconds, run.musicTempo).c_str());
 }
 
 int allocateLoopFrames(MixRun &run) {
@@ -84,9 +88,13 @@ int allocateLoopFrames(MixRun &run) {
 constexpr int kMeasuringProgressShare = 15;
 
 // One pass over the inputs, opened afresh, that makes the new sound with the
-// applied settings exactly as the run will, and only measures it.
-int measureMixPass(MixJob &job, LoudnessMeter &meter, int passIndex) {
+// applied settings and the run's plan of the music exactly as the run will,
+// and only measures it.
+int measureMixPass(const MixRun &run, LoudnessMeter &meter, int passIndex) {
+    MixJob &job = run.job;
     MixRun pass(job);
+    pass.plannedMusic = run.plannedMusic;
+    pass.musicTempo = run.musicTempo;
     pass.measuringOnly = true;
     pass.soundMeter = &meter;
     pass.progressFrom = passIndex * kMeasuringProgressShare;
@@ -139,7 +147,7 @@ int measureWholeMix(MixRun &run) {
     const auto inRange = [&gainRange](double gain) { return std::clamp(gain, gainRange.minimum, gainRange.maximum); };
     applied.wholeMixGainDb.reset();
     LoudnessMeter plain(true);
-    int result = measureMixPass(run.job, plain, 0);
+    int result = measureMixPass(run, plain, 0);
     if (result < 0)
         return result;
     run.result.loudnessPasses = 1;
@@ -158,7 +166,7 @@ int measureWholeMix(MixRun &run) {
     double earlierGain = 0, earlierReached = measured;
     while (run.result.loudnessPasses < kMostMeasuringPasses) {
         LoudnessMeter limited;
-        result = measureMixPass(run.job, limited, run.result.loudnessPasses);
+        result = measureMixPass(run, limited, run.result.loudnessPasses);
         if (result < 0)
             return result;
         ++run.result.loudnessPasses;
@@ -229,6 +237,10 @@ RunEnd runSteps(MixRun &run) {
     if (result >= 0)
         result = measureMusicLoudness(run);
     if (result >= 0)
+        result = openVideoInput(run);
+    if (result >= 0)
+        result = fitMusic(run);
+    if (result >= 0)
         result = measureWholeMix(run);
     // The sound encoded is measured too, to tell what the target came to.
     LoudnessMeter made;
@@ -238,15 +250,13 @@ RunEnd runSteps(MixRun &run) {
         run.progressSpan = 100 - run.progressFrom;
     }
     if (result >= 0)
-        result = openVideoInput(run);
-    if (result >= 0)
         result = openOutput(run);
     if (result >= 0)
         result = buildGraph(run);
     if (result >= 0)
         result = writeHeader(run);
     if (result == AVERROR_EXIT && run.job.stopRequested.load())
-        return RunEnd::Stopped; // while measuring the music or the mix
+        return RunEnd::Stopped; // while measuring the music or the mix, or analysing the music
     if (result < 0)
         return RunEnd::Failed;
 

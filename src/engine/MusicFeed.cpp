@@ -74,9 +74,57 @@ bool MusicFeed::runsPlainLoop() const {
     return m_settings.loop && m_settings.musicStartSeconds <= 0 && m_crossfadeTarget == 0;
 }
 
+void MusicFeed::playPlanned(std::shared_ptr<const PlannedMusic> planned) {
+    m_planned = std::move(planned);
+    m_player.emplace(m_planned->left, m_planned->right, m_planned->sequence);
+}
+
+int MusicFeed::readPlanned(AVAudioFifo *into, int minSamples) {
+    constexpr int kBlock = 4096;
+    m_scratch[0].resize(kBlock);
+    m_scratch[1].resize(kBlock);
+    while (av_audio_fifo_size(into) < minSamples) {
+        const int wanted = std::min(kBlock, minSamples - av_audio_fifo_size(into));
+        const auto rendered = int(m_player->render(m_scratch[0].data(), m_scratch[1].data(), wanted));
+        if (rendered == 0)
+            return writeSilence(minSamples - av_audio_fifo_size(into), into);
+        const int result = writeToFifo(into, m_scratch[0].data(), m_scratch[1].data(), rendered);
+        if (result < 0)
+            return result;
+    }
+    return 0;
+}
+
+int MusicFeed::readPass(std::vector<float> &left, std::vector<float> &right, std::int64_t mostSamples) {
+    AudioFifoPtr fifo(av_audio_fifo_alloc(kOutputSampleFormat, 2, 1 << 16));
+    if (!fifo)
+        return AVERROR(ENOMEM);
+    m_padWithSilence = false;
+    left.clear();
+    right.clear();
+    while (!m_finished) {
+        int result = read(fifo.get(), av_audio_fifo_size(fifo.get()) + 1);
+        const int held = av_audio_fifo_size(fifo.get());
+        if (result >= 0 && held > 0) {
+            if (std::int64_t(left.size()) + held > mostSamples)
+                return AVERROR(E2BIG);
+            const std::size_t at = left.size();
+            left.resize(at + held);
+            right.resize(at + held);
+            void *planes[2] = {left.data() + at, right.data() + at};
+            result = av_audio_fifo_read(fifo.get(), planes, held);
+        }
+        if (result < 0)
+            return result;
+    }
+    return 0;
+}
+
 int MusicFeed::read(AVAudioFifo *into, int minSamples) {
     if (!m_frame || !m_packet || !into)
         return AVERROR(ENOMEM);
+    if (m_player)
+        return readPlanned(into, minSamples);
     if (!m_started) {
         m_started = true;
         if (m_settings.musicStartSeconds > 0) {
@@ -87,7 +135,7 @@ int MusicFeed::read(AVAudioFifo *into, int minSamples) {
     }
     while (av_audio_fifo_size(into) < minSamples) {
         if (m_finished)
-            return writeSilence(minSamples - av_audio_fifo_size(into), into);
+            return m_padWithSilence ? writeSilence(minSamples - av_audio_fifo_size(into), into) : 0;
         int result = runsPlainLoop() ? nextFramePlainLoop(m_frame.get()) : nextFrame(m_frame.get());
         if (result < 0)
             return result;

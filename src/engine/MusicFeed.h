@@ -14,13 +14,23 @@
 
 #include "engine/FFmpegHandles.h"
 #include "engine/MixSettings.h"
+#include "engine/MusicFit.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace melvora {
+
+// The song decoded whole, and the order to play it in (a fitted length or a
+// loop at the song's own seam).
+struct PlannedMusic {
+    std::vector<float> left;
+    std::vector<float> right;
+    SpanSequence sequence;
+};
 
 class MusicFeed {
 public:
@@ -36,6 +46,15 @@ public:
     // music, AVERROR_INVALIDDATA when a whole pass gave no sound, and
     // AVERROR_EXIT only when the stop flag was seen.
     int read(AVAudioFifo *into, int minSamples);
+
+    // Decodes one pass (from the music-start point to the end) into the two
+    // planes, at most mostSamples of it; AVERROR(E2BIG) past that. The feed
+    // must be one without loop and crossfade, and is spent afterwards.
+    int readPass(std::vector<float> &left, std::vector<float> &right, std::int64_t mostSamples);
+
+    // From now on the feed plays this plan from memory instead of decoding,
+    // then silence once a plan without repeat is over.
+    void playPlanned(std::shared_ptr<const PlannedMusic> planned);
 
     // From now on the stop flag is not looked at (the run makes up the
     // sound it owes after a stop).
@@ -62,6 +81,8 @@ private:
     int emit(const float *left, const float *right, int count, AVAudioFifo *into);
     int releaseHeld(int count, AVAudioFifo *into);
     int writeSilence(int count, AVAudioFifo *into);
+
+    int readPlanned(AVAudioFifo *into, int minSamples);
 
     AVFormatContext *m_input;
     int m_streamIndex;
@@ -97,6 +118,10 @@ private:
     std::vector<float> m_tail[2];
     std::size_t m_tailPosition = 0;
     std::vector<float> m_scratch[2];
+
+    bool m_padWithSilence = true; // false while a whole pass is read into memory
+    std::shared_ptr<const PlannedMusic> m_planned;
+    std::optional<SpanPlayer> m_player;
 };
 
 } // namespace melvora

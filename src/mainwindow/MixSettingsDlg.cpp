@@ -80,6 +80,10 @@ const char *englishText(const IniKey &key) {
         {"presetother", "Other"},
         {"truepeak", "Peaks at most"},
         {"summaryloudness", "mix %1"},
+        {"fit", "Fit the song to the video"},
+        {"loopseams", "at the song’s own loop points"},
+        {"summaryfit", "fitted to the video"},
+        {"summaryloopseams", "looped at its seams"},
     };
     for (const auto &[name, text] : texts) {
         if (name == key.key)
@@ -257,7 +261,13 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     }
     m_loop = new QCheckBox(mixSettingsText(keys::loop), this);
     m_loop->setObjectName(QStringLiteral("loop"));
-    times->addRow(m_loop);
+    m_loopSeams = new QCheckBox(mixSettingsText(keys::loopSeams), this);
+    m_loopSeams->setObjectName(QStringLiteral("loopSeams"));
+    auto *loopRow = new QHBoxLayout;
+    loopRow->addWidget(m_loop);
+    loopRow->addWidget(m_loopSeams);
+    loopRow->addStretch(1);
+    times->addRow(loopRow);
     m_crossfade = secondsBox(MixControl::Crossfade, this);
     m_crossfade->setObjectName(QStringLiteral("crossfade"));
     times->addRow(mixSettingsText(keys::crossfade), withRange(m_crossfade, MixControl::Crossfade, this));
@@ -287,6 +297,9 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     m_duckKey->addItem(mixSettingsText(keys::duckOnSpeech), int(DuckKey::Speech));
     m_duckKey->addItem(mixSettingsText(keys::duckOnAny), int(DuckKey::Any));
     times->addRow(mixSettingsText(keys::duckOn), m_duckKey);
+    m_fit = new QCheckBox(mixSettingsText(keys::fit), this);
+    m_fit->setObjectName(QStringLiteral("fit"));
+    times->addRow(m_fit);
     layout->addLayout(times);
 
     // A loudness target for the whole mix, with the usual targets to pick.
@@ -362,7 +375,7 @@ MixSettingsDlg::MixSettingsDlg(const MixSettings &settings, QWidget *parent) : Q
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_reset, &QPushButton::clicked, this, [this] { setSettings(MixSettings{}); });
 
-    for (QCheckBox *box : {m_loudness, m_loop, m_duck, m_replace})
+    for (QCheckBox *box : {m_loudness, m_loop, m_loopSeams, m_duck, m_replace, m_fit})
         connect(box, &QCheckBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
     for (QGroupBox *group : {m_levels, m_wholeLoudness})
         connect(group, &QGroupBox::toggled, this, &MixSettingsDlg::updateEnabledControls);
@@ -396,6 +409,8 @@ void MixSettingsDlg::setSettings(const MixSettings &settings) {
     m_delay->setValue(settings.delaySeconds);
     m_musicStart->setValue(settings.musicStartSeconds);
     m_loop->setChecked(settings.loop);
+    m_loopSeams->setChecked(settings.loopAtSeams);
+    m_fit->setChecked(settings.fit);
     m_crossfade->setValue(settings.crossfadeSeconds);
     m_duck->setChecked(settings.duckDb.has_value());
     setSliderDb(m_duckDepth, settings.duckDb.value_or(mixControlInfo(MixControl::Duck).defaultValue));
@@ -423,6 +438,8 @@ MixSettings MixSettingsDlg::settings() const {
     settings.delaySeconds = m_delay->value();
     settings.musicStartSeconds = m_musicStart->value();
     settings.loop = m_loop->isChecked();
+    settings.loopAtSeams = settings.loop && m_loopSeams->isChecked();
+    settings.fit = m_fit->isChecked();
     settings.crossfadeSeconds = settings.loop ? m_crossfade->value() : 0;
     if (m_duck->isChecked())
         settings.duckDb = sliderDb(m_duckDepth);
@@ -462,7 +479,10 @@ void MixSettingsDlg::updateEnabledControls() {
     m_musicLevel->setEnabled(m_levels->isChecked() && !m_loudness->isChecked());
     m_loudnessTarget->setEnabled(m_levels->isChecked() && m_loudness->isChecked());
     m_ownLevel->setEnabled(ownSound);
-    m_crossfade->setEnabled(m_loop->isChecked());
+    // A fitted song has its own seams; the loop settings count without it.
+    m_loop->setEnabled(!m_fit->isChecked());
+    m_loopSeams->setEnabled(m_loop->isChecked() && !m_fit->isChecked());
+    m_crossfade->setEnabled(m_loop->isChecked() && !m_loopSeams->isChecked() && !m_fit->isChecked());
     m_duck->setEnabled(ownSound);
     m_duckDepth->setEnabled(ownSound && m_duck->isChecked());
     for (QWidget *shape : std::initializer_list<QWidget *>{m_duckLookahead, m_duckHold, m_duckKey})
@@ -492,8 +512,12 @@ QString mixSettingsSummary(const MixSettings &settings) {
         add(keys::summaryDelay, withUnit(settings.delaySeconds, "s"));
     if (settings.musicStartSeconds > 0)
         add(keys::summaryMusicStart, withUnit(settings.musicStartSeconds, "s"));
-    if (!settings.loop)
+    if (settings.fit)
+        add(keys::summaryFit);
+    else if (!settings.loop)
         add(keys::summaryNoLoop);
+    else if (settings.loopAtSeams)
+        add(keys::summaryLoopSeams);
     else if (settings.crossfadeSeconds > 0)
         add(keys::summaryCrossfade, withUnit(settings.crossfadeSeconds, "s"));
     if (settings.duckDb && !settings.replaceOwnSound)

@@ -54,6 +54,8 @@ public:
     QDoubleSpinBox *delayBox() const { return m_delay; }
     QDoubleSpinBox *musicStartBox() const { return m_musicStart; }
     QCheckBox *loopBox() const { return m_loop; }
+    QCheckBox *loopSeamsBox() const { return m_loopSeams; }
+    QCheckBox *fitBox() const { return m_fit; }
     QDoubleSpinBox *crossfadeBox() const { return m_crossfade; }
     QCheckBox *duckBox() const { return m_duck; }
     QSlider *duckDepthSlider() const { return m_duckDepth; }
@@ -98,6 +100,8 @@ private:
     QDoubleSpinBox *m_delay = nullptr;
     QDoubleSpinBox *m_musicStart = nullptr;
     QCheckBox *m_loop = nullptr;
+    QCheckBox *m_loopSeams = nullptr;
+    QCheckBox *m_fit = nullptr;
     QDoubleSpinBox *m_crossfade = nullptr;
     QCheckBox *m_duck = nullptr;
     QSlider *m_duckDepth = nullptr;

@@ -94,8 +94,11 @@ TickDecision ProgressPoller::tick() {
 
     const bool success = decision.message == ResultMessage::Success;
     // The worker has published its status, so the reason and the output path are complete.
-    const QString text = success ? successText(languageText(languagekeys::jobSucceeded), m_job.request.outputPath)
-                                 : failureText(languageText(languagekeys::jobFailed), m_job.result.errorMessage);
+    QString text = success ? successText(languageText(languagekeys::jobSucceeded), m_job.request.outputPath)
+                           : failureText(languageText(languagekeys::jobFailed), m_job.result.errorMessage);
+    // What fitting the song did, on a line of its own.
+    if (const std::string fit = musicFitText(m_job.result.fit); success && !fit.empty())
+        text += u'\n' + QString::fromStdString(fit);
     // A user who went on to other work learns of the end without coming back; the box waits.
     if (userAway) {
         QString summary = languageText(languagekeys::applicationName);

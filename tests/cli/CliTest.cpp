@@ -145,6 +145,8 @@ TEST(CliMix, RefusesBadInputsBeforeAnyWork) {
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck=0", "--duck"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --duck-hold 1", "they need --duck"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --true-peak -2", "it needs --loudness"},
+        {"mix " + video + " " + music + " -o " + shellQuote(out) + " --no-loop --loop auto", "cannot be used together"},
+        {"mix " + video + " " + music + " -o " + shellQuote(out) + " --loop sideways", "--loop"},
         // A value typed empty is refused, not taken as "not given", in either form and on either command.
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --music-gain ''", "--music-gain: empty value"},
         {"mix " + video + " " + music + " -o " + shellQuote(out) + " --delay= 2", "cli: --delay: empty value"},
@@ -212,6 +214,9 @@ TEST(CliMix, MixControlsShapeTheSound) {
         {"--duck 12 --duck-on any", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
         {"--duck --duck-on any --duck-lookahead 0.5 --duck-hold 0.2", "video.mp4", {{0.5, 2, 1000, -200, -6}}},
         {"--duck", "video.mp4", {{0.5, 2, 1000, -1.5, 1.5}}}, // a steady tone is no speech
+        // A steady tone has no seam to jump or loop at: the fit fades out at the end, the loop stays the file's.
+        {"--fit", "silent.mp4", {{0.2, 0.3, 1000, -1.5, 1.5}, {2.6, 0.3, 1000, -200, -10}}},
+        {"--loop auto", "video.mp4", {{0.5, 2, 1000, -1.5, 1.5}}},
     };
     const std::string plainFolder = makeFolder("cli-controls-plain");
     std::map<std::string, std::string> plain;

@@ -22,6 +22,7 @@ TEST(MixSettingsStore, WhatIsSavedLoadsBackAndTheRestOfTheFileStays) {
     settings.delaySeconds = 1.5;
     settings.musicStartSeconds = 12.125;
     settings.loop = false;
+    settings.fit = true;
     settings.crossfadeSeconds = 2;
     settings.duckDb = 14, settings.duckLookaheadSeconds = 0.5, settings.duckHoldSeconds = 1.25,
     settings.duckKey = DuckKey::Any;
@@ -40,6 +41,12 @@ TEST(MixSettingsStore, WhatIsSavedLoadsBackAndTheRestOfTheFileStays) {
     ASSERT_TRUE(MixSettingsStore::save(loudness));
     EXPECT_EQ(Settings::readString({"MIX", "loudness"}), "-16");
     EXPECT_EQ(MixSettingsStore::load(), loudness);
+
+    MixSettings seams;
+    seams.loopAtSeams = true;
+    ASSERT_TRUE(MixSettingsStore::save(seams));
+    EXPECT_EQ(MixSettingsStore::load(), seams);
+    EXPECT_EQ(Settings::readString({"MIX", "loop"}), "2");
 }
 
 struct StoredCase {
@@ -79,7 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
                        s.loop = false;
                        s.replaceOwnSound = true;
                    })},
-        StoredCase{"onlyOneMeansReplace", "replace=yes\nloop=no\n", MixSettings{}},
+        StoredCase{"onlyOneMeansReplace", "replace=yes\nloop=no\nfit=yes\n", MixSettings{}},
+        StoredCase{"fitAndSeamLoop", "fit=1\nloop=2\n", with([](MixSettings &s) { s.fit = s.loopAtSeams = true; })},
+        StoredCase{"unknownLoopIsTheFileLoop", "loop=3\n", MixSettings{}},
         StoredCase{"loudnessOutranksAStaleGain", "musicgain=-3\nmusicloudness=-30\n",
                    with([](MixSettings &s) { s.musicLoudnessLufs = -30; })}),
     [](const auto &info) { return std::string(info.param.name); });

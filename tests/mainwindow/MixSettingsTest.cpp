@@ -82,6 +82,9 @@ TEST(MixSettingsDialog, OkSavesToTheSettingsAndResetGivesTheDefaults) {
         dialog.fadeOutBox()->setValue(3);
         dialog.loopBox()->setChecked(false);
         EXPECT_FALSE(dialog.crossfadeBox()->isEnabled());
+        EXPECT_FALSE(dialog.loopSeamsBox()->isEnabled()); // the seams belong to the repeat
+        dialog.fitBox()->setChecked(true);
+        EXPECT_FALSE(dialog.loopBox()->isEnabled()); // a fitted song has its own seams
         dialog.duckBox()->setChecked(true);
         dialog.duckDepthSlider()->setValue(28);
         dialog.okButton()->click();
@@ -91,6 +94,7 @@ TEST(MixSettingsDialog, OkSavesToTheSettingsAndResetGivesTheDefaults) {
     expected.ownGainDb = 0;
     expected.fadeOutSeconds = 3;
     expected.loop = false;
+    expected.fit = true;
     expected.duckDb = 14;
     EXPECT_EQ(window.mixSettings(), expected);
     EXPECT_EQ(MixSettingsStore::load(), expected);
@@ -103,6 +107,7 @@ TEST(MixSettingsDialog, OkSavesToTheSettingsAndResetGivesTheDefaults) {
     runDialog(window, [](MixSettingsDlg &dialog) {
         EXPECT_TRUE(dialog.levelsGroup()->isChecked());
         EXPECT_FALSE(dialog.loopBox()->isChecked());
+        EXPECT_TRUE(dialog.fitBox()->isChecked());
         EXPECT_EQ(dialog.fadeOutBox()->value(), 3);
         dialog.resetButton()->click();
         EXPECT_TRUE(dialog.settings().isDefault());

@@ -55,6 +55,7 @@ struct EndCase {
     bool fileManager = false;
     QStringList notified = {};
     QStringList shown = {};
+    MusicFitReport fit = {}; // what fitting the song did: a second line of the success
 };
 
 void PrintTo(const EndCase &row, std::ostream *out) {
@@ -90,6 +91,7 @@ TEST_P(PollOutcome, ReportsOnceAndClosesTheDialog) {
     job.status = row.status;
     job.stopRequested = row.stop ? 1 : 0;
     job.result.errorMessage = row.reason;
+    job.result.fit = row.fit;
     poller.tick();
     EXPECT_EQ(dialog.progressLine(), kVideo + QStringLiteral("   100% ") + q(kDone));
     EXPECT_EQ(messageTexts(desktop), row.messages);
@@ -152,6 +154,19 @@ INSTANTIATE_TEST_SUITE_P(
                               true,
                               {q(kName + "|" + kSucceededWithFile)},
                               {q(kOutputFile)}},
+                      EndCase{"finished_fitted",
+                              JobStatus::Finished,
+                              false,
+                              false,
+                              {q(kSucceededWithFile + "\nfit: 1 jump, 1:12\u2192" "1:48, tempo +0.8 %")},
+                              kNone,
+                              true,
+                              "",
+                              true,
+                              false,
+                              {},
+                              {},
+                              {MusicFitReport::Kind::Fitted, {{72, 108}}, 0.8}},
                       EndCase{"finished_file_manager_no_open",
                               JobStatus::Finished,
                               false,

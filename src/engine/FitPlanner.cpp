@@ -1,0 +1,343 @@
+// Planning the jumps through a song, and playing the plan.
+//
+// A jump from beat i to beat j goes unheard when the beats around i sound
+// like those around j: the cost of a jump is the mean beat distance over a
+// window of beats on both sides. The plan is a shortest path over jumps in
+// playing order, layer by layer (one more jump each), so the first layer
+// that reaches the target length holds the fewest jumps; within it the
+// cheapest path wins, with stretches between jumps kept long.
+
+#include "engine/MusicFit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numbers>
+
+namespace melvora {
+namespace {
+
+constexpr int kWindowBeats = 4;       // compared on each side of a jump
+constexpr int kBarBeats = 4;          // jumps by whole bars are preferred
+constexpr double kOffBarCost = 0.03;  // what a jump off the bar costs extra
+constexpr int kShortestStretchBeats = 4;
+constexpr double kShortestStretchSeconds = 2;
+constexpr double kRepeatCost = 1;     // the same span twice in a row
+constexpr double kCrowdingCost = 0.15; // a stretch far shorter than an even share
+constexpr double kTempoCost = 0.3;    // the full tempo change, against none
+constexpr double kLandingShiftSeconds = 0.02;
+constexpr std::size_t kCandidatesPerBeat = 8;
+constexpr std::size_t kMostCandidates = 1000;
+constexpr std::size_t kMostStates = 20000;
+
+struct Candidate {
+    int from, to; // beat indices
+    std::int64_t gain; // samples the jump adds (negative: it shortens)
+    double cost;
+};
+
+std::int64_t medianBeat(const MusicAnalysis &analysis) {
+    std::vector<std::int64_t> intervals;
+    for (std::size_t i = 1; i < analysis.beats.size(); ++i)
+        intervals.push_back(analysis.beats[i] - analysis.beats[i - 1]);
+    if (intervals.empty())
+        return analysis.sampleRate / 2;
+    std::nth_element(intervals.begin(), intervals.begin() + intervals.size() / 2, intervals.end());
+    return intervals[intervals.size() / 2];
+}
+
+// About one beat, but neither a click nor a smear.
+std::int64_t seamLength(const MusicAnalysis &analysis) {
+    const auto rate = double(analysis.sampleRate);
+    return std::clamp<std::int64_t>(medianBeat(analysis), std::int64_t(0.1 * rate), std::int64_t(0.75 * rate));
+}
+
+// Every jump that a listener should not notice, within the guards, cheapest
+// first and a few per beat at most.
+std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_t earliest, std::int64_t latest,
+                                      int direction, int shortestJumpBeats) {
+    const int spans = int(analysis.features.size());
+    const int beats = int(analysis.beats.size());
+    std::vector<float> distance(std::size_t(spans) * spans);
+    for (int a = 0; a < spans; ++a)
+        for (int b = a; b < spans; ++b)
+            distance[std::size_t(a) * spans + b] = distance[std::size_t(b) * spans + a] =
+                float(analysis.beatDistance(a, b));
+    const double p90 = analysis.noveltyPercentile(0.9);
+    const double acceptable = std::max(0.01, 0.15 * p90);
+    const double seamAcceptable = std::max(0.02, 0.5 * p90);
+
+    std::vector<Candidate> all;
+    for (int i = kWindowBeats; i + kWindowBeats <= spans && i < beats; ++i) {
+        if (analysis.beats[i] < earliest || analysis.beats[i] > latest)
+            continue;
+        std::vector<Candidate> here;
+        for (int j = kWindowBeats; j + kWindowBeats <= spans && j < beats; ++j) {
+            if ((j - i) * direction > -shortestJumpBeats || analysis.beats[j] < earliest || analysis.beats[j] > latest)
+                continue;
+            double sum = 0;
+            for (int k = -kWindowBeats; k < kWindowBeats; ++k)
+                sum += distance[std::size_t(i + k) * spans + (j + k)];
+            double cost = sum / (2 * kWindowBeats);
+            // What is heard at the seam itself: the beat before i, then beat j.
+            if (cost > acceptable || distance[std::size_t(i - 1) * spans + j] > seamAcceptable)
+                continue;
+            if ((i - j) % kBarBeats != 0)
+                cost += kOffBarCost;
+            here.push_back({i, j, analysis.beats[i] - analysis.beats[j], cost});
+        }
+        std::sort(here.begin(), here.end(), [](const Candidate &a, const Candidate &b) {
+            return a.cost != b.cost ? a.cost < b.cost : a.to < b.to;
+        });
+        // Jumps of every size stay on offer, not only the cheapest few of
+        // one size: the best of each size in bars.
+        std::vector<Candidate> sizes;
+        for (const Candidate &c : here) {
+            const auto bars = [](const Candidate &x) { return (x.to - x.from + 1000 * kBarBeats) / kBarBeats; };
+            if (std::none_of(sizes.begin(), sizes.end(), [&](const Candidate &kept) { return bars(kept) == bars(c); }))
+                sizes.push_back(c);
+            if (sizes.size() == kCandidatesPerBeat)
+                break;
+        }
+        here = std::move(sizes);
+        all.insert(all.end(), here.begin(), here.end());
+    }
+    std::stable_sort(all.begin(), all.end(), [](const Candidate &a, const Candidate &b) { return a.cost < b.cost; });
+    all.resize(std::min(all.size(), kMostCandidates));
+    return all;
+}
+
+struct State {
+    int candidate;
+    std::int64_t gain;
+    double cost;
+    int parent; // in the layer before, -1 in the first
+};
+
+SpanSequence sequenceOf(const MusicAnalysis &analysis, const std::vector<FitJump> &jumps) {
+    SpanSequence sequence;
+    sequence.seamSamples = seamLength(analysis);
+    std::int64_t from = 0;
+    for (const FitJump &jump : jumps) {
+        sequence.spans.push_back({from, jump.from});
+        from = jump.to;
+    }
+    sequence.spans.push_back({from, analysis.length});
+    return sequence;
+}
+
+} // namespace
+
+std::int64_t SpanSequence::playedLength() const {
+    std::int64_t length = 0;
+    for (const MusicSpan &span : spans)
+        length += span.to - span.from;
+    return length;
+}
+
+FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits) {
+    FitPlan plan;
+    const std::int64_t length = analysis.length;
+    if (length <= 0 || targetSamples <= 0)
+        return plan;
+    const double target = double(targetSamples);
+    const double lowest = target * (1 - limits.largestTempoChange);
+    const double highest = target * (1 + limits.largestTempoChange);
+    if (double(length) >= lowest && double(length) <= highest) {
+        plan.found = true;
+        plan.sequence = sequenceOf(analysis, {});
+        // Within a frame's worth the song is left as it is.
+        const bool close = std::abs(length - targetSamples) <= std::int64_t(kLandingShiftSeconds * analysis.sampleRate);
+        plan.tempo = close ? 1 : double(length) / target;
+        return plan;
+    }
+    if (analysis.features.size() < std::size_t(4 * kWindowBeats))
+        return plan;
+
+    const auto rate = double(analysis.sampleRate);
+    const std::int64_t half = seamLength(analysis) / 2 + 1;
+    const std::int64_t earliest = std::int64_t(limits.untouchedStartSeconds * rate) + half;
+    const std::int64_t latest = length - std::int64_t(limits.untouchedEndSeconds * rate) - half;
+    if (latest <= earliest)
+        return plan;
+    const int direction = target > double(length) ? 1 : -1;
+    const std::vector<Candidate> candidates = findCandidates(analysis, earliest, latest, direction, 2);
+    if (candidates.empty())
+        return plan;
+
+    const double need = target - double(length);
+    std::int64_t largestGain = 0;
+    for (const Candidate &c : candidates)
+        largestGain = std::max(largestGain, std::abs(c.gain));
+    const double expectedJumps = std::max(1.0, std::ceil(std::abs(need) / double(largestGain)));
+    const double evenStretch = std::min(target, double(length)) / (expectedJumps + 1);
+    const auto crowding = [&](std::int64_t stretch) {
+        return kCrowdingCost * std::max(0.0, 1 - double(stretch) / (0.5 * evenStretch));
+    };
+    const std::int64_t shortestStretch = std::int64_t(kShortestStretchSeconds * rate);
+    const double gainBin = std::max<double>(1, double(medianBeat(analysis)) / 2);
+
+    std::vector<std::vector<State>> layers;
+    int bestLayer = -1, bestState = -1;
+    double bestScore = 0;
+    for (int depth = 0; depth < limits.mostJumps && bestLayer < 0; ++depth) {
+        std::map<std::pair<int, std::int64_t>, State> reached;
+        const auto offer = [&](const State &state) {
+            const double total = double(length + state.gain);
+            // Past the target already: more jumps the same way only take it further.
+            if ((direction > 0 && total > highest) || (direction < 0 && total < lowest))
+                return;
+            const std::pair<int, std::int64_t> key{state.candidate, std::int64_t(std::floor(state.gain / gainBin))};
+            auto found = reached.find(key);
+            if (found == reached.end())
+                reached.emplace(key, state);
+            else if (state.cost < found->second.cost)
+                found->second = state;
+        };
+        if (depth == 0) {
+            for (int c = 0; c < int(candidates.size()); ++c)
+                offer({c, candidates[c].gain, candidates[c].cost + crowding(analysis.beats[candidates[c].from]), -1});
+        } else {
+            const std::vector<State> &previous = layers.back();
+            for (int s = 0; s < int(previous.size()); ++s) {
+                const Candidate &last = candidates[previous[s].candidate];
+                for (int c = 0; c < int(candidates.size()); ++c) {
+                    const Candidate &next = candidates[c];
+                    const std::int64_t stretch = analysis.beats[next.from] - analysis.beats[last.to];
+                    if (next.from - last.to < kShortestStretchBeats || stretch < shortestStretch)
+                        continue;
+                    const double repeat = c == previous[s].candidate ? kRepeatCost : 0;
+                    offer({c, previous[s].gain + next.gain, previous[s].cost + next.cost + crowding(stretch) + repeat,
+                           s});
+                }
+            }
+        }
+        std::vector<State> layer;
+        layer.reserve(reached.size());
+        for (const auto &entry : reached)
+            layer.push_back(entry.second);
+        std::stable_sort(layer.begin(), layer.end(), [](const State &a, const State &b) { return a.cost < b.cost; });
+        layer.resize(std::min(layer.size(), kMostStates));
+        if (layer.empty())
+            break;
+        for (int s = 0; s < int(layer.size()); ++s) {
+            const double total = double(length + layer[s].gain);
+            if (total < lowest || total > highest)
+                continue;
+            const Candidate &last = candidates[layer[s].candidate];
+            const double score = layer[s].cost + crowding(length - analysis.beats[last.to]) +
+                                 kTempoCost * std::abs(total / target - 1) / limits.largestTempoChange;
+            if (bestState < 0 || score < bestScore) {
+                bestScore = score;
+                bestState = s;
+            }
+        }
+        if (bestState >= 0)
+            bestLayer = depth;
+        layers.push_back(std::move(layer));
+    }
+    if (bestLayer < 0)
+        return plan;
+
+    for (int layer = bestLayer, s = bestState; layer >= 0 && s >= 0; --layer) {
+        const State &state = layers[layer][s];
+        const Candidate &c = candidates[state.candidate];
+        plan.jumps.push_back({analysis.beats[c.from], analysis.beats[c.to], c.cost});
+        s = state.parent;
+    }
+    std::reverse(plan.jumps.begin(), plan.jumps.end());
+    // A remainder under a frame's worth is taken by moving the last landing
+    // a few milliseconds instead: the tempo filter, however slight, smears
+    // the drums a little.
+    const std::int64_t remainder = length + layers[bestLayer][bestState].gain - targetSamples;
+    if (std::abs(remainder) <= std::int64_t(kLandingShiftSeconds * rate))
+        plan.jumps.back().to += remainder;
+    plan.sequence = sequenceOf(analysis, plan.jumps);
+    plan.tempo = double(plan.sequence.playedLength()) / target;
+    plan.found = true;
+    return plan;
+}
+
+FitPlan planLoop(const MusicAnalysis &analysis) {
+    FitPlan plan;
+    if (analysis.features.size() < std::size_t(4 * kWindowBeats))
+        return plan;
+    const std::int64_t half = seamLength(analysis) / 2 + 1;
+    const std::int64_t earliest = std::int64_t(analysis.sampleRate) + half;
+    const std::int64_t latest = analysis.length - half;
+    const std::vector<Candidate> candidates = findCandidates(analysis, earliest, latest, 1, 8);
+    const Candidate *best = nullptr;
+    double bestScore = 0;
+    for (const Candidate &c : candidates) {
+        // A long loop repeats less often; a seam that is heard is worse.
+        const double score = c.cost + 0.3 * (1 - double(c.gain) / double(analysis.length));
+        if (!best || score < bestScore) {
+            best = &c;
+            bestScore = score;
+        }
+    }
+    if (!best)
+        return plan;
+    plan.found = true;
+    plan.jumps.push_back({analysis.beats[best->from], analysis.beats[best->to], best->cost});
+    plan.sequence.seamSamples = seamLength(analysis);
+    plan.sequence.spans = {{0, plan.jumps[0].from}, {plan.jumps[0].to, plan.jumps[0].from}};
+    plan.sequence.repeatLast = true;
+    return plan;
+}
+
+SpanPlayer::SpanPlayer(const std::vector<float> &left, const std::vector<float> &right, SpanSequence sequence)
+    : m_left(left), m_right(right), m_sequence(std::move(sequence)) {}
+
+float SpanPlayer::sample(int channel, std::int64_t at) const {
+    const std::vector<float> &plane = channel == 0 ? m_left : m_right;
+    return at >= 0 && at < std::int64_t(plane.size()) ? plane[std::size_t(at)] : 0.0f;
+}
+
+std::int64_t SpanPlayer::render(float *left, float *right, std::int64_t count) {
+    const std::vector<MusicSpan> &spans = m_sequence.spans;
+    const std::int64_t half = m_sequence.seamSamples / 2;
+    std::int64_t produced = 0;
+    while (produced < count && m_span < spans.size()) {
+        const MusicSpan &span = spans[m_span];
+        const bool last = m_span + 1 == spans.size();
+        const bool goesOn = !last || m_sequence.repeatLast;
+        const std::size_t nextIndex = last ? m_span : m_span + 1;
+        // Each span's own output: its middle plain, then the seam into the next.
+        const std::int64_t in = m_span > 0 ? half : 0;
+        const std::int64_t out = goesOn ? half : 0;
+        const std::int64_t plain = std::max<std::int64_t>(0, span.to - out - (span.from + in));
+        if (m_position < plain) {
+            const std::int64_t n = std::min(count - produced, plain - m_position);
+            for (std::int64_t k = 0; k < n; ++k) {
+                left[produced + k] = sample(0, span.from + in + m_position + k);
+                right[produced + k] = sample(1, span.from + in + m_position + k);
+            }
+            produced += n;
+            m_position += n;
+        } else if (m_position < plain + 2 * out) {
+            const MusicSpan &next = spans[nextIndex];
+            const std::int64_t n = std::min(count - produced, plain + 2 * out - m_position);
+            for (std::int64_t k = 0; k < n; ++k) {
+                const std::int64_t t = m_position + k - plain;
+                const double angle = std::numbers::pi / 2 * (double(t) + 0.5) / double(2 * out);
+                const double fadingOut = std::cos(angle), fadingIn = std::sin(angle);
+                const std::int64_t a = span.to - out + t, b = next.from - out + t;
+                left[produced + k] = float(sample(0, a) * fadingOut + sample(0, b) * fadingIn);
+                right[produced + k] = float(sample(1, a) * fadingOut + sample(1, b) * fadingIn);
+            }
+            produced += n;
+            m_position += n;
+        } else {
+            if (!goesOn) {
+                ++m_span;
+                continue;
+            }
+            m_span = nextIndex;
+            m_position = 0;
+        }
+    }
+    return produced;
+}
+
+} // namespace melvora

@@ -1,0 +1,111 @@
+#pragma once
+
+// Fitting a song to a length by jumping where it repeats itself, and looping
+// it at its own seams. No FFmpeg here: plain float buffers go in (the song,
+// decoded, from the music-start point), a plan of source spans comes out, and
+// the span player renders a plan from the same buffers. Everything is
+// deterministic: the same song and length give the same jumps on every run.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace melvora {
+
+// What the song is made of, beat by beat.
+struct MusicAnalysis {
+    static constexpr int kChroma = 12;
+    static constexpr int kTimbre = 12;
+    using Features = std::array<float, kChroma + kTimbre + 1>; // chroma, cepstrum, loudness (dB)
+
+    int sampleRate = 44100;
+    std::int64_t length = 0; // samples
+    // Sample positions of the beats, ascending; without a usable beat a
+    // fixed grid stands in and only the timbre is compared.
+    std::vector<std::int64_t> beats;
+    bool beatUsable = false;
+    double tempoBpm = 0;
+    // One row per span between consecutive beats.
+    std::vector<Features> features;
+
+    // How different the sound around beat span a is from that around span b:
+    // 0 the same, about 1 nothing alike.
+    double beatDistance(std::size_t a, std::size_t b) const;
+    // The song's own beat-to-beat change at its given percentile (0..1).
+    double noveltyPercentile(double fraction) const;
+};
+
+// Beats (aubio's tempo tracker) and beat-synchronous chroma, cepstrum and
+// loudness of a mono signal.
+MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate);
+
+// A stretch of the song, [from, to) in samples.
+struct MusicSpan {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    friend bool operator==(const MusicSpan &, const MusicSpan &) = default;
+};
+
+// The order the song is played in: the spans one after another, each seam
+// an equal-power crossfade of seamSamples centred on it. With repeatLast the
+// last span plays again and again (a loop at the song's own seam).
+struct SpanSequence {
+    std::vector<MusicSpan> spans;
+    std::int64_t seamSamples = 0;
+    bool repeatLast = false;
+    std::int64_t playedLength() const; // without repeats
+};
+
+struct FitJump {
+    std::int64_t from = 0; // beat the song leaves
+    std::int64_t to = 0;   // beat it goes on from
+    double cost = 0;       // how audible, 0 not at all
+};
+
+struct FitPlan {
+    bool found = false;
+    std::vector<FitJump> jumps;
+    SpanSequence sequence;
+    // The playing speed (1.01 plays 1 % faster) that takes the sequence to
+    // exactly the target length; the pitch stays.
+    double tempo = 1;
+};
+
+struct FitLimits {
+    double largestTempoChange = 0.015;
+    double untouchedStartSeconds = 3;
+    double untouchedEndSeconds = 5;
+    int mostJumps = 24;
+};
+
+// The fewest jumps that make the song last targetSamples, spread out, on
+// beats, between places that sound alike; the rest is left to the tempo.
+// A song already within the tempo's reach gets no jump. found is false when
+// no acceptable plan exists.
+FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {});
+
+// The song's own best loop: from its start to a late beat, then back to an
+// early beat that sounds like it, for ever. found is false without one.
+FitPlan planLoop(const MusicAnalysis &analysis);
+
+// Renders a sequence from the song's two channels.
+class SpanPlayer {
+public:
+    SpanPlayer(const std::vector<float> &left, const std::vector<float> &right, SpanSequence sequence);
+    // Writes up to count samples to each plane; fewer (0 at the end) once
+    // the sequence is over.
+    std::int64_t render(float *left, float *right, std::int64_t count);
+
+private:
+    float sample(int channel, std::int64_t at) const;
+
+    const std::vector<float> &m_left;
+    const std::vector<float> &m_right;
+    SpanSequence m_sequence;
+    std::size_t m_span = 0;
+    std::int64_t m_position = 0; // within the current span's own output
+};
+
+} // namespace melvora
