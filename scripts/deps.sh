@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running, testing and packaging need
 # (desktop-file-utils and appstream validate the installed desktop files; dpkg-dev
-# gives the package its library dependencies, lintian checks it, help2man makes the man pages),
+# gives the package its library dependencies, lintian checks it, help2man makes the man pages; a
+# PulseAudio null sink gives the tests a sound output),
 # but only those that are missing, so a second run costs nothing.
 set -euo pipefail
 
@@ -13,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev
   ffmpeg fonts-noto-cjk
   desktop-file-utils appstream
+  pulseaudio pulseaudio-utils
   dpkg-dev lintian help2man
 )
 

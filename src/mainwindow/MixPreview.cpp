@@ -427,7 +427,10 @@ void MixPreviewDlg::play() {
     format.setSampleRate(kPreviewSampleRate);
     format.setChannelCount(2);
     format.setSampleFormat(QAudioFormat::Int16);
-    m_sink = new QAudioSink(QMediaDevices::defaultAudioOutput(), format, this);
+    // Not a child of the dialog: it is let go with deleteLater (it may be the
+    // sender of the signal that stops it), and this release's sound output
+    // crashed when the dialog's destruction deleted it as a child.
+    m_sink = new QAudioSink(QMediaDevices::defaultAudioOutput(), format);
     m_sink->setBufferSize(format.bytesForDuration(kSinkBufferMs * 1000));
     // A device that goes away ends the playing, not the preview.
     connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {

@@ -43,6 +43,7 @@ public:
     void setRendering(MixPreviewRender::Levels levels);
     void setMessage(const QString &text);
     void setPlayhead(double seconds); // negative: none
+    double playhead() const { return m_playhead; }
 
     double pointSeconds() const { return m_pointSeconds; }
     void setPointSeconds(double seconds);

@@ -275,6 +275,15 @@ TEST(MixSettingsDialog, ThePreviewDrawsTheChosenFilesAndFollowsTheSettings) {
         // A click chooses where to play from.
         QTest::mouseClick(preview->timeline(), Qt::LeftButton, {}, QPoint(preview->timeline()->width() / 2, 10));
         EXPECT_NEAR(preview->timeline()->pointSeconds(), 1.0, 0.1);
+        // Where there is a sound output (a desktop, or a null sink of a sound server), Play plays
+        // from the point: the sound is taken up and the playhead moves on from there.
+        if (output) {
+            preview->playButton()->click();
+            EXPECT_TRUE(preview->playing());
+            QTRY_VERIFY_WITH_TIMEOUT(preview->timeline()->playhead() > 1.2, 5000);
+            preview->playButton()->click();
+            EXPECT_FALSE(preview->playing());
+        }
         dialog.reject();
     });
 }
