@@ -171,9 +171,15 @@ private:
             // The engine has removed the output it could not finish.
             video.state = VideoState::Failed;
             video.reason = "mix failed: " + job.result.errorMessage;
+        } else if (status == JobStatus::Finished) {
+            video.state = VideoState::Finished;
+        } else if (std::error_code ignored; std::filesystem::exists(video.outputPath, ignored)) {
+            video.state = VideoState::Stopped; // finalised where the stop came
         } else {
-            // A stopped run's output is finalised where the stop came.
-            video.state = status == JobStatus::Finished ? VideoState::Finished : VideoState::Stopped;
+            // Stopped while the music or the mix was being measured: the name
+            // claimed for it was given back, and there is no file to point to.
+            video.state = VideoState::NotStarted;
+            video.reason = "stopped before any of it was written";
         }
         report(video);
     }
