@@ -164,8 +164,8 @@ std::string duckEnvelope(const MixSettings &settings) {
         on += "*gt(" + energy + "," + floor + "*" + number(kDuckOverFloor) + ")";
     const std::int64_t holdSteps = (hold + kDuckControlStep / 2) / kDuckControlStep;
     const std::string held = "if(" + on + "," + number(holdSteps) + ",max(ld(2)-1,0))";
-    const std::string down = "if(ld(2),min(ld(3)+" + step + "/" + number(attack) + ",1),max(ld(3)-" + step + "/" +
-                             number(release) + ",0))";
+    const std::string down =
+        "if(ld(2),min(ld(3)+" + step + "/" + number(attack) + ",1),max(ld(3)-" + step + "/" + number(release) + ",0))";
     return "st(0," + smoothed + ");st(1," + nextFloor + ");st(5,1);st(2," + held + ");st(3," + down + ");pow(" +
            ratioText(decibelsToFactor(-*settings.duckDb)) + ",(1-cos(PI*ld(3)))/2)";
 }
