@@ -11,8 +11,15 @@ constexpr int kSampleRate = 44100;
 
 // Ducking: the own sound, heard ahead by the look-ahead, drives an envelope
 // that the music is multiplied by, so the hold and the return take the same
-// time at any depth. It runs as one aeval expression on a mono key; its
-// stored values persist from sample to sample:
+// time at any depth. It runs at a control rate of 1050 Hz: the square of a
+// mono key comes down to it through the resampler, whose anti-alias filter
+// lets nothing through that the rate cannot carry (where taking every 42nd
+// sample would), one aeval expression makes the gain there, and the
+// resampler brings that back to 44100 Hz band-limited, so that no step of
+// the control rate is heard, and moves no sample in time either way. So
+// the expression, the costly part, is evaluated once every 42 samples. Its
+// stored values persist from step to step, its per-sample factors and
+// counts taken 42 samples at a time:
 //   0  the key's energy, smoothed over 10 ms;
 //   1  its running noise floor: it drops at once (at most 200 dB/s) into
 //      every dip and creeps up at 10 dB/s, so steady hum or hiss becomes the
@@ -21,14 +28,19 @@ constexpr int kSampleRate = 44100;
 //      sample as it drops, and never sinks more than 10 dB under the level
 //      below which nothing ducks, so that even noise coming up suddenly
 //      after digital silence is learnt within about two seconds;
-//   2  the samples still to hold since the key was last on;
+//   2  the steps still to hold since the key was last on;
 //   3  how far the music is down, 0 to 1: a ramp over the attack down, over
 //      the release up, shaped by a raised cosine so that neither has a corner;
-//   5  set once the first sample is through.
+//   5  set once the first step is through.
 // Measured and dropped: afftdn's noise tracking left a steady 50 Hz hum and
 // its harmonics as they were and took only 4 dB off white noise at -39 dBFS;
 // sidechaincompress ties its hold and return to the depth and does not hold
 // a level flat through pauses.
+constexpr int kDuckControlStep = 42; // samples at 44100 Hz per step of the control rate
+// Silence after the key's end: it carries the gain past the music's last
+// sample and out of the resampler's reach around the end, and gives even a
+// key of a few samples the length the resampler needs to answer at all.
+constexpr int kDuckTailSamples = 2048;
 constexpr int kDuckSmoothingSamples = 441;
 constexpr int kDuckFloorFall = 958;   // per-sample factor 1 - 1/958: 200 dB/s
 constexpr int kDuckFloorRise = 19150; // per-sample factor 1 + 1/19150: 10 dB/s
@@ -136,40 +148,52 @@ std::string duckEnvelope(const MixSettings &settings) {
         std::max(secondsToSamples(settings.duckLookaheadSeconds / 2), secondsToSamples(kDuckShortestAttackSeconds));
     const std::int64_t release = secondsToSamples(kDuckReleaseSeconds);
     const auto number = [](std::int64_t n) { return std::to_string(n); };
+    const std::string step = number(kDuckControlStep);
+    // A per-sample factor, as one step of the control rate takes it.
+    const auto perStep = [&](const std::string &factor) { return "pow(" + factor + "," + step + ")"; };
     const std::string energy = "ld(0)", floor = "ld(1)";
-    const std::string smoothed = energy + "+(val(0)*val(0)-" + energy + ")/" + number(kDuckSmoothingSamples);
-    const std::string dropped = "max(" + energy + "," + floor + "*(1-1/" + number(kDuckFloorFall) + "))";
-    const std::string crept = floor + "*(1+1/" + number(kDuckFloorRise) + ")";
+    const std::string smoothed =
+        energy + "+(val(0)-" + energy + ")*(1-" + perStep("1-1/" + number(kDuckSmoothingSamples)) + ")";
+    const std::string dropped = "max(" + energy + "," + floor + "*" + perStep("1-1/" + number(kDuckFloorFall)) + ")";
+    const std::string crept = floor + "*" + perStep("1+1/" + number(kDuckFloorRise));
     const std::string lowest = "1/" + number(10 * kDuckKeyQuietness);
     const std::string nextFloor =
         "if(ld(5),max(if(lt(" + energy + "," + floor + ")," + dropped + "," + crept + ")," + lowest + "),1)";
     std::string on = "gt(" + energy + ",1/" + number(kDuckKeyQuietness) + ")";
     if (settings.duckKey == DuckKey::Speech)
         on += "*gt(" + energy + "," + floor + "*" + number(kDuckOverFloor) + ")";
-    const std::string held = "if(" + on + "," + number(hold) + ",max(ld(2)-1,0))";
-    const std::string down = "if(ld(2),min(ld(3)+1/" + number(attack) + ",1),max(ld(3)-1/" + number(release) + ",0))";
+    const std::int64_t holdSteps = (hold + kDuckControlStep / 2) / kDuckControlStep;
+    const std::string held = "if(" + on + "," + number(holdSteps) + ",max(ld(2)-1,0))";
+    const std::string down =
+        "if(ld(2),min(ld(3)+" + step + "/" + number(attack) + ",1),max(ld(3)-" + step + "/" + number(release) + ",0))";
     return "st(0," + smoothed + ");st(1," + nextFloor + ");st(5,1);st(2," + held + ");st(3," + down + ");pow(" +
            ratioText(decibelsToFactor(-*settings.duckDb)) + ",(1-cos(PI*ld(3)))/2)";
 }
 
 // The key, from the own sound, to the music's gain as a stereo signal. The
 // key is advanced rather than the mix delayed: its first look-ahead samples
-// are dropped and as many of silence follow its end, so it stays exactly as
-// long as the music and nothing else in the mix moves against the picture.
+// are dropped and silence follows its end, so nothing in the mix moves
+// against the picture. Its energy goes down to the control rate and the
+// gain comes back up, both through the resampler, which keeps every sample
+// where it was; the silence after the key's end carries the gain past the
+// music's last sample, where the multiplication stops with the music.
 std::string duckGainChain(const MixSettings &settings) {
     std::vector<std::string> filters;
     const std::int64_t lookahead = secondsToSamples(settings.duckLookaheadSeconds);
     if (lookahead > 0) {
-        const std::string samples = std::to_string(lookahead);
-        filters.push_back("atrim=start_sample=" + samples);
+        filters.push_back("atrim=start_sample=" + std::to_string(lookahead));
         filters.emplace_back("asetpts=PTS-STARTPTS");
-        filters.push_back("apad=pad_len=" + samples);
     }
+    filters.push_back("apad=pad_len=" + std::to_string(lookahead + kDuckTailSamples));
     filters.emplace_back("pan=mono|c0=c0+c1");
     if (settings.duckKey == DuckKey::Speech)
         filters.emplace_back(kSpeechBand);
+    // The square of the key: its energy.
+    filters.emplace_back("asplit=2[duckkey][duckcopy];[duckkey][duckcopy]amultiply");
+    filters.push_back("aresample=" + std::to_string(kSampleRate / kDuckControlStep));
     // Quoted: the expression's commas and semicolons are its own.
     filters.push_back("aeval='exprs=" + duckEnvelope(settings) + "'");
+    filters.push_back("aresample=" + std::to_string(kSampleRate));
     filters.emplace_back("pan=stereo|c0=c0|c1=c0");
     return joinChain(filters);
 }

@@ -325,6 +325,19 @@ INSTANTIATE_TEST_SUITE_P(
                   {near(1, 1, kMusic, -4)}}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// Made at a control rate and brought back up, the ducking's gain still
+// covers the music to the video's last sample, however short the video.
+TEST(MixGraphs, DuckedMusicLastsToTheLastSample) {
+    MixSettings settings;
+    settings.duckDb = 12, settings.duckLookaheadSeconds = 0; // no look-ahead to pad the key
+    for (const double seconds : {0.005, 0.5}) {
+        const std::vector<float> own(std::size_t(seconds * kRate)), music = tone(kMusic, 0.25, seconds);
+        const std::vector<float> out = runGraph(mixGraphDescription(settings, seconds), {&own, &music});
+        ASSERT_EQ(out.size(), own.size()) << seconds;
+        EXPECT_NEAR(toneDb(out, seconds - 0.005, 0.005, kMusic), kInputDb - 6, 1) << seconds;
+    }
+}
+
 struct ValidationCase {
     const char *name;
     std::function<void(MixSettings &)> set;
