@@ -379,9 +379,8 @@ SpanPlayer::SpanPlayer(const std::vector<float> &left, const std::vector<float> 
 std::int64_t SpanPlayer::render(float *left, float *right, std::int64_t count) {
     std::int64_t produced = 0;
     while (produced < count) {
-        const ReplacedStretch *piece = m_replaced && m_replacedIndex < m_replaced->size()
-                                           ? &(*m_replaced)[m_replacedIndex]
-                                           : nullptr;
+        const ReplacedStretch *piece =
+            m_replaced && m_replacedIndex < m_replaced->size() ? &(*m_replaced)[m_replacedIndex] : nullptr;
         if (piece && m_replacedPosition < 0 && m_sequencePosition == piece->from)
             m_replacedPosition = 0;
         if (piece && m_replacedPosition >= 0) {
@@ -408,8 +407,8 @@ std::int64_t SpanPlayer::render(float *left, float *right, std::int64_t count) {
             ++m_replacedIndex;
             continue;
         }
-        const std::int64_t wanted = piece ? std::min(count - produced, piece->from - m_sequencePosition)
-                                          : count - produced;
+        const std::int64_t wanted =
+            piece ? std::min(count - produced, piece->from - m_sequencePosition) : count - produced;
         const std::int64_t n = renderSequence(left + produced, right + produced, wanted);
         if (n == 0)
             break;

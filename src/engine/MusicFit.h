@@ -134,7 +134,7 @@ private:
 
     const std::vector<ReplacedStretch> *m_replaced;
     std::size_t m_replacedIndex = 0;
-    std::int64_t m_sequencePosition = 0; // in the sequence's own output
+    std::int64_t m_sequencePosition = 0;  // in the sequence's own output
     std::int64_t m_replacedPosition = -1; // within the current replacement, -1 outside one
     std::vector<float> m_skipped[2];
 

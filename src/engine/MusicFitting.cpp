@@ -222,8 +222,7 @@ int fitMusic(MixRun &run) {
     }
     run.result.fit = reportOf(plan, settings.fit ? MusicFitReport::Kind::Fitted : MusicFitReport::Kind::Looped,
                               settings.musicStartSeconds);
-    run.result.fit.analysisSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.result.fit.analysisSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     run.plannedMusic = std::move(planned);
     return 0;
 }

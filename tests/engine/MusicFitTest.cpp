@@ -1,6 +1,6 @@
+#include "engine/MusicFit.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixSteps.h"
-#include "engine/MusicFit.h"
 
 #include "MediaTool.h"
 
@@ -125,7 +125,8 @@ TEST(MusicFit, ASongWithinTheTempoNeedsNoJumpAndOneWithoutRepeatsHasNoPlan) {
     EXPECT_EQ(close.stretches[0].to, analysis.length - 5 * kRate);
     EXPECT_LT(close.tempo, 1);
     // Beyond what that stretch can take, the song needs a jump.
-    EXPECT_FALSE(placeStretches(close.sequence, std::int64_t(0.016 * double(close.stretches[0].to - close.stretches[0].from)), kRate));
+    EXPECT_FALSE(placeStretches(close.sequence,
+                                std::int64_t(0.016 * double(close.stretches[0].to - close.stretches[0].from)), kRate));
 
     // A sweep never sounds the same twice: nothing to jump between.
     std::vector<float> sweep(std::size_t(30 * kRate));
