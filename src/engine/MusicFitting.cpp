@@ -53,6 +53,32 @@ void renderPlan(const PlannedMusic &planned, std::int64_t from, std::int64_t to,
         plane.resize(std::size_t(n));
 }
 
+// How far (within kAlignSamples) b's samples from bAt best match a's from
+// aAt over count samples, both channels summed.
+constexpr std::int64_t kAlignSamples = 256;
+std::int64_t bestLag(const std::vector<float> (&a)[2], std::int64_t aAt, const std::vector<float> (&b)[2],
+                     std::int64_t bAt, std::int64_t count) {
+    std::int64_t best = 0;
+    double bestScore = -2;
+    for (std::int64_t lag = -kAlignSamples; lag <= kAlignSamples; ++lag) {
+        if (bAt + lag < 0 || bAt + lag + count > std::int64_t(b[0].size()) || aAt < 0 ||
+            aAt + count > std::int64_t(a[0].size()))
+            continue;
+        double product = 0, aEnergy = 0, bEnergy = 0;
+        for (std::int64_t k = 0; k < count; ++k) {
+            const double x = a[0][std::size_t(aAt + k)] + a[1][std::size_t(aAt + k)];
+            const double y = b[0][std::size_t(bAt + lag + k)] + b[1][std::size_t(bAt + lag + k)];
+            product += x * y, aEnergy += x * x, bEnergy += y * y;
+        }
+        const double score = aEnergy > 0 && bEnergy > 0 ? product / std::sqrt(aEnergy * bEnergy) : -1;
+        if (score > bestScore + 1e-9) {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best;
+}
+
 int appendSinkFrames(AVFilterContext *sink, AVFrame *frame, std::vector<float> (&into)[2]) {
     for (;;) {
         const int result = av_buffersink_get_frame(sink, frame);
@@ -113,26 +139,41 @@ int stretchPiece(MixRun &run, const PlannedMusic &planned, const SequenceStretch
         result = pushToSource(graph, graph.firstSource, nullptr);
     if (result >= 0)
         result = appendSinkFrames(graph.sinkFilter, out.get(), stretched);
-    // The filter maps its input's time onto its output's by the tempo.
-    const std::int64_t start = std::llround(double(stretch.from - from) / tempo);
-    if (result >= 0 && std::int64_t(stretched[0].size()) < start + stretch.length)
+    // The filter maps its input's time onto its output's by the tempo, give
+    // or take some of its hops: each end is lined up with the plan's own
+    // sound before the two are joined, and the end's offset is taken up
+    // gradually over the samples before its join.
+    const std::int64_t before = stretch.from - from, after = stretch.to - from;
+    const std::int64_t join = std::min(kStretchJoinSamples, stretch.length / 4);
+    const std::int64_t start = std::llround(double(before) / tempo) +
+                               bestLag(in, before, stretched, std::llround(double(before) / tempo), join);
+    const std::int64_t tailFrom = start + stretch.length - join;
+    const std::int64_t endLag = bestLag(in, after - join, stretched, tailFrom, join);
+    const std::int64_t warp = std::min(2 * join, stretch.length / 4);
+    if (result >= 0 && (start - warp < 0 || std::int64_t(stretched[0].size()) < tailFrom + join + kAlignSamples + 1))
         result = AVERROR_BUG;
     if (result < 0)
         return fail(run, "Could not time-stretch the music", result);
 
     piece.from = stretch.from;
     piece.to = stretch.to;
-    const std::int64_t join = std::min(kStretchJoinSamples, stretch.length / 4);
-    const std::int64_t before = stretch.from - from, after = stretch.to - from;
     for (int c = 0; c < 2; ++c) {
         std::vector<float> &samples = c == 0 ? piece.left : piece.right;
-        samples.assign(stretched[c].begin() + start, stretched[c].begin() + start + stretch.length);
+        const std::vector<float> &source = stretched[c];
+        samples.assign(source.begin() + start, source.begin() + start + stretch.length);
+        for (std::int64_t k = 0; k < warp; ++k) {
+            const double at = double(tailFrom - warp + k) + double(endLag) * (double(k) + 0.5) / double(warp);
+            const auto below = std::size_t(std::floor(at));
+            const auto fraction = float(at - std::floor(at));
+            samples[std::size_t(stretch.length - join - warp + k)] =
+                source[below] * (1 - fraction) + source[below + 1] * fraction;
+        }
         for (std::int64_t k = 0; k < join; ++k) {
             const auto w = float((double(k) + 0.5) / double(join));
             float &head = samples[std::size_t(k)];
             head = in[c][std::size_t(before + k)] * (1 - w) + head * w;
             float &tail = samples[std::size_t(stretch.length - join + k)];
-            tail = tail * (1 - w) + in[c][std::size_t(after - join + k)] * w;
+            tail = source[std::size_t(tailFrom + endLag + k)] * (1 - w) + in[c][std::size_t(after - join + k)] * w;
         }
     }
     return 0;

@@ -210,6 +210,21 @@ TEST(MusicFit, AFittedSongKeepsItsOwnStartAndEndAndLastsTheVideoExactly) {
             ASSERT_EQ(left[std::size_t(i)], planned.left[std::size_t(i)]) << factor << " at " << i;
         for (std::int64_t i = 1; i <= 5 * kRate; ++i)
             ASSERT_EQ(left[std::size_t(target - i)], planned.left[std::size_t(length - i)]) << factor << " at -" << i;
+        // Where the stretch takes over and gives back, the tone neither dips nor swells (phases lined up).
+        const auto level = [&](std::int64_t at) {
+            double sum = 0;
+            for (std::int64_t i = at; i < at + 256; ++i)
+                sum += double(left[std::size_t(i)]) * left[std::size_t(i)];
+            return std::sqrt(sum / 256);
+        };
+        for (const ReplacedStretch &piece : planned.stretched)
+            for (std::int64_t join : {piece.from, piece.from + std::int64_t(piece.left.size())}) {
+                const double early = level(join - 6144), late = level(join + 2560); // the tone's own slow swell
+                for (std::int64_t at = join - 4096; at < join + 2048; at += 256) {
+                    const double expected = early + (late - early) * double(at - join + 6144) / 8704;
+                    EXPECT_NEAR(level(at), expected, 0.05 * expected) << factor << " at " << at - join;
+                }
+            }
         // 440 Hz stays 440 Hz in the middle: zero crossings per second.
         int crossings = 0;
         for (std::int64_t i = 8 * kRate; i < 10 * kRate; ++i)
