@@ -2,7 +2,7 @@
 // is fitted to silent videos of 0.5, 0.8, 1.3 and 2.5 times its length, and
 // the table says how close the music's end comes to the last picture, how
 // well the output's first and last 3 s follow the song's (loudness
-// envelopes, after the tempo), how the seams' novelty compares with the
+// envelopes; the tempo change is made in the middle only), how the seams' novelty compares with the
 // song's own 90th-percentile beat-to-beat novelty, the tempo change and the
 // analysis time. For bench/fit.sh; not part of the product.
 //
@@ -186,18 +186,16 @@ int main(int argc, char **argv) {
                     last = b + 1024;
             }
             const double musicEnd = out.startSeconds + double(last) / kRate;
-            const double tempo = 1 + fit.tempoPercent / 100;
-            // The encoder's delay and the tempo filter's start move the sound by some milliseconds: the best
-            // match within 50 ms counts.
+            // The encoder's delay moves the sound by some milliseconds: the best match within 50 ms counts.
             const auto matched = [&](double outFrom, double songFrom) {
                 double best = -1;
                 for (int lagMs = -50; lagMs <= 50; ++lagMs)
                     best = std::max(best, correlation(envelope(out.samples, outFrom + lagMs / 1000.0, 3, 1),
-                                                      envelope(song.samples, songFrom, 3, tempo)));
+                                                      envelope(song.samples, songFrom, 3, 1)));
                 return best;
             };
             const double first = matched(0, 0);
-            const double lastCorrelation = matched(musicEnd - out.startSeconds - 3, songSeconds - 3 * tempo);
+            const double lastCorrelation = matched(musicEnd - out.startSeconds - 3, songSeconds - 3);
             double seam = 0;
             for (const MusicFitReport::Jump &jump : fit.jumps) {
                 const std::size_t before = spanAt(analysis, jump.fromSeconds) - 1, after = spanAt(analysis, jump.toSeconds);
@@ -215,7 +213,7 @@ int main(int argc, char **argv) {
         }
     }
     std::printf("endms: last picture's end minus where the music is last heard (one AAC frame is 23 ms); first, "
-                "last: correlation of 10 ms loudness envelopes with the song's (after tempo); seam/p90: the worst "
+                "last: correlation of 10 ms loudness envelopes with the song's; seam/p90: the worst "
                 "seam's beat distance against the song's 90th-percentile beat-to-beat change\n");
     return 0;
 }

@@ -26,6 +26,7 @@ constexpr double kRepeatCost = 1;     // the same span twice in a row
 constexpr double kCrowdingCost = 0.15; // a stretch far shorter than an even share
 constexpr double kTempoCost = 0.3;    // the full tempo change, against none
 constexpr double kLandingShiftSeconds = 0.02;
+constexpr double kStretchGuardSeconds = 0.25; // between a stretch and a crossfade
 constexpr std::size_t kCandidatesPerBeat = 8;
 constexpr std::size_t kMostCandidates = 1000;
 constexpr std::size_t kMostStates = 20000;
@@ -126,7 +127,74 @@ SpanSequence sequenceOf(const MusicAnalysis &analysis, const std::vector<FitJump
     return sequence;
 }
 
+// The stretches of a sequence's output that play the song plainly, away
+// from its untouched ends and a little away from every crossfade.
+std::vector<MusicSpan> plainStretches(const SpanSequence &sequence, int sampleRate, const FitLimits &limits) {
+    const auto rate = double(sampleRate);
+    const std::int64_t half = sequence.seamSamples / 2;
+    const auto guard = std::int64_t(kStretchGuardSeconds * rate);
+    std::vector<MusicSpan> plain;
+    auto from = std::int64_t(limits.untouchedStartSeconds * rate);
+    std::int64_t seam = 0;
+    for (std::size_t k = 0; k + 1 < sequence.spans.size(); ++k) {
+        seam += sequence.spans[k].to - sequence.spans[k].from;
+        plain.push_back({from, seam - half - guard});
+        from = seam + half + guard;
+    }
+    plain.push_back({from, sequence.playedLength() - std::int64_t(limits.untouchedEndSeconds * rate)});
+    std::erase_if(plain, [](const MusicSpan &span) { return span.to <= span.from; });
+    return plain;
+}
+
+// What the stretches of a sequence with this many jumps and this played
+// length hold at least (plainStretches less its overlaps).
+double stretchable(double played, std::size_t jumps, std::int64_t seamSamples, int sampleRate,
+                   const FitLimits &limits) {
+    const auto rate = double(sampleRate);
+    const double ends = (limits.untouchedStartSeconds + limits.untouchedEndSeconds) * rate;
+    const double perSeam = double(seamSamples / 2 * 2) + 2 * std::floor(kStretchGuardSeconds * rate);
+    return std::max(0.0, played - ends - double(jumps) * perSeam);
+}
+
 } // namespace
+
+std::int64_t FitPlan::fittedLength() const {
+    std::int64_t length = sequence.playedLength();
+    for (const SequenceStretch &stretch : stretches)
+        length += stretch.length - (stretch.to - stretch.from);
+    return length;
+}
+
+std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &sequence, std::int64_t rest,
+                                                           int sampleRate, const FitLimits &limits) {
+    std::vector<SequenceStretch> chosen;
+    if (rest == 0)
+        return chosen;
+    std::vector<MusicSpan> plain = plainStretches(sequence, sampleRate, limits);
+    std::stable_sort(plain.begin(), plain.end(),
+                     [](const MusicSpan &a, const MusicSpan &b) { return a.to - a.from > b.to - b.from; });
+    const auto reach = [&](std::int64_t total) { return limits.largestTempoChange * double(total); };
+    std::int64_t total = 0;
+    std::size_t used = 0;
+    while (used < plain.size() && double(std::abs(rest)) > reach(total)) {
+        total += plain[used].to - plain[used].from;
+        ++used;
+    }
+    if (double(std::abs(rest)) > reach(total))
+        return std::nullopt;
+    plain.resize(used);
+    std::sort(plain.begin(), plain.end(), [](const MusicSpan &a, const MusicSpan &b) { return a.from < b.from; });
+    // One speed for all: each takes its share, the last what is left.
+    std::int64_t given = 0;
+    for (std::size_t k = 0; k < plain.size(); ++k) {
+        const std::int64_t length = plain[k].to - plain[k].from;
+        const std::int64_t share =
+            k + 1 == plain.size() ? rest - given : std::llround(double(rest) * double(length) / double(total));
+        given += share;
+        chosen.push_back({plain[k].from, plain[k].to, length + share});
+    }
+    return chosen;
+}
 
 std::int64_t SpanSequence::playedLength() const {
     std::int64_t length = 0;
@@ -142,20 +210,37 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         return plan;
     const double target = double(targetSamples);
     const double lowest = target * (1 - limits.largestTempoChange);
-    const double highest = target * (1 + limits.largestTempoChange);
-    if (double(length) >= lowest && double(length) <= highest) {
-        plan.found = true;
+    const double highest = target / (1 - limits.largestTempoChange);
+    const std::int64_t seam = seamLength(analysis);
+    // Whether the stretches of a sequence this long with this many jumps can
+    // take up the rest.
+    const auto reaches = [&](double played, std::size_t jumps) {
+        return std::abs(target - played) <=
+               limits.largestTempoChange * stretchable(played, jumps, seam, analysis.sampleRate, limits);
+    };
+    const auto finish = [&](FitPlan &done) {
+        std::optional<std::vector<SequenceStretch>> stretches =
+            placeStretches(done.sequence, targetSamples - done.sequence.playedLength(), analysis.sampleRate, limits);
+        if (!stretches)
+            return;
+        done.stretches = std::move(*stretches);
+        std::int64_t from = 0, to = 0;
+        for (const SequenceStretch &stretch : done.stretches)
+            from += stretch.to - stretch.from, to += stretch.length;
+        done.tempo = to > 0 ? double(from) / double(to) : 1;
+        done.found = true;
+    };
+    if (reaches(double(length), 0)) {
         plan.sequence = sequenceOf(analysis, {});
-        // Within a frame's worth the song is left as it is.
-        const bool close = std::abs(length - targetSamples) <= std::int64_t(kLandingShiftSeconds * analysis.sampleRate);
-        plan.tempo = close ? 1 : double(length) / target;
-        return plan;
+        finish(plan);
+        if (plan.found)
+            return plan;
     }
     if (analysis.features.size() < std::size_t(4 * kWindowBeats))
         return plan;
 
     const auto rate = double(analysis.sampleRate);
-    const std::int64_t half = seamLength(analysis) / 2 + 1;
+    const std::int64_t half = seam / 2 + 1;
     const std::int64_t earliest = std::int64_t(limits.untouchedStartSeconds * rate) + half;
     const std::int64_t latest = length - std::int64_t(limits.untouchedEndSeconds * rate) - half;
     if (latest <= earliest)
@@ -222,11 +307,13 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
             break;
         for (int s = 0; s < int(layer.size()); ++s) {
             const double total = double(length + layer[s].gain);
-            if (total < lowest || total > highest)
+            if (!reaches(total, std::size_t(depth + 1)))
                 continue;
             const Candidate &last = candidates[layer[s].candidate];
             const double score = layer[s].cost + crowding(length - analysis.beats[last.to]) +
-                                 kTempoCost * std::abs(total / target - 1) / limits.largestTempoChange;
+                                 kTempoCost * std::abs(total - target) /
+                                     (limits.largestTempoChange *
+                                      stretchable(total, std::size_t(depth + 1), seam, analysis.sampleRate, limits));
             if (bestState < 0 || score < bestScore) {
                 bestScore = score;
                 bestState = s;
@@ -253,8 +340,7 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     if (std::abs(remainder) <= std::int64_t(kLandingShiftSeconds * rate))
         plan.jumps.back().to += remainder;
     plan.sequence = sequenceOf(analysis, plan.jumps);
-    plan.tempo = double(plan.sequence.playedLength()) / target;
-    plan.found = true;
+    finish(plan);
     return plan;
 }
 
@@ -286,15 +372,58 @@ FitPlan planLoop(const MusicAnalysis &analysis) {
     return plan;
 }
 
-SpanPlayer::SpanPlayer(const std::vector<float> &left, const std::vector<float> &right, SpanSequence sequence)
-    : m_left(left), m_right(right), m_sequence(std::move(sequence)) {}
+SpanPlayer::SpanPlayer(const std::vector<float> &left, const std::vector<float> &right, SpanSequence sequence,
+                       const std::vector<ReplacedStretch> *replaced)
+    : m_replaced(replaced), m_left(left), m_right(right), m_sequence(std::move(sequence)) {}
+
+std::int64_t SpanPlayer::render(float *left, float *right, std::int64_t count) {
+    std::int64_t produced = 0;
+    while (produced < count) {
+        const ReplacedStretch *piece =
+            m_replaced && m_replacedIndex < m_replaced->size() ? &(*m_replaced)[m_replacedIndex] : nullptr;
+        if (piece && m_replacedPosition < 0 && m_sequencePosition == piece->from)
+            m_replacedPosition = 0;
+        if (piece && m_replacedPosition >= 0) {
+            const auto length = std::int64_t(piece->left.size());
+            const std::int64_t n = std::min(count - produced, length - m_replacedPosition);
+            std::copy_n(piece->left.begin() + m_replacedPosition, n, left + produced);
+            std::copy_n(piece->right.begin() + m_replacedPosition, n, right + produced);
+            produced += n;
+            m_replacedPosition += n;
+            if (m_replacedPosition < length)
+                continue;
+            // The sequence's own samples of the stretch are passed over.
+            constexpr std::int64_t kBlock = 4096;
+            m_skipped[0].resize(kBlock);
+            m_skipped[1].resize(kBlock);
+            while (m_sequencePosition < piece->to) {
+                const std::int64_t skipped = renderSequence(m_skipped[0].data(), m_skipped[1].data(),
+                                                            std::min(kBlock, piece->to - m_sequencePosition));
+                if (skipped == 0)
+                    break;
+                m_sequencePosition += skipped;
+            }
+            m_replacedPosition = -1;
+            ++m_replacedIndex;
+            continue;
+        }
+        const std::int64_t wanted =
+            piece ? std::min(count - produced, piece->from - m_sequencePosition) : count - produced;
+        const std::int64_t n = renderSequence(left + produced, right + produced, wanted);
+        if (n == 0)
+            break;
+        produced += n;
+        m_sequencePosition += n;
+    }
+    return produced;
+}
 
 float SpanPlayer::sample(int channel, std::int64_t at) const {
     const std::vector<float> &plane = channel == 0 ? m_left : m_right;
     return at >= 0 && at < std::int64_t(plane.size()) ? plane[std::size_t(at)] : 0.0f;
 }
 
-std::int64_t SpanPlayer::render(float *left, float *right, std::int64_t count) {
+std::int64_t SpanPlayer::renderSequence(float *left, float *right, std::int64_t count) {
     const std::vector<MusicSpan> &spans = m_sequence.spans;
     const std::int64_t half = m_sequence.seamSamples / 2;
     std::int64_t produced = 0;

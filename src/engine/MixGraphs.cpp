@@ -111,15 +111,10 @@ std::string chainEnd(const MixSettings &settings) {
     return settings.levelsSet() ? kLimiter : "";
 }
 
-// Tempo, level, fade-in, delay and fade-out of the music, in that order: the
+// Level, fade-in, delay and fade-out of the music, in that order: the
 // fade-in belongs to the music's own start, the fade-out to the video's end.
-// The tempo comes first so that everything after it counts output samples;
-// rubberband keeps the pitch and the length exact, where atempo was measured
-// 1 % short over 10 s.
-std::vector<std::string> musicFilters(const MixSettings &settings, double videoSeconds, double musicTempo) {
+std::vector<std::string> musicFilters(const MixSettings &settings, double videoSeconds) {
     std::vector<std::string> filters;
-    if (std::isfinite(musicTempo) && musicTempo > 0 && std::llround(musicTempo * 1000000) != 1000000)
-        filters.push_back("rubberband=tempo=" + ratioText(musicTempo));
     if (settings.levelsSet()) {
         if (std::optional<std::string> volume = volumeFilter(settings.musicGainDb))
             filters.push_back(*volume);
@@ -210,9 +205,9 @@ double decibelsToFactor(double decibels) {
     return std::pow(10.0, decibels / 20);
 }
 
-std::string musicGraphDescription(const MixSettings &settings, double videoSeconds, double musicTempo) {
+std::string musicGraphDescription(const MixSettings &settings, double videoSeconds) {
     std::vector<std::string> filters{"aresample=44100", "aformat=sample_fmts=fltp:channel_layouts=stereo"};
-    for (std::string &filter : musicFilters(settings, videoSeconds, musicTempo))
+    for (std::string &filter : musicFilters(settings, videoSeconds))
         filters.push_back(std::move(filter));
     if (std::string end = chainEnd(settings); !end.empty())
         filters.push_back(std::move(end));
@@ -232,8 +227,8 @@ std::vector<std::string> ownFilters(const MixSettings &settings) {
 
 // The own sound's chain to [own] and the music's, ducked when asked, to
 // [bed]: everything of the mix before the two meet.
-std::string ownAndBedChains(const MixSettings &settings, double videoSeconds, double musicTempo) {
-    const std::vector<std::string> music = musicFilters(settings, videoSeconds, musicTempo);
+std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
     const std::string musicChain = music.empty() ? "anull" : joinChain(music);
     std::string description;
     std::vector<std::string> own = ownFilters(settings);
@@ -260,9 +255,9 @@ std::string mixJoint(const MixSettings &settings) {
     return description + "[out]";
 }
 
-std::string replacingDescription(const MixSettings &settings, double videoSeconds, double musicTempo) {
+std::string replacingDescription(const MixSettings &settings, double videoSeconds) {
     // The own sound still paces the mix; it is consumed and dropped.
-    const std::vector<std::string> music = musicFilters(settings, videoSeconds, musicTempo);
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
     std::string description = "[in0]anullsink;[in1]" + (music.empty() ? std::string("anull") : joinChain(music));
     if (const std::string end = chainEnd(settings); !end.empty())
         description += "," + end;
@@ -271,20 +266,20 @@ std::string replacingDescription(const MixSettings &settings, double videoSecond
 
 } // namespace
 
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds, double musicTempo) {
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
     if (settings.isDefault())
         return "[in0][in1]amix=inputs=2[out]";
     if (settings.replaceOwnSound)
-        return replacingDescription(settings, videoSeconds, musicTempo);
-    return ownAndBedChains(settings, videoSeconds, musicTempo) + mixJoint(settings);
+        return replacingDescription(settings, videoSeconds);
+    return ownAndBedChains(settings, videoSeconds) + mixJoint(settings);
 }
 
 std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds) {
     if (settings.isDefault())
         return "[in0]anullsink;[in1]anull[out]";
     if (settings.replaceOwnSound)
-        return replacingDescription(settings, videoSeconds, 1);
-    return ownAndBedChains(settings, videoSeconds, 1) + "[own]anullsink;[bed]anull[out]";
+        return replacingDescription(settings, videoSeconds);
+    return ownAndBedChains(settings, videoSeconds) + "[own]anullsink;[bed]anull[out]";
 }
 
 } // namespace melvora

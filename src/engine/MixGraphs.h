@@ -19,13 +19,11 @@ namespace melvora {
 // "aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo".
 // videoSeconds is the length of the video from where the new sound starts;
 // the fade-out ends there (no fade-out when it is not positive).
-// musicTempo other than 1 plays the music that much faster, its pitch kept
-// (a fitted song's last fraction).
-std::string musicGraphDescription(const MixSettings &settings, double videoSeconds, double musicTempo = 1);
+std::string musicGraphDescription(const MixSettings &settings, double videoSeconds);
 
 // The video's own sound ("in0") and the music ("in1") mixed into "out".
 // The default settings give "[in0][in1]amix=inputs=2[out]".
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds, double musicTempo = 1);
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds);
 
 // The music as the mix lays it (delay, fades, ducking by the own sound
 // "in0"), from "in1" into "out" before it meets the own sound and before the

@@ -129,10 +129,9 @@ struct MixRun {
     // The music as the mix settings shape it, resampled; null when the
     // music's packets are copied.
     std::unique_ptr<MusicFeed> musicFeed;
-    // A fitted song or one looped at its own seam, decoded whole, with the
-    // tempo that takes it to the target length; null to decode as usual.
+    // A fitted song or one looped at its own seam, decoded whole; null to
+    // decode as usual.
     std::shared_ptr<const PlannedMusic> plannedMusic;
-    double musicTempo = 1;
     // The encoder of the new sound track, on threads of its own; its packets
     // are written by the loop. It counts frames from 0, so frames reach it
     // leadSamples later and its packets come back that much earlier.

@@ -68,10 +68,8 @@ int buildGraph(MixRun &run) {
     if (run.plannedMusic)
         run.musicFeed->playPlanned(run.plannedMusic);
     if (run.mode == MixMode::MixBoth)
-        return buildMixGraph(run,
-                             mixGraphDescription(settings, run.request.durationSeconds, run.musicTempo).c_str());
-    return buildSingleInputGraph(
-        run, musicGraphDescription(settings, run.request.durationSeconds, run.musicTempo).c_str());
+        return buildMixGraph(run, mixGraphDescription(settings, run.request.durationSeconds).c_str());
+    return buildSingleInputGraph(run, musicGraphDescription(settings, run.request.durationSeconds).c_str());
 }
 
 int allocateLoopFrames(MixRun &run) {
@@ -94,7 +92,6 @@ int measureMixPass(const MixRun &run, LoudnessMeter &meter, int passIndex) {
     MixJob &job = run.job;
     MixRun pass(job);
     pass.plannedMusic = run.plannedMusic;
-    pass.musicTempo = run.musicTempo;
     pass.measuringOnly = true;
     pass.soundMeter = &meter;
     pass.progressFrom = passIndex * kMeasuringProgressShare;

@@ -76,7 +76,7 @@ bool MusicFeed::runsPlainLoop() const {
 
 void MusicFeed::playPlanned(std::shared_ptr<const PlannedMusic> planned) {
     m_planned = std::move(planned);
-    m_player.emplace(m_planned->left, m_planned->right, m_planned->sequence);
+    m_player.emplace(m_planned->left, m_planned->right, m_planned->sequence, &m_planned->stretched);
 }
 
 int MusicFeed::readPlanned(AVAudioFifo *into, int minSamples) {

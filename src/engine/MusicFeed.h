@@ -25,11 +25,12 @@
 namespace melvora {
 
 // The song decoded whole, and the order to play it in (a fitted length or a
-// loop at the song's own seam).
+// loop at the song's own seam), with the stretches a fit plays time-stretched.
 struct PlannedMusic {
     std::vector<float> left;
     std::vector<float> right;
     SpanSequence sequence;
+    std::vector<ReplacedStretch> stretched;
 };
 
 class MusicFeed {

@@ -64,13 +64,26 @@ struct FitJump {
     double cost = 0;       // how audible, 0 not at all
 };
 
+// A stretch of a sequence's output, [from, to), played in length samples
+// instead, its pitch kept: what the jumps leave over is taken up in the
+// middle of the song, away from its start, its end and the seams.
+struct SequenceStretch {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    std::int64_t length = 0;
+    friend bool operator==(const SequenceStretch &, const SequenceStretch &) = default;
+};
+
 struct FitPlan {
     bool found = false;
     std::vector<FitJump> jumps;
     SpanSequence sequence;
-    // The playing speed (1.01 plays 1 % faster) that takes the sequence to
-    // exactly the target length; the pitch stays.
+    // Played slower or faster, these take the sequence to exactly the target
+    // length; none when the jumps reach it.
+    std::vector<SequenceStretch> stretches;
+    // Their playing speed (1.01 plays 1 % faster); 1 without a stretch.
     double tempo = 1;
+    std::int64_t fittedLength() const;
 };
 
 struct FitLimits {
@@ -86,20 +99,44 @@ struct FitLimits {
 // no acceptable plan exists.
 FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {});
 
+// Where the rest (target less played length) is taken up: the fewest of the
+// longest stretches between the untouched ends and the seams, all at one
+// speed within largestTempoChange. Empty when rest is 0; nullopt when it is
+// more than they can take.
+std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &sequence, std::int64_t rest,
+                                                           int sampleRate, const FitLimits &limits = {});
+
 // The song's own best loop: from its start to a late beat, then back to an
 // early beat that sounds like it, for ever. found is false without one.
 FitPlan planLoop(const MusicAnalysis &analysis);
 
-// Renders a sequence from the song's two channels.
+// Samples that play instead of [from, to) of a sequence's output (a
+// stretch, time-stretched).
+struct ReplacedStretch {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    std::vector<float> left, right;
+};
+
+// Renders a sequence from the song's two channels, with the replaced
+// stretches (ascending, apart; they must outlive the player) in their places.
 class SpanPlayer {
 public:
-    SpanPlayer(const std::vector<float> &left, const std::vector<float> &right, SpanSequence sequence);
+    SpanPlayer(const std::vector<float> &left, const std::vector<float> &right, SpanSequence sequence,
+               const std::vector<ReplacedStretch> *replaced = nullptr);
     // Writes up to count samples to each plane; fewer (0 at the end) once
     // the sequence is over.
     std::int64_t render(float *left, float *right, std::int64_t count);
 
 private:
     float sample(int channel, std::int64_t at) const;
+    std::int64_t renderSequence(float *left, float *right, std::int64_t count);
+
+    const std::vector<ReplacedStretch> *m_replaced;
+    std::size_t m_replacedIndex = 0;
+    std::int64_t m_sequencePosition = 0;  // in the sequence's own output
+    std::int64_t m_replacedPosition = -1; // within the current replacement, -1 outside one
+    std::vector<float> m_skipped[2];
 
     const std::vector<float> &m_left;
     const std::vector<float> &m_right;

@@ -1,4 +1,8 @@
 #include "engine/MusicFit.h"
+#include "engine/MixGraphs.h"
+#include "engine/MixSteps.h"
+
+#include "MediaTool.h"
 
 #include <gtest/gtest.h>
 
@@ -73,8 +77,7 @@ TEST_P(FitToLength, EndsOnItsEndingJumpingOnBeatsBetweenMatchingSections) {
     const auto target = std::llround(factor * songSeconds() * kRate);
     const FitPlan plan = planFit(analysis, target);
     ASSERT_TRUE(plan.found);
-    EXPECT_LE(std::abs(plan.tempo - 1), 0.015);
-    EXPECT_NEAR(double(plan.sequence.playedLength()) / plan.tempo, double(target), 1);
+    EXPECT_EQ(plan.fittedLength(), target);
     const std::vector<MusicSpan> &spans = plan.sequence.spans;
     ASSERT_EQ(spans.size(), plan.jumps.size() + 1);
     EXPECT_EQ(spans.front().from, 0);
@@ -82,6 +85,18 @@ TEST_P(FitToLength, EndsOnItsEndingJumpingOnBeatsBetweenMatchingSections) {
     EXPECT_GE(spans.front().to, 3 * kRate);                // the first seconds untouched
     EXPECT_LE(spans.back().from, analysis.length - 5 * kRate); // and the last seconds
     EXPECT_EQ(plan.jumps.size(), fewestJumps);
+    // The rest is taken up between the untouched ends, clear of every crossfade.
+    std::vector<std::int64_t> seams;
+    for (std::size_t k = 0; k + 1 < spans.size(); ++k)
+        seams.push_back((seams.empty() ? 0 : seams.back()) + spans[k].to - spans[k].from);
+    for (const SequenceStretch &stretch : plan.stretches) {
+        EXPECT_GE(stretch.from, 3 * kRate);
+        EXPECT_LE(stretch.to, plan.sequence.playedLength() - 5 * kRate);
+        EXPECT_LE(std::abs(double(stretch.length) / double(stretch.to - stretch.from) - 1), 0.015);
+        for (std::int64_t seam : seams)
+            EXPECT_TRUE(stretch.to < seam - plan.sequence.seamSamples / 2 ||
+                        stretch.from > seam + plan.sequence.seamSamples / 2);
+    }
     for (std::size_t k = 0; k < plan.jumps.size(); ++k) {
         const FitJump &jump = plan.jumps[k];
         EXPECT_TRUE(onBeat(jump.from) && onBeat(jump.to)) << jump.from << " -> " << jump.to;
@@ -103,7 +118,15 @@ TEST(MusicFit, ASongWithinTheTempoNeedsNoJumpAndOneWithoutRepeatsHasNoPlan) {
     const FitPlan close = planFit(analysis, std::llround(songSeconds() * 1.01 * kRate));
     ASSERT_TRUE(close.found);
     EXPECT_TRUE(close.jumps.empty());
-    EXPECT_NEAR(close.tempo, 1 / 1.01, 1e-6);
+    // One stretch, all the song but its untouched ends, a little slower.
+    EXPECT_EQ(close.fittedLength(), std::llround(songSeconds() * 1.01 * kRate));
+    ASSERT_EQ(close.stretches.size(), 1u);
+    EXPECT_EQ(close.stretches[0].from, 3 * kRate);
+    EXPECT_EQ(close.stretches[0].to, analysis.length - 5 * kRate);
+    EXPECT_LT(close.tempo, 1);
+    // Beyond what that stretch can take, the song needs a jump.
+    EXPECT_FALSE(placeStretches(close.sequence,
+                                std::int64_t(0.016 * double(close.stretches[0].to - close.stretches[0].from)), kRate));
 
     // A sweep never sounds the same twice: nothing to jump between.
     std::vector<float> sweep(std::size_t(30 * kRate));
@@ -140,6 +163,74 @@ TEST(MusicFit, LoopsBetweenMatchingBeatsAndThePlayerKeepsTheSongsOwnSamples) {
     EXPECT_EQ(left[std::size_t(after)], float(plan.jumps[0].to + half + 1)); // after it, the song from the jump
     EXPECT_EQ(left[left.size() - 101], float(analysis.length - 1));          // the last sample is the song's
     EXPECT_EQ(player.render(left.data(), right.data(), 10), 0);
+
+    // A replaced stretch plays in its place, longer, and the song goes on after it as before.
+    const std::int64_t from = kRate, to = seam - half - kRate;
+    const std::vector<ReplacedStretch> replaced = {{from, to, std::vector<float>(std::size_t(to - from + 50), -1.0f),
+                                                    std::vector<float>(std::size_t(to - from + 50), -1.0f)}};
+    SpanPlayer stretched(ramp, ramp, plan.sequence, &replaced);
+    std::vector<float> out(left.size() + 50), other(out.size());
+    std::int64_t made = 0;
+    for (std::int64_t n; (n = stretched.render(out.data() + made, other.data() + made, 777)) > 0;)
+        made += n;
+    ASSERT_EQ(made, plan.sequence.playedLength() + 50);
+    EXPECT_EQ(out[std::size_t(from - 1)], float(from - 1));
+    EXPECT_EQ(out[std::size_t(from)], -1.0f);
+    EXPECT_EQ(out[std::size_t(to + 49)], -1.0f);
+    EXPECT_EQ(out[std::size_t(to + 50)], float(to));
+    EXPECT_EQ(out[std::size_t(made - 1)], float(analysis.length - 1));
+}
+
+// The whole step on a song file: the plan lasts the video to the sample, and
+// its first and last seconds are the decoded song's own samples; the middle
+// is stretched at the pitch it had.
+TEST(MusicFit, AFittedSongKeepsItsOwnStartAndEndAndLastsTheVideoExactly) {
+    const std::string song = test::scratchFolder() + "/fit-song.wav";
+    test::makeMedia("-f lavfi -i 'aevalsrc=0.3*sin(2*PI*440*t)*(0.8+0.2*sin(2*PI*0.3*t)):s=44100:d=20' -ac 2 "
+                    "-c:a pcm_f32le",
+                    song);
+    for (double factor : {1.008, 0.992}) {
+        MixJob job;
+        job.request.musicPath = song;
+        job.request.durationSeconds = 20 * factor;
+        job.result.mode = MixMode::ReencodeMusic;
+        job.result.appliedMixSettings.fit = true;
+        MixRun run(job);
+        ASSERT_EQ(openMusicInput(run), 0) << job.result.errorMessage;
+        ASSERT_EQ(fitMusic(run), 0) << job.result.errorMessage;
+        ASSERT_TRUE(run.plannedMusic) << factor;
+        const PlannedMusic &planned = *run.plannedMusic;
+        EXPECT_EQ(planned.stretched.size(), 1u);
+        SpanPlayer player(planned.left, planned.right, planned.sequence, &planned.stretched);
+        const std::int64_t target = secondsToSamples(job.request.durationSeconds);
+        std::vector<float> left(std::size_t(target + 100)), right(left.size());
+        ASSERT_EQ(player.render(left.data(), right.data(), std::int64_t(left.size())), target);
+        const auto length = std::int64_t(planned.left.size());
+        for (std::int64_t i = 0; i < 3 * kRate; ++i)
+            ASSERT_EQ(left[std::size_t(i)], planned.left[std::size_t(i)]) << factor << " at " << i;
+        for (std::int64_t i = 1; i <= 5 * kRate; ++i)
+            ASSERT_EQ(left[std::size_t(target - i)], planned.left[std::size_t(length - i)]) << factor << " at -" << i;
+        // Where the stretch takes over and gives back, the tone neither dips nor swells (phases lined up).
+        const auto level = [&](std::int64_t at) {
+            double sum = 0;
+            for (std::int64_t i = at; i < at + 256; ++i)
+                sum += double(left[std::size_t(i)]) * left[std::size_t(i)];
+            return std::sqrt(sum / 256);
+        };
+        for (const ReplacedStretch &piece : planned.stretched)
+            for (std::int64_t join : {piece.from, piece.from + std::int64_t(piece.left.size())}) {
+                const double early = level(join - 6144), late = level(join + 2560); // the tone's own slow swell
+                for (std::int64_t at = join - 4096; at < join + 2048; at += 256) {
+                    const double expected = early + (late - early) * double(at - join + 6144) / 8704;
+                    EXPECT_NEAR(level(at), expected, 0.05 * expected) << factor << " at " << at - join;
+                }
+            }
+        // 440 Hz stays 440 Hz in the middle: zero crossings per second.
+        int crossings = 0;
+        for (std::int64_t i = 8 * kRate; i < 10 * kRate; ++i)
+            crossings += (left[std::size_t(i)] < 0) != (left[std::size_t(i + 1)] < 0);
+        EXPECT_NEAR(crossings, 1760, 6) << factor << " tempo " << run.result.fit.tempoPercent;
+    }
 }
 
 } // namespace
