@@ -1,5 +1,7 @@
 #include "cli/MixControlOptions.h"
 
+#include <vector>
+
 namespace melvora {
 namespace {
 
@@ -29,6 +31,15 @@ constexpr OptionText kDescriptions[] = {
     {MixControl::TruePeak, "With --loudness: the ceiling for every peak, between the samples too, held by a "
                            "look-ahead limiter (default -1)"},
 };
+
+// An option that takes one of a few words, shown as "a|b".
+void addChoiceOption(CLI::App &command, const std::string &name, std::string &value, const std::string &description,
+                     const std::vector<std::string> &choices, const std::string &group) {
+    std::string shown;
+    for (const std::string &choice : choices)
+        shown += (shown.empty() ? "" : "|") + choice;
+    command.add_option(name, value, description)->check(CLI::IsMember(choices))->option_text(shown)->group(group);
+}
 
 std::string rangeText(const MixControlInfo &info) {
     return formatMixNumber(info.minimum) + " to " + formatMixNumber(info.maximum) + " " + std::string(info.unit);
@@ -60,14 +71,11 @@ void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
                 ->group(group);
         if (text.control == MixControl::MusicStart) {
             command.add_flag("--no-loop", options.noLoop, "Play the music once, then silence")->group(group);
-            command
-                .add_option("--loop", options.loop,
+            addChoiceOption(command, "--loop", options.loop,
                             "How music shorter than the video repeats: file (the default; from the file's end to "
                             "its start) or auto (between the song's own best loop points, found on its beats, "
-                            "with a one-beat crossfade)")
-                ->check(CLI::IsMember({"file", "auto"}))
-                ->option_text("file|auto")
-                ->group(group);
+                            "with a one-beat crossfade)",
+                            {"file", "auto"}, group);
             command
                 .add_flag("--fit", options.fit,
                           "Fit the song to the video: it starts on its start and ends on its ending exactly with "
@@ -78,14 +86,11 @@ void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
                 ->group(group);
         }
     }
-    command
-        .add_option("--duck-on", options.duckOn,
+    addChoiceOption(command, "--duck-on", options.duckOn,
                     "With --duck: what lowers the music: speech (the default; the voice band above its own "
                     "steady noise, so a constant hum or hiss leaves the music alone) or any (any sound above "
-                    "about -50 dBFS)")
-        ->check(CLI::IsMember({"speech", "any"}))
-        ->option_text("speech|any")
-        ->group(group);
+                    "about -50 dBFS)",
+                    {"speech", "any"}, group);
 }
 
 bool mixSettingsFromOptions(const MixControlOptions &options, MixSettings &settings, std::string &error) {

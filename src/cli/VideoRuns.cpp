@@ -158,9 +158,8 @@ private:
         }
         if (std::isfinite(job.result.measuredMusicLoudness) && job.result.appliedMixSettings.musicGainDb)
             tell(video, "loudness ",
-                 "music loudness " + formatMixNumber(std::round(job.result.measuredMusicLoudness * 10) / 10) +
-                     " LUFS, music level set to " +
-                     formatMixNumber(std::round(*job.result.appliedMixSettings.musicGainDb * 10) / 10) + " dB");
+                 "music loudness " + tenths(job.result.measuredMusicLoudness) + " LUFS, music level set to " +
+                     tenths(*job.result.appliedMixSettings.musicGainDb) + " dB");
         if (const MixResult &result = job.result; std::isfinite(result.measuredMixLoudness)) {
             m_events.loudness(video.path, result.measuredMixLoudness,
                               result.appliedMixSettings.wholeMixGainDb.value_or(0), result.outputLoudness,
