@@ -50,12 +50,14 @@ void JsonEvents::warning(const std::string &video, const std::string &message) {
 }
 
 void JsonEvents::loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs,
-                          double truePeakDb, int passes) {
+                          double outputTruePeakDb, double truePeakDb, int passes) {
+    const auto known = [](double value) { return std::isfinite(value) ? Json(value) : Json(); };
     write({{"event", "loudness"},
            {"video", video},
            {"measured", measuredLufs},
            {"gain", gainDb},
-           {"output", std::isfinite(outputLufs) ? Json(outputLufs) : Json()},
+           {"output", known(outputLufs)},
+           {"outputTruePeak", known(outputTruePeakDb)},
            {"truePeak", truePeakDb},
            {"passes", passes}});
 }

@@ -43,9 +43,10 @@ public:
     // Something of the video that its output could not keep.
     void warning(const std::string &video, const std::string &message);
     // The whole mix brought to a loudness target: what it measured, the
-    // gain, what the output came to (NaN: not known) and the ceiling.
-    void loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs, double truePeakDb,
-                  int passes);
+    // gain, what the output came to and its true peak (NaN: not known), and
+    // the ceiling.
+    void loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs,
+                  double outputTruePeakDb, double truePeakDb, int passes);
     // What --fit or --loop auto did: the jumps in the music file's seconds
     // and the tempo change.
     void fit(const std::string &video, const MusicFitReport &report);

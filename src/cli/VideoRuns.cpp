@@ -24,16 +24,23 @@ namespace {
 
 std::string tenths(double value) { return formatMixNumber(std::round(value * 10) / 10); }
 
-// "mix loudness -20.3 LUFS, raised 6.3 dB to -14.0 LUFS, true peak under -1 dBTP (1 measuring pass)"
+// "mix loudness -20.3 LUFS, raised 6.3 dB to -14 LUFS, true peak -1.4 dBTP under the -1 dBTP ceiling
+// (1 measuring pass)"
 std::string wholeMixLoudnessLine(const MixResult &result) {
     const double gain = result.appliedMixSettings.wholeMixGainDb.value_or(0);
     std::string line = "mix loudness " + tenths(result.measuredMixLoudness) + " LUFS, ";
     line += (gain >= 0 ? "raised " + tenths(gain) : "lowered " + tenths(-gain)) + " dB";
     if (std::isfinite(result.outputLoudness))
         line += " to " + tenths(result.outputLoudness) + " LUFS";
+    const double ceiling = result.appliedMixSettings.truePeakDb;
+    line += ", true peak ";
+    if (const double peak = std::round(result.outputTruePeak * 10) / 10; std::isfinite(peak))
+        line += formatMixNumber(peak) + (peak > ceiling ? " dBTP over the " : " dBTP under the ");
+    else
+        line += "under the ";
     const int passes = result.loudnessPasses;
-    return line + ", true peak under " + formatMixNumber(result.appliedMixSettings.truePeakDb) + " dBTP (" +
-           std::to_string(passes) + (passes == 1 ? " measuring pass)" : " measuring passes)");
+    return line + formatMixNumber(ceiling) + " dBTP ceiling (" + std::to_string(passes) +
+           (passes == 1 ? " measuring pass)" : " measuring passes)");
 }
 
 // One run at a time on its own job record.
@@ -163,7 +170,7 @@ private:
         if (const MixResult &result = job.result; std::isfinite(result.measuredMixLoudness)) {
             m_events.loudness(video.path, result.measuredMixLoudness,
                               result.appliedMixSettings.wholeMixGainDb.value_or(0), result.outputLoudness,
-                              result.appliedMixSettings.truePeakDb, result.loudnessPasses);
+                              result.outputTruePeak, result.appliedMixSettings.truePeakDb, result.loudnessPasses);
             tell(video, "loudness ", wholeMixLoudnessLine(result));
         }
         if (status == JobStatus::Failed) {

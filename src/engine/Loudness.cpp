@@ -18,7 +18,7 @@ struct LoudnessMeter::State {
     };
     std::unique_ptr<ebur128_state, MeterDeleter> meter;
     ResamplerPtr converter;
-    bool samplePeak = false;
+    PeakMeasure peaks = PeakMeasure::None;
     int channels = 0;
     int rate = 0;
     double earlierPeak = 0; // linear, of the meters a change of format replaced
@@ -26,17 +26,19 @@ struct LoudnessMeter::State {
 
     double peakOfMeter() const {
         double peak = 0;
-        for (int channel = 0; meter && samplePeak && channel < channels; ++channel) {
+        for (int channel = 0; meter && peaks != PeakMeasure::None && channel < channels; ++channel) {
             double value = 0;
-            if (ebur128_sample_peak(meter.get(), unsigned(channel), &value) == EBUR128_SUCCESS)
+            const int measured = peaks == PeakMeasure::True ? ebur128_true_peak(meter.get(), unsigned(channel), &value)
+                                                            : ebur128_sample_peak(meter.get(), unsigned(channel), &value);
+            if (measured == EBUR128_SUCCESS)
                 peak = std::max(peak, value);
         }
         return peak;
     }
 };
 
-LoudnessMeter::LoudnessMeter(bool samplePeak) : m_state(std::make_unique<State>()) {
-    m_state->samplePeak = samplePeak;
+LoudnessMeter::LoudnessMeter(PeakMeasure peaks) : m_state(std::make_unique<State>()) {
+    m_state->peaks = peaks;
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
@@ -50,7 +52,10 @@ int LoudnessMeter::add(const AVFrame *frame) {
         // A change of format midway starts the measurement afresh, as a new
         // meter would; real sound does not change.
         s.earlierPeak = std::max(s.earlierPeak, s.peakOfMeter());
-        const int mode = EBUR128_MODE_I | (s.samplePeak ? EBUR128_MODE_SAMPLE_PEAK : 0);
+        const int peakMode = s.peaks == PeakMeasure::True     ? EBUR128_MODE_TRUE_PEAK
+                             : s.peaks == PeakMeasure::Sample ? EBUR128_MODE_SAMPLE_PEAK
+                                                              : 0;
+        const int mode = EBUR128_MODE_I | peakMode;
         s.meter.reset(ebur128_init(unsigned(channels), unsigned(frame->sample_rate), mode));
         if (!s.meter)
             return AVERROR(ENOMEM);
@@ -92,7 +97,7 @@ std::optional<double> LoudnessMeter::integrated() const {
     return std::isfinite(lufs) ? lufs : -70.0;
 }
 
-double LoudnessMeter::samplePeakDb() const {
+double LoudnessMeter::peakDb() const {
     return 20 * std::log10(std::max(m_state->earlierPeak, m_state->peakOfMeter()));
 }
 

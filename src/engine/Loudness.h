@@ -18,12 +18,14 @@ struct AVFrame;
 
 namespace melvora {
 
-// Integrated loudness (and, when asked, the highest sample) of the frames
-// added, whatever their format: each is converted at its own rate and
-// channel count.
+enum class PeakMeasure { None, Sample, True };
+
+// Integrated loudness (and, when asked, the highest sample or the true peak,
+// 4x oversampled) of the frames added, whatever their format: each is
+// converted at its own rate and channel count.
 class LoudnessMeter {
 public:
-    explicit LoudnessMeter(bool samplePeak = false);
+    explicit LoudnessMeter(PeakMeasure peaks = PeakMeasure::None);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter &) = delete;
     LoudnessMeter &operator=(const LoudnessMeter &) = delete;
@@ -31,8 +33,8 @@ public:
     int add(const AVFrame *frame);
     // None when no sound was measured; silence measures -70 LUFS.
     std::optional<double> integrated() const;
-    // The highest sample of any channel in dBFS, with samplePeak.
-    double samplePeakDb() const;
+    // The highest peak of any channel, as asked, in dBFS (dBTP for True).
+    double peakDb() const;
 
 private:
     struct State; // the meter and its converter

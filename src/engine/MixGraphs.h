@@ -30,6 +30,10 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
 // limiter; the mix preview draws it.
 std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds);
 
+// Where the limiter of a whole-mix loudness target holds the peaks, in dB:
+// under the true-peak ceiling by what resampling and encoding add to them.
+double wholeMixLimitDb(const MixSettings &settings);
+
 // Sample count at 44100 Hz of a length in seconds, rounded to the nearest.
 std::int64_t secondsToSamples(double seconds);
 

@@ -93,6 +93,7 @@ struct MixResult {
     double measuredMixLoudness = std::numeric_limits<double>::quiet_NaN();
     int loudnessPasses = 0;
     double outputLoudness = std::numeric_limits<double>::quiet_NaN();
+    double outputTruePeak = std::numeric_limits<double>::quiet_NaN(); // dBTP of the sound written
     bool stopped = false; // the user stopped the run; its output is finalised
     // What --fit or the loop at the song's seams did.
     MusicFitReport fit;

@@ -77,6 +77,11 @@ struct MixRun {
     // for output and nothing is written or encoded.
     bool measuringOnly = false;
     LoudnessMeter *soundMeter = nullptr; // hears every frame of the new sound, when set
+    // Hears the new sound as the file holds it (its packets decoded), when
+    // set: what the encoder adds to the peaks shows only there.
+    LoudnessMeter *encodedSoundMeter = nullptr;
+    CodecContextPtr encodedSoundDecoder;
+    FramePtr encodedSoundFrame;
     // The stretch of the progress bar this pass fills, in percent.
     int progressFrom = 0;
     int progressSpan = 100;

@@ -143,7 +143,7 @@ int measureWholeMix(MixRun &run) {
     const MixControlInfo &gainRange = mixControlInfo(MixControl::MusicGain);
     const auto inRange = [&gainRange](double gain) { return std::clamp(gain, gainRange.minimum, gainRange.maximum); };
     applied.wholeMixGainDb.reset();
-    LoudnessMeter plain(true);
+    LoudnessMeter plain(PeakMeasure::Sample);
     int result = measureMixPass(run, plain, 0);
     if (result < 0)
         return result;
@@ -157,7 +157,7 @@ int measureWholeMix(MixRun &run) {
     }
     double gain = inRange(target - measured);
     applied.wholeMixGainDb = gain;
-    if (plain.samplePeakDb() + gain <= applied.truePeakDb - kInterSamplePeakMarginDb)
+    if (plain.peakDb() + gain <= wholeMixLimitDb(applied) - kInterSamplePeakMarginDb)
         return 0;
     // Without the limiter, loudness follows the gain one for one.
     double earlierGain = 0, earlierReached = measured;
@@ -191,6 +191,16 @@ void warnOfMissedLoudness(MixRun &run, int ending) {
     warn(run, "The mix came to " + tenths(reached) + " LUFS, not the " + tenths(*applied.loudnessLufs) +
                   " LUFS asked: the true-peak ceiling of " + formatMixNumber(applied.truePeakDb) +
                   " dBTP holds it there");
+}
+
+// The limiter leaves room for what the encoder adds to the peaks; sound it
+// raises further still is told of, not hidden.
+void warnOfPeaksOverCeiling(MixRun &run, int ending) {
+    const double ceiling = run.result.appliedMixSettings.truePeakDb;
+    const double peak = std::round(run.result.outputTruePeak * 10) / 10;
+    if (ending == AVERROR_EOF && std::isfinite(peak) && peak > ceiling)
+        warn(run, "The encoder raised the sound's peaks to " + formatMixNumber(peak) + " dBTP, over the ceiling of " +
+                      formatMixNumber(ceiling) + " dBTP");
 }
 
 int writeHeader(MixRun &run) {
@@ -239,10 +249,11 @@ RunEnd runSteps(MixRun &run) {
         result = fitMusic(run);
     if (result >= 0)
         result = measureWholeMix(run);
-    // The sound encoded is measured too, to tell what the target came to.
-    LoudnessMeter made;
+    // The sound written is measured too, as a player decodes it, to tell
+    // what the target and the ceiling came to.
+    LoudnessMeter made(PeakMeasure::True);
     if (run.result.appliedMixSettings.loudnessLufs) {
-        run.soundMeter = &made;
+        run.encodedSoundMeter = &made;
         run.progressFrom = run.result.loudnessPasses * kMeasuringProgressShare;
         run.progressSpan = 100 - run.progressFrom;
     }
@@ -261,9 +272,12 @@ RunEnd runSteps(MixRun &run) {
     run.job.interruptArmed = true;
     const int ending = runMixingLoop(run);
     run.job.interruptArmed = false;
-    if (run.soundMeter) {
+    if (run.encodedSoundMeter) {
         run.result.outputLoudness = made.integrated().value_or(run.result.outputLoudness);
+        if (made.integrated())
+            run.result.outputTruePeak = made.peakDb();
         warnOfMissedLoudness(run, ending);
+        warnOfPeaksOverCeiling(run, ending);
     }
     // The file is finished and closed in every case the header was written,
     // but one broken off by a failed write, which takes no trailer.

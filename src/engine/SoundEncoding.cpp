@@ -17,6 +17,32 @@
 namespace melvora {
 namespace {
 
+// Hands what the decoder of the written sound has made to its meter; a
+// null packet drains it at the end.
+int meterEncodedPacket(MixRun &run, const AVPacket *packet) {
+    AVCodecContext *decoder = run.encodedSoundDecoder.get();
+    int result = avcodec_send_packet(decoder, packet);
+    if (result == AVERROR_INVALIDDATA)
+        result = 0; // a packet the decoder refuses is not the meter's to report
+    while (result >= 0) {
+        result = avcodec_receive_frame(decoder, run.encodedSoundFrame.get());
+        if (result < 0)
+            break;
+        result = run.encodedSoundMeter->add(run.encodedSoundFrame.get());
+        av_frame_unref(run.encodedSoundFrame.get());
+    }
+    return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? 0 : result;
+}
+
+int startEncodedSoundMeter(MixRun &run) {
+    if (!run.encodedSoundMeter)
+        return 0;
+    run.encodedSoundFrame.reset(av_frame_alloc());
+    const int result = run.encodedSoundFrame ? openDecoder(run.outputAudioStream, run.encodedSoundDecoder)
+                                             : AVERROR(ENOMEM);
+    return result < 0 ? fail(run, "Could not start measuring the new sound", result) : 0;
+}
+
 // Writes one encoded packet of the new sound track.
 int writeEncodedPacket(MixRun &run, AVPacket *packet) {
     packet->stream_index = run.outputAudioStreamIndex;
@@ -28,6 +54,12 @@ int writeEncodedPacket(MixRun &run, AVPacket *packet) {
     if (packet->dts != AV_NOPTS_VALUE) {
         packet->dts += run.encodedPtsShift;
         run.audioClockMs = timestampToMs(packet->dts, run.outputAudioStream->time_base);
+    }
+    if (run.encodedSoundDecoder) {
+        if (const int measured = meterEncodedPacket(run, packet); measured < 0) {
+            av_packet_unref(packet);
+            return measured;
+        }
     }
     return writeToOutput(run, packet);
 }
@@ -114,6 +146,8 @@ int copyToOutput(MixRun &run, AVPacket *packet, const AVStream *in, int outIndex
 int startSoundEncoding(MixRun &run) {
     if (!run.audioEncoder)
         return 0;
+    if (const int result = startEncodedSoundMeter(run); result < 0)
+        return result;
     if (run.soundCodec != SoundCodec::Aac) {
         CodecContextPtr encoder;
         int result = openSoundEncoder(run.soundCodec, encoder);
@@ -204,6 +238,8 @@ int finishSoundEncoding(MixRun &run, bool flush) {
     if (const int error = run.trackEncoder->error(); error < 0 && result >= 0)
         result = error;
     run.trackEncoder.reset();
+    if (run.encodedSoundDecoder && result >= 0 && flush)
+        result = meterEncodedPacket(run, nullptr);
     return result;
 }
 
