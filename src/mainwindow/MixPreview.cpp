@@ -45,6 +45,7 @@ const char *englishText(const IniKey &key) {
         {"previewown", "original sound"},
         {"previewmusic", "music as laid"},
         {"previewloudness", "loudness"},
+        {"previewtarget", "Whole mix: %1 LUFS for the target %2 (as it is %3 LUFS, gain %4 dB)"},
     };
     for (const auto &[name, text] : texts) {
         if (name == key.key)
@@ -110,12 +111,27 @@ QPainterPath columnPath(const std::vector<float> &steps, std::size_t stepsShown,
 }
 
 // "1:05", "12:00", "1:02:03": a point in the video as players show it.
+// "−14.0": one decimal, the sign of a gain always written.
+QString tenths(double value, bool signed_ = false) {
+    const QString text = QString::number(value, 'f', 1);
+    return signed_ && value >= 0 ? u'+' + text : text;
+}
+
 QString clockText(double seconds) {
     const auto whole = static_cast<long long>(std::max(0.0, seconds));
     const long long hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
     const QString tail =
         QStringLiteral("%1:%2").arg(minutes, hours > 0 ? 2 : 1, 10, QChar(u'0')).arg(rest, 2, 10, QChar(u'0'));
     return hours > 0 ? QString::number(hours) + u':' + tail : tail;
+}
+
+// What the whole mix came to against its loudness target.
+QString loudnessText(const MixPreviewRender::Levels &levels) {
+    if (!levels.targetLufs)
+        return {};
+    return previewText(keys::target)
+        .arg(tenths(levels.reachedLufs.value_or(-70)), tenths(*levels.targetLufs), tenths(levels.measuredLufs.value_or(-70)),
+             tenths(levels.gainDb.value_or(0), true));
 }
 
 // The files last read, kept for the session: opening the preview again on
@@ -228,6 +244,14 @@ void MixPreviewTimeline::paintEvent(QPaintEvent *) {
         painter.restore();
     }
     drawRendering(m_levels, 255);
+    if (m_levels.targetLufs) {
+        // The target as a dashed line, and what the mix came to.
+        const double y = area.bottom() - loudnessHeight(float(*m_levels.targetLufs)) * area.height();
+        painter.setPen(QPen(kLoudnessColour, 1, Qt::DashLine));
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(area.adjusted(4, 2, -4, -2), Qt::AlignRight | Qt::AlignTop, loudnessText(m_levels));
+    }
 
     const auto xOf = [&](double seconds) { return area.left() + seconds / m_videoSeconds * area.width(); };
     // A time scale with some eight marks at round lengths, and the chosen point's time.
@@ -348,10 +372,10 @@ void MixPreviewDlg::tick() {
     if (!m_render || !(m_render->settings() == settings))
         restartRendering(settings);
     // The picture is copied and drawn again only when more of it is made.
-    const std::int64_t made = m_render->doneSamples();
-    if (made != m_shownSamples || m_render.get() != m_shownRender) {
+    const std::uint64_t changes = m_render->changes();
+    if (changes != m_shownChanges || m_render.get() != m_shownRender) {
         m_timeline->setRendering(m_render->levels());
-        m_shownSamples = made;
+        m_shownChanges = changes;
         m_shownRender = m_render.get();
     }
     if (playing())
@@ -389,7 +413,6 @@ void MixPreviewDlg::restartRendering(const MixSettings &settings) {
     // The old rendering's thread stops within one chunk.
     m_render.reset();
     m_shownRender = nullptr;
-    m_shownSamples = -1;
     m_render = std::make_unique<MixPreviewRender>(m_inputs, settings);
 }
 

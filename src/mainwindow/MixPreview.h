@@ -115,7 +115,7 @@ private:
 
     std::unique_ptr<MixPreviewRender> m_render;
     const MixPreviewRender *m_shownRender = nullptr; // what the picture shows, and how far
-    std::int64_t m_shownSamples = -1;
+    std::uint64_t m_shownChanges = 0;
 
     QAudioSink *m_sink = nullptr;
     QIODevice *m_sinkDevice = nullptr;
