@@ -383,8 +383,9 @@ int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping, std:
 
 } // namespace
 
-MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings)
-    : m_inputs(std::move(inputs)), m_settings(settings) {
+MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings,
+                                   bool soundFirst)
+    : m_inputs(std::move(inputs)), m_settings(settings), m_soundFirst(soundFirst) {
     m_thread = std::thread(&MixPreviewRender::run, this);
     m_sketchThread = std::thread(&MixPreviewRender::runSketch, this);
 }
@@ -407,6 +408,12 @@ MixPreviewRender::Levels MixPreviewRender::levels() const {
 MixPreviewRender::Levels MixPreviewRender::sketchLevels() const {
     std::lock_guard lock(m_mutex);
     return m_sketch;
+}
+
+void MixPreviewRender::hurrySound() {
+    std::lock_guard lock(m_mutex);
+    m_soundFirst = true;
+    m_over.notify_all();
 }
 
 std::uint64_t MixPreviewRender::changes() const {
@@ -682,7 +689,7 @@ void MixPreviewRender::run() {
         // The sketch, a fraction of the work, goes first: beside the mix on
         // two shared cores it took four times as long to show.
         std::unique_lock lock(m_mutex);
-        m_over.wait(lock, [this] { return m_sketchFinished || m_stop.load(); });
+        m_over.wait(lock, [this] { return m_soundFirst || m_sketchFinished || m_stop.load(); });
         // Left unset: only what a pass made is ever read.
         m_mixed.reset(new std::int16_t[std::size_t(inputs.videoSamples()) * 2]);
     }

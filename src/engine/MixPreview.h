@@ -63,7 +63,10 @@ int analyseMixPreview(const std::string &videoPath, const std::string &musicPath
 // target both are measured and brought to it as a run brings its mix.
 class MixPreviewRender {
 public:
-    MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings);
+    // soundFirst: the mix starts at once beside the sketch rather than
+    // after it, for a preview that is playing.
+    MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings,
+                     bool soundFirst = false);
     ~MixPreviewRender(); // stops the thread and waits for it
     MixPreviewRender(const MixPreviewRender &) = delete;
     MixPreviewRender &operator=(const MixPreviewRender &) = delete;
@@ -97,6 +100,11 @@ public:
     int result(std::string *error = nullptr) const;
     // Blocks until the render is over; for tests and the command line.
     void wait() const;
+    // Ends the making early (the threads end within a chunk); what is made
+    // stays readable.
+    void stopMaking() { m_stop = 1; }
+    // The mix starts now if it still waits for the sketch: Play was pressed.
+    void hurrySound();
 
     // Copies at most count frames of the mix (interleaved stereo, 16 bits)
     // from fromSample on, as far as it is made; the frames copied. While a
@@ -118,6 +126,7 @@ private:
 
     std::shared_ptr<const MixPreviewInputs> m_inputs;
     MixSettings m_settings;
+    bool m_soundFirst; // guarded by m_mutex
     std::atomic<std::uint8_t> m_stop{0};
 
     mutable std::mutex m_mutex;

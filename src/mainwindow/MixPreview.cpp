@@ -410,10 +410,15 @@ void MixPreviewDlg::takeAnalysis() {
 }
 
 void MixPreviewDlg::restartRendering(const MixSettings &settings) {
-    // The old rendering's thread stops within one chunk.
+    // The old rendering's threads stop within one chunk; while playing, its
+    // sound goes on until the new one gets there, rather than a silence.
+    if (playing() && m_render && !m_heardRender) {
+        m_render->stopMaking();
+        m_heardRender = std::move(m_render);
+    }
     m_render.reset();
     m_shownRender = nullptr;
-    m_render = std::make_unique<MixPreviewRender>(m_inputs, settings);
+    m_render = std::make_unique<MixPreviewRender>(m_inputs, settings, playing());
 }
 
 void MixPreviewDlg::showStatus() {
@@ -466,6 +471,9 @@ void MixPreviewDlg::play() {
         return;
     }
     m_playSample = std::llround(m_timeline->pointSeconds() * kPreviewSampleRate);
+    m_playStart = m_playSample;
+    if (m_render)
+        m_render->hurrySound();
     m_play->setText(previewText(keys::stop));
     feedSink(); // the first sound goes out now, not a tick later
 }
@@ -479,6 +487,7 @@ void MixPreviewDlg::stopPlaying() {
     sink->stop();
     sink->deleteLater();
     m_waitingForMix = false;
+    m_heardRender.reset();
     m_timeline->setPlayhead(-1);
     m_play->setText(previewText(keys::play));
 }
@@ -492,7 +501,12 @@ void MixPreviewDlg::feedSink() {
     std::vector<std::int16_t> samples;
     while (wanted > 0 && m_playSample < end) {
         samples.resize(std::size_t(wanted) * 2);
-        const std::int64_t got = m_render->readMixed(m_playSample, wanted, samples.data());
+        std::int64_t got = m_render->readMixed(m_playSample, wanted, samples.data());
+        if (got > 0)
+            m_heardRender.reset(); // the new mix got there
+        else if (m_heardRender)
+            got = m_heardRender->readMixed(m_playSample, std::min<std::int64_t>(wanted, kPreviewSampleRate / 50),
+                                           samples.data());
         m_waitingForMix = got == 0 && !m_render->finished();
         if (got == 0)
             break;
