@@ -1,6 +1,7 @@
 // Times the mix preview inside the process: the reading of the files, and
-// a rendering of the whole video with the plain mix and with fades and
-// ducking, each as the video's length over the time it took.
+// for each kind of settings the picture (the sketch), the mix playable from
+// the start and from the middle, and the whole mix, with the multiple of the
+// video's length it took.
 //
 //   melvora-mix-preview-timing VIDEO MUSIC
 
