@@ -130,8 +130,8 @@ QString loudnessText(const MixPreviewRender::Levels &levels) {
     if (!levels.targetLufs)
         return {};
     return previewText(keys::target)
-        .arg(tenths(levels.reachedLufs.value_or(-70)), tenths(*levels.targetLufs), tenths(levels.measuredLufs.value_or(-70)),
-             tenths(levels.gainDb.value_or(0), true));
+        .arg(tenths(levels.reachedLufs.value_or(-70)), tenths(*levels.targetLufs),
+             tenths(levels.measuredLufs.value_or(-70)), tenths(levels.gainDb.value_or(0), true));
 }
 
 // The files last read, kept for the session: opening the preview again on
