@@ -1,6 +1,7 @@
 // Times the mix preview inside the process: the reading of the files, and
-// a rendering of the whole video with the plain mix and with fades and
-// ducking, each as the video's length over the time it took.
+// for each kind of settings the picture (the sketch), the mix playable from
+// the start and from the middle, and the whole mix, with the multiple of the
+// video's length it took.
 //
 //   melvora-mix-preview-timing VIDEO MUSIC
 
@@ -22,18 +23,36 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Seconds until the first half second of the picture is made, and until the whole.
+// Seconds until the picture is redrawn (the sketch), until the mix can be
+// played from the start and from the middle, and until the whole is made.
 void timeRendering(const char *name, const std::shared_ptr<const melvora::MixPreviewInputs> &inputs,
                    const melvora::MixSettings &settings) {
     const auto start = std::chrono::steady_clock::now();
     melvora::MixPreviewRender render(inputs, settings);
-    while (!render.finished() && render.doneSamples() < melvora::kPreviewSampleRate / 2)
+    const std::int64_t middle = inputs->videoSamples() / 2;
+    double sketch = -1, fromStart = -1, fromMiddle = -1;
+    std::int16_t probe[2 * 441];
+    while (sketch < 0 || fromStart < 0 || fromMiddle < 0) {
+        if (sketch < 0 && render.sketchFinished())
+            sketch = secondsSince(start);
+        if (fromStart < 0 && render.readMixed(0, 441, probe) == 441)
+            fromStart = secondsSince(start);
+        if (fromMiddle < 0 && render.readMixed(middle, 441, probe) == 441)
+            fromMiddle = secondsSince(start);
+        if (render.finished() && render.sketchFinished())
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const double first = secondsSince(start);
+    }
     render.wait();
     const double whole = secondsSince(start);
-    std::printf("%s: first 0.5 s after %.3f s, whole in %.2f s (%.0fx the video's length)\n", name, first, whole,
-                inputs->videoSeconds / whole);
+    std::printf("%s: picture (sketch) after %.3f s, playable from the start after %.3f s and from the middle "
+                "after %.3f s, whole mix in %.2f s (%.0fx the video's length)\n",
+                name, sketch, fromStart, fromMiddle, whole, inputs->videoSeconds / whole);
+    const melvora::MixPreviewRender::Levels levels = render.levels();
+    if (levels.targetLufs)
+        std::printf("  loudness: mix %.1f LUFS, gain %+.1f dB, reached %.1f LUFS (target %.1f)\n",
+                    levels.measuredLufs.value_or(-70), levels.gainDb.value_or(0), levels.reachedLufs.value_or(-70),
+                    *levels.targetLufs);
 }
 
 } // namespace
@@ -53,6 +72,9 @@ int main(int argc, char **argv) {
     }
     std::printf("reading %.0f s of video: %.2f s (%.0fx)\n", inputs->videoSeconds, secondsSince(start),
                 inputs->videoSeconds / secondsSince(start));
+    // The first sketch of the session also brings the own sound and the
+    // music feed's sound to the sketch's rate; later ones find them made.
+    timeRendering("plain mix (first of the session)", inputs, melvora::MixSettings{});
     timeRendering("plain mix", inputs, melvora::MixSettings{});
     melvora::MixSettings shaped;
     shaped.fadeInSeconds = 2;
@@ -62,5 +84,15 @@ int main(int argc, char **argv) {
     timeRendering("levels and fades", inputs, shaped);
     shaped.duckDb = 12;
     timeRendering("with ducking", inputs, shaped);
+    shaped.duckHoldSeconds = 1;
+    timeRendering("ducking, another hold", inputs, shaped);
+    shaped.loudnessLufs = -16;
+    timeRendering("ducking and a loudness target", inputs, shaped);
+    melvora::MixSettings loud;
+    loud.loudnessLufs = -14;
+    timeRendering("loudness target alone", inputs, loud);
+    melvora::MixSettings started;
+    started.musicStartSeconds = 1;
+    timeRendering("another music start (the feed's sound made anew)", inputs, started);
     return 0;
 }

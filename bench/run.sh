@@ -161,11 +161,16 @@ fi
 probe_ms=$("$root/build/bench/melvora-probe-timing" "$cache/video-600.mp4" 9)
 printf '%-22s %s ms (probeVideo inside the process, median of 9)\n' "probe-600s" "$probe_ms"
 
-# The mix dialog's preview: reading a 10-minute video once, and each rendering
-# of its picture as a multiple of the video's length (the picture fills in
-# from the left as it is made).
+# The mix dialog's preview: reading a 10-minute video once, and for each
+# kind of settings the time to its picture (the sketch), to the mix being
+# playable, and to the whole mix; then Play's first sound, where a sound
+# server runs (test.sh starts one with a null sink).
 echo "mix preview, 600 s video:"
 "$root/build/bench/melvora-mix-preview-timing" "$cache/video-600.mp4" "$music" | sed 's/^/  /'
+if [ -x "$root/build/bench/melvora-mix-preview-play-timing" ] && pactl info >/dev/null 2>&1; then
+  QT_QPA_PLATFORM=offscreen "$root/build/bench/melvora-mix-preview-play-timing" "$cache/video-600.mp4" "$music" \
+    2>/dev/null | sed 's/^/  /'
+fi
 
 if [ "$callgrind" = 1 ] && command -v valgrind >/dev/null; then
   rm -f "$work"/out/*

@@ -115,9 +115,11 @@ inline constexpr IniKey waiting{section, "previewwaiting"};        // play waits
 inline constexpr IniKey ownSound{section, "previewown"};           // legend
 inline constexpr IniKey music{section, "previewmusic"};            // legend
 inline constexpr IniKey loudness{section, "previewloudness"};      // legend
+// With a loudness target: %1 what the mix with its gain measures, %2 the target, %3 the mix as it is, %4 the gain
+inline constexpr IniKey target{section, "previewtarget"};
 
-inline constexpr std::array catalogue{button, title,  play,   stop,     noFiles, reading, making,
-                                      hint,   failed, noOutput, waiting, ownSound, music, loudness};
+inline constexpr std::array catalogue{button,   title,   play,     stop,     noFiles, reading, making, hint,
+                                      failed,   noOutput, waiting, ownSound, music,   loudness, target};
 } // namespace mixpreview
 
 // The window's fixed texts in the user's language: the main window's frames, buttons, hints and

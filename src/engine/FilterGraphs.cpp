@@ -27,12 +27,12 @@ std::string sourceArguments(AVRational timeBase, int sampleRate, AVSampleFormat 
     return text;
 }
 
-std::string resampledSourceArguments() {
-    return sourceArguments(AVRational{1, kOutputSampleRate}, kOutputSampleRate, kOutputSampleFormat, stereoLayout());
+std::string resampledSourceArguments(int sampleRate) {
+    return sourceArguments(AVRational{1, sampleRate}, sampleRate, kOutputSampleFormat, stereoLayout());
 }
 
-// The sink accepts only 44100 Hz planar float stereo.
-int constrainSink(AVFilterContext *sink) {
+// The sink accepts only planar float stereo at the graph's rate.
+int constrainSink(AVFilterContext *sink, int sampleRate) {
     const AVSampleFormat formats[] = {kOutputSampleFormat, AV_SAMPLE_FMT_NONE};
     int result = av_opt_set_int_list(sink, "sample_fmts", formats, AV_SAMPLE_FMT_NONE, AV_OPT_SEARCH_CHILDREN);
     if (result < 0)
@@ -40,7 +40,7 @@ int constrainSink(AVFilterContext *sink) {
     result = av_opt_set(sink, "ch_layouts", "stereo", AV_OPT_SEARCH_CHILDREN);
     if (result < 0)
         return result;
-    const int rates[] = {kOutputSampleRate, -1};
+    const int rates[] = {sampleRate, -1};
     return av_opt_set_int_list(sink, "sample_rates", rates, -1, AV_OPT_SEARCH_CHILDREN);
 }
 
@@ -73,13 +73,13 @@ int parseAndConfigure(MixRun &run, const char *description, FilterInOutPtr outpu
     return 0;
 }
 
-int createSink(MixRun &run) {
+int createSink(MixRun &run, int sampleRate) {
     const AVFilter *abuffersink = avfilter_get_by_name("abuffersink");
     int result = avfilter_graph_create_filter(&run.sinkFilter, abuffersink, "out", nullptr, nullptr,
                                               run.filterGraph.get());
     if (result < 0)
         return fail(run, "Could not create the audio sink", result);
-    result = constrainSink(run.sinkFilter);
+    result = constrainSink(run.sinkFilter, sampleRate);
     if (result < 0)
         return fail(run, "Could not set the audio sink's formats", result);
     return 0;
@@ -96,17 +96,17 @@ int createSource(MixRun &run, AVFilterContext *&source, const char *name, const 
 
 } // namespace
 
-int buildSingleInputGraph(MixRun &run, const char *description) {
+int buildSingleInputGraph(MixRun &run, const char *description, int sampleRate) {
     run.filterGraph.reset(avfilter_graph_alloc());
     if (!run.filterGraph)
         return fail(run, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
 
     // The music feed hands over 44100 Hz planar float stereo, whatever the
     // music's own rate, format or layout.
-    int result = createSource(run, run.firstSource, "in", resampledSourceArguments());
+    int result = createSource(run, run.firstSource, "in", resampledSourceArguments(sampleRate));
     if (result < 0)
         return result;
-    result = createSink(run);
+    result = createSink(run, sampleRate);
     if (result < 0)
         return result;
 
@@ -117,20 +117,20 @@ int buildSingleInputGraph(MixRun &run, const char *description) {
     return parseAndConfigure(run, description, std::move(outputs), std::move(inputs));
 }
 
-int buildMixGraph(MixRun &run, const char *description) {
+int buildMixGraph(MixRun &run, const char *description, int sampleRate) {
     run.filterGraph.reset(avfilter_graph_alloc());
     if (!run.filterGraph)
         return fail(run, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
 
     // Both inputs come resampled: the own sound by its resampler, the music
     // by the feed.
-    int result = createSource(run, run.firstSource, "in0", resampledSourceArguments());
+    int result = createSource(run, run.firstSource, "in0", resampledSourceArguments(sampleRate));
     if (result < 0)
         return result;
-    result = createSource(run, run.secondSource, "in1", resampledSourceArguments());
+    result = createSource(run, run.secondSource, "in1", resampledSourceArguments(sampleRate));
     if (result < 0)
         return result;
-    result = createSink(run);
+    result = createSink(run, sampleRate);
     if (result < 0)
         return result;
     FilterInOutPtr outputs = linkRecord("in0", run.firstSource);

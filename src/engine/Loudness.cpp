@@ -1,5 +1,6 @@
 #include "engine/Loudness.h"
 
+#include "engine/MixGraphs.h"
 #include "engine/MixSteps.h"
 
 #include <ebur128.h>
@@ -191,6 +192,59 @@ MixSettings withMeasuredLoudness(MixSettings settings, double measuredLufs) {
         settings.musicLoudnessLufs.reset();
     }
     return settings;
+}
+
+namespace {
+
+// Headroom for the peaks between samples that a sample peak does not show:
+// within it the limiter is not expected to act.
+constexpr double kInterSamplePeakMarginDb = 0.5;
+constexpr int kMostMeasuringPasses = 3;
+constexpr double kCloseEnoughLu = 0.1;
+
+} // namespace
+
+int searchWholeMixGain(const MixSettings &settings, const WholeMixPass &pass, WholeMixGain &found) {
+    found = WholeMixGain{};
+    if (!settings.loudnessLufs)
+        return 0;
+    const double target = *settings.loudnessLufs;
+    const MixControlInfo &gainRange = mixControlInfo(MixControl::MusicGain);
+    const auto inRange = [&gainRange](double gain) { return std::clamp(gain, gainRange.minimum, gainRange.maximum); };
+    LoudnessMeter plain(PeakMeasure::Sample);
+    int result = pass(std::nullopt, plain, 0);
+    if (result < 0)
+        return result;
+    found.passes = 1;
+    const double measured = plain.integrated().value_or(-70.0);
+    found.measuredLufs = measured;
+    if (measured <= -70.0) {
+        found.silent = true;
+        found.gain = 0.0;
+        return 0;
+    }
+    double gain = inRange(target - measured);
+    found.gain = gain;
+    if (plain.peakDb() + gain <= wholeMixLimitDb(settings) - kInterSamplePeakMarginDb)
+        return 0;
+    // Without the limiter, loudness follows the gain one for one.
+    double earlierGain = 0, earlierReached = measured;
+    while (found.passes < kMostMeasuringPasses) {
+        LoudnessMeter limited;
+        result = pass(gain, limited, found.passes);
+        if (result < 0)
+            return result;
+        ++found.passes;
+        const std::optional<double> reached = limited.integrated();
+        if (!reached || std::abs(target - *reached) <= kCloseEnoughLu)
+            break;
+        const double slope = (*reached - earlierReached) / (gain - earlierGain);
+        earlierGain = gain, earlierReached = *reached;
+        // A limiter that gives nothing more for more gain is at its ceiling.
+        gain = inRange(gain + (target - *reached) / std::clamp(slope, 0.1, 1.0));
+        found.gain = gain;
+    }
+    return 0;
 }
 
 } // namespace melvora

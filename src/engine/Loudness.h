@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,5 +60,27 @@ double loudnessGainDb(double measuredLufs, double targetLufs);
 
 // The settings with the loudness target turned into the music's level.
 MixSettings withMeasuredLoudness(MixSettings settings, double measuredLufs);
+
+// What the search for a loudness target's gain found.
+struct WholeMixGain {
+    int passes = 0;             // passes over the whole mix it took
+    double measuredLufs = -70;  // the mix as it is
+    bool silent = false;        // nothing to raise: the gain is 0
+    std::optional<double> gain; // dB; unset only when the first pass failed
+};
+
+// One pass over the whole mix: with no gain the mix as it is, else with the
+// gain and the limiter that chainEnd puts at its end. The meter hears it;
+// index counts the passes from 0. Returns 0 or an FFmpeg error.
+using WholeMixPass = std::function<int(std::optional<double> gainDb, LoudnessMeter &meter, int index)>;
+
+// The one gain that brings the whole mix to the settings' loudness target,
+// as a run finds it: a first pass measures the mix as it is; where that gain
+// drives peaks into the limiter, which takes loudness off them, further
+// passes measure the limited mix and correct the gain (by the secant through
+// the last two, since the limiter takes more the more it is driven), until
+// it lands within a tenth of a LU or three passes are done. The gain found
+// last may be one no pass measured.
+int searchWholeMixGain(const MixSettings &settings, const WholeMixPass &pass, WholeMixGain &found);
 
 } // namespace melvora

@@ -9,6 +9,13 @@ namespace {
 
 constexpr int kSampleRate = 44100;
 
+// A length in samples at the graph's rate.
+std::int64_t samplesAt(double seconds, int rate) {
+    if (!std::isfinite(seconds) || seconds <= 0)
+        return 0;
+    return std::llround(seconds * rate);
+}
+
 // Ducking: the own sound, heard ahead by the look-ahead, drives an envelope
 // that the music is multiplied by, so the hold and the return take the same
 // time at any depth. It runs at a control rate of 1050 Hz: the square of a
@@ -37,6 +44,9 @@ constexpr int kSampleRate = 44100;
 // sidechaincompress ties its hold and return to the depth and does not hold
 // a level flat through pauses.
 constexpr int kDuckControlStep = 42; // samples at 44100 Hz per step of the control rate
+// A sketch at a lower rate, whose picture has a step of 10 ms, takes the
+// envelope at 105 Hz: the expression is as costly at any rate of the sound.
+constexpr int kSketchDuckControlStep = 420;
 // Silence after the key's end: it carries the gain past the music's last
 // sample and out of the resampler's reach around the end, and gives even a
 // key of a few samples the length the resampler needs to answer at all.
@@ -57,6 +67,11 @@ constexpr double kDuckShortestAttackSeconds = 0.01;
 // of hiss are left out before the floor is measured; two passes of each
 // filter for 24 dB per octave.
 constexpr const char *kSpeechBand = "highpass=f=200,highpass=f=200,lowpass=f=4000,lowpass=f=4000";
+// At a sketch's low rate the band's top is what the rate can carry.
+std::string sketchSpeechBand(int rate) {
+    const std::string top = std::to_string(std::min(4000, rate * 2 / 5));
+    return "highpass=f=200,highpass=f=200,lowpass=f=" + top + ",lowpass=f=" + top;
+}
 
 // The limiter that keeps plain levels from clipping: -1 dBFS, leaving the
 // AAC encoder some headroom. Its look-ahead is compensated so that nothing
@@ -103,18 +118,19 @@ constexpr double kEncoderPeakRiseDb = 0.8;
 // over that one frame, which no listener hears as a fade.
 constexpr int kLeadInFadeSamples = 1024;
 
-std::string chainEnd(const MixSettings &settings) {
+std::string chainEnd(const MixSettings &settings, int rate) {
     if (settings.loudnessLufs) {
         if (!settings.wholeMixGainDb)
             return {};
         std::vector<std::string> filters;
         if (std::optional<std::string> volume = volumeFilter(settings.wholeMixGainDb))
             filters.push_back(*volume);
-        filters.emplace_back("aresample=176400");
+        filters.push_back("aresample=" + std::to_string(4 * rate));
         filters.push_back("alimiter=limit=" + ratioText(decibelsToFactor(wholeMixLimitDb(settings))) +
                           ":level=0:latency=1");
-        filters.emplace_back("aresample=44100");
-        filters.push_back("afade=t=in:ss=0:ns=" + std::to_string(kLeadInFadeSamples));
+        filters.push_back("aresample=" + std::to_string(rate));
+        const std::int64_t fadeSamples = std::max<std::int64_t>(1, std::int64_t(kLeadInFadeSamples) * rate / kSampleRate);
+        filters.push_back("afade=t=in:ss=0:ns=" + std::to_string(fadeSamples));
         return joinChain(filters);
     }
     return settings.levelsSet() ? kLimiter : "";
@@ -122,20 +138,20 @@ std::string chainEnd(const MixSettings &settings) {
 
 // Level, fade-in, delay and fade-out of the music, in that order: the
 // fade-in belongs to the music's own start, the fade-out to the video's end.
-std::vector<std::string> musicFilters(const MixSettings &settings, double videoSeconds) {
+std::vector<std::string> musicFilters(const MixSettings &settings, double videoSeconds, int rate) {
     std::vector<std::string> filters;
     if (settings.levelsSet()) {
         if (std::optional<std::string> volume = volumeFilter(settings.musicGainDb))
             filters.push_back(*volume);
     }
-    const std::int64_t fadeIn = secondsToSamples(settings.fadeInSeconds);
+    const std::int64_t fadeIn = samplesAt(settings.fadeInSeconds, rate);
     if (fadeIn > 0)
         filters.push_back("afade=t=in:ss=0:ns=" + std::to_string(fadeIn));
-    const std::int64_t delay = secondsToSamples(settings.delaySeconds);
+    const std::int64_t delay = samplesAt(settings.delaySeconds, rate);
     if (delay > 0)
         filters.push_back("adelay=delays=" + std::to_string(delay) + "S:all=1");
-    const std::int64_t fadeOut = secondsToSamples(settings.fadeOutSeconds);
-    const std::int64_t end = secondsToSamples(videoSeconds);
+    const std::int64_t fadeOut = samplesAt(settings.fadeOutSeconds, rate);
+    const std::int64_t end = samplesAt(videoSeconds, rate);
     if (fadeOut > 0 && end > 0) {
         const std::int64_t start = std::max<std::int64_t>(0, end - fadeOut);
         filters.push_back("afade=t=out:ss=" + std::to_string(start) + ":ns=" + std::to_string(end - start));
@@ -143,7 +159,9 @@ std::vector<std::string> musicFilters(const MixSettings &settings, double videoS
     return filters;
 }
 
-std::string duckEnvelope(const MixSettings &settings) {
+// Counted at 44100 Hz whatever the graph's rate: the expression runs at the
+// control rate, controlStep samples of 44100 Hz a step.
+std::string duckEnvelope(const MixSettings &settings, int controlStep) {
     const std::int64_t lookahead = secondsToSamples(settings.duckLookaheadSeconds);
     // The key runs ahead by the look-ahead, so the hold counts from the
     // voice's end only after that much more.
@@ -152,7 +170,7 @@ std::string duckEnvelope(const MixSettings &settings) {
         std::max(secondsToSamples(settings.duckLookaheadSeconds / 2), secondsToSamples(kDuckShortestAttackSeconds));
     const std::int64_t release = secondsToSamples(kDuckReleaseSeconds);
     const auto number = [](std::int64_t n) { return std::to_string(n); };
-    const std::string step = number(kDuckControlStep);
+    const std::string step = number(controlStep);
     // A per-sample factor, as one step of the control rate takes it.
     const auto perStep = [&](const std::string &factor) { return "pow(" + factor + "," + step + ")"; };
     const std::string energy = "ld(0)", floor = "ld(1)";
@@ -166,7 +184,7 @@ std::string duckEnvelope(const MixSettings &settings) {
     std::string on = "gt(" + energy + ",1/" + number(kDuckKeyQuietness) + ")";
     if (settings.duckKey == DuckKey::Speech)
         on += "*gt(" + energy + "," + floor + "*" + number(kDuckOverFloor) + ")";
-    const std::int64_t holdSteps = (hold + kDuckControlStep / 2) / kDuckControlStep;
+    const std::int64_t holdSteps = (hold + controlStep / 2) / controlStep;
     const std::string held = "if(" + on + "," + number(holdSteps) + ",max(ld(2)-1,0))";
     const std::string down =
         "if(ld(2),min(ld(3)+" + step + "/" + number(attack) + ",1),max(ld(3)-" + step + "/" + number(release) + ",0))";
@@ -181,23 +199,24 @@ std::string duckEnvelope(const MixSettings &settings) {
 // gain comes back up, both through the resampler, which keeps every sample
 // where it was; the silence after the key's end carries the gain past the
 // music's last sample, where the multiplication stops with the music.
-std::string duckGainChain(const MixSettings &settings) {
+std::string duckGainChain(const MixSettings &settings, int rate) {
     std::vector<std::string> filters;
-    const std::int64_t lookahead = secondsToSamples(settings.duckLookaheadSeconds);
+    const std::int64_t lookahead = samplesAt(settings.duckLookaheadSeconds, rate);
     if (lookahead > 0) {
         filters.push_back("atrim=start_sample=" + std::to_string(lookahead));
         filters.emplace_back("asetpts=PTS-STARTPTS");
     }
-    filters.push_back("apad=pad_len=" + std::to_string(lookahead + kDuckTailSamples));
+    filters.push_back("apad=pad_len=" + std::to_string(lookahead + kDuckTailSamples * rate / kSampleRate));
     filters.emplace_back("pan=mono|c0=c0+c1");
     if (settings.duckKey == DuckKey::Speech)
-        filters.emplace_back(kSpeechBand);
+        filters.emplace_back(rate == kSampleRate ? kSpeechBand : sketchSpeechBand(rate));
     // The square of the key: its energy.
     filters.emplace_back("asplit=2[duckkey][duckcopy];[duckkey][duckcopy]amultiply");
-    filters.push_back("aresample=" + std::to_string(kSampleRate / kDuckControlStep));
+    const int controlStep = rate == kSampleRate ? kDuckControlStep : kSketchDuckControlStep;
+    filters.push_back("aresample=" + std::to_string(kSampleRate / controlStep));
     // Quoted: the expression's commas and semicolons are its own.
-    filters.push_back("aeval='exprs=" + duckEnvelope(settings) + "'");
-    filters.push_back("aresample=" + std::to_string(kSampleRate));
+    filters.push_back("aeval='exprs=" + duckEnvelope(settings, controlStep) + "'");
+    filters.push_back("aresample=" + std::to_string(rate));
     filters.emplace_back("pan=stereo|c0=c0|c1=c0");
     return joinChain(filters);
 }
@@ -218,11 +237,12 @@ double decibelsToFactor(double decibels) {
     return std::pow(10.0, decibels / 20);
 }
 
-std::string musicGraphDescription(const MixSettings &settings, double videoSeconds) {
-    std::vector<std::string> filters{"aresample=44100", "aformat=sample_fmts=fltp:channel_layouts=stereo"};
-    for (std::string &filter : musicFilters(settings, videoSeconds))
+std::string musicGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate) {
+    std::vector<std::string> filters{"aresample=" + std::to_string(sampleRate),
+                                     "aformat=sample_fmts=fltp:channel_layouts=stereo"};
+    for (std::string &filter : musicFilters(settings, videoSeconds, sampleRate))
         filters.push_back(std::move(filter));
-    if (std::string end = chainEnd(settings); !end.empty())
+    if (std::string end = chainEnd(settings, sampleRate); !end.empty())
         filters.push_back(std::move(end));
     return joinChain(filters);
 }
@@ -240,8 +260,8 @@ std::vector<std::string> ownFilters(const MixSettings &settings) {
 
 // The own sound's chain to [own] and the music's, ducked when asked, to
 // [bed]: everything of the mix before the two meet.
-std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
-    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+std::string ownAndBedChains(const MixSettings &settings, double videoSeconds, int rate) {
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds, rate);
     const std::string musicChain = music.empty() ? "anull" : joinChain(music);
     std::string description;
     std::vector<std::string> own = ownFilters(settings);
@@ -249,7 +269,7 @@ std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
         own.emplace_back("asplit=2");
         description += "[in0]" + joinChain(own) + "[own][key];";
         description += "[in1]" + musicChain + "[music];";
-        description += "[key]" + duckGainChain(settings) + "[duckgain];";
+        description += "[key]" + duckGainChain(settings, rate) + "[duckgain];";
         description += "[music][duckgain]amultiply[bed];";
     } else {
         description += "[in0]" + (own.empty() ? std::string("anull") : joinChain(own)) + "[own];";
@@ -259,40 +279,40 @@ std::string ownAndBedChains(const MixSettings &settings, double videoSeconds) {
 }
 
 // Where [own] and [bed] meet.
-std::string mixJoint(const MixSettings &settings) {
+std::string mixJoint(const MixSettings &settings, int rate) {
     std::string description = "[own][bed]amix=inputs=2";
     if (settings.levelsSet())
         description += ":normalize=0";
-    if (const std::string end = chainEnd(settings); !end.empty())
+    if (const std::string end = chainEnd(settings, rate); !end.empty())
         description += "," + end;
     return description + "[out]";
 }
 
-std::string replacingDescription(const MixSettings &settings, double videoSeconds) {
+std::string replacingDescription(const MixSettings &settings, double videoSeconds, int rate) {
     // The own sound still paces the mix; it is consumed and dropped.
-    const std::vector<std::string> music = musicFilters(settings, videoSeconds);
+    const std::vector<std::string> music = musicFilters(settings, videoSeconds, rate);
     std::string description = "[in0]anullsink;[in1]" + (music.empty() ? std::string("anull") : joinChain(music));
-    if (const std::string end = chainEnd(settings); !end.empty())
+    if (const std::string end = chainEnd(settings, rate); !end.empty())
         description += "," + end;
     return description + "[out]";
 }
 
 } // namespace
 
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds) {
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate) {
     if (settings.isDefault())
         return "[in0][in1]amix=inputs=2[out]";
     if (settings.replaceOwnSound)
-        return replacingDescription(settings, videoSeconds);
-    return ownAndBedChains(settings, videoSeconds) + mixJoint(settings);
+        return replacingDescription(settings, videoSeconds, sampleRate);
+    return ownAndBedChains(settings, videoSeconds, sampleRate) + mixJoint(settings, sampleRate);
 }
 
-std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds) {
+std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate) {
     if (settings.isDefault())
         return "[in0]anullsink;[in1]anull[out]";
     if (settings.replaceOwnSound)
-        return replacingDescription(settings, videoSeconds);
-    return ownAndBedChains(settings, videoSeconds) + "[own]anullsink;[bed]anull[out]";
+        return replacingDescription(settings, videoSeconds, sampleRate);
+    return ownAndBedChains(settings, videoSeconds, sampleRate) + "[own]anullsink;[bed]anull[out]";
 }
 
 } // namespace melvora

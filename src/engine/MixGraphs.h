@@ -19,16 +19,18 @@ namespace melvora {
 // "aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo".
 // videoSeconds is the length of the video from where the new sound starts;
 // the fade-out ends there (no fade-out when it is not positive).
-std::string musicGraphDescription(const MixSettings &settings, double videoSeconds);
+// sampleRate is the graph's rate: a preview's sketch runs the same
+// description at a fraction of the run's.
+std::string musicGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate = 44100);
 
 // The video's own sound ("in0") and the music ("in1") mixed into "out".
 // The default settings give "[in0][in1]amix=inputs=2[out]".
-std::string mixGraphDescription(const MixSettings &settings, double videoSeconds);
+std::string mixGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate = 44100);
 
 // The music as the mix lays it (delay, fades, ducking by the own sound
 // "in0"), from "in1" into "out" before it meets the own sound and before the
 // limiter; the mix preview draws it.
-std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds);
+std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate = 44100);
 
 // Where the limiter of a whole-mix loudness target holds the peaks, in dB:
 // under the true-peak ceiling by what resampling and encoding add to them.

@@ -13,10 +13,12 @@
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace melvora {
 namespace {
@@ -149,22 +151,20 @@ int ownSoundFrame(MixRun &run, const MixPreviewInputs &inputs, std::int64_t from
     return 0;
 }
 
-// Moves every frame the sink has ready into the FIFO.
-int drainSink(AVFilterContext *sink, AVFrame *frame, AudioFifoPtr &fifo) {
-    for (;;) {
-        int result = av_buffersink_get_frame(sink, frame);
-        if (isAgainOrEnd(result))
-            return 0;
-        if (result < 0)
-            return result;
-        result = appendToFifo(fifo, frame);
-        av_frame_unref(frame);
-        if (result < 0)
-            return result;
-    }
-}
-
 } // namespace
+
+// What a sketch takes: the own sound resampled once for the session, and the
+// music feed's sound for the settings that shape it, kept while they stay.
+struct MixPreviewInputs::SketchSources {
+    std::mutex mutex;
+    bool ownMade = false;
+    std::vector<float> own; // mono
+    struct Music {
+        MixSettings shaping; // only what the music feed reads
+        std::vector<float> left, right;
+    };
+    std::shared_ptr<const Music> music;
+};
 
 std::int64_t MixPreviewInputs::videoSamples() const {
     return secondsToSamples(videoSeconds);
@@ -205,6 +205,7 @@ int analyseMixPreview(const std::string &videoPath, const std::string &musicPath
         error = "The video's length is not known";
         return AVERROR_INVALIDDATA;
     }
+    inputs.sketchSources = std::make_shared<MixPreviewInputs::SketchSources>();
     return 0;
 }
 
@@ -214,36 +215,215 @@ struct MixPreviewRender::Block {
     int samples;
 };
 
-// The levels of the steps in progress, carried from block to block.
+// The levels of the steps in progress at a pass's rate, carried from block
+// to block.
 struct MixPreviewRender::Meter {
     struct StateDeleter {
         void operator()(ebur128_state *state) const { ebur128_destroy(&state); }
     };
-    std::unique_ptr<ebur128_state, StateDeleter> loudness{ebur128_init(2, kPreviewSampleRate, EBUR128_MODE_M)};
+    explicit Meter(int sampleRate)
+        : rate(sampleRate), stepSamples(kPreviewStepSamples * sampleRate / kPreviewSampleRate),
+          loudness(ebur128_init(2, unsigned(sampleRate), EBUR128_MODE_M)) {}
+    int rate;
+    int stepSamples;
+    std::unique_ptr<ebur128_state, StateDeleter> loudness;
     double mixEnergy = 0;
     double bedEnergy = 0;
     int inStep = 0;
     float lastLoudness = -70;
     std::vector<float> interleaved;
+    Levels made; // of this pass
 };
+
+namespace {
 
 // The momentary loudness is looked at every tenth step: each look sums 400 ms.
 constexpr int kStepsPerLoudness = 10;
 
-MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings)
-    : m_inputs(std::move(inputs)), m_settings(settings), m_meter(std::make_unique<Meter>()) {
+std::int64_t samplesAtRate(double seconds, int rate) {
+    return seconds > 0 ? std::llround(seconds * rate) : 0;
+}
+
+// The settings that make the music feed's sound what it is.
+MixSettings musicShaping(const MixSettings &settings) {
+    MixSettings shaping;
+    shaping.loop = settings.loop;
+    shaping.crossfadeSeconds = settings.loop ? settings.crossfadeSeconds : 0;
+    shaping.musicStartSeconds = settings.musicStartSeconds;
+    return shaping;
+}
+
+int planarFrame(int rate, int count, std::int64_t pts, FramePtr &frame) {
+    frame.reset(av_frame_alloc());
+    if (!frame)
+        return AVERROR(ENOMEM);
+    frame->nb_samples = count;
+    frame->format = kOutputSampleFormat;
+    frame->sample_rate = rate;
+    frame->ch_layout = stereoLayout();
+    frame->pts = pts;
+    const int result = av_frame_get_buffer(frame.get(), 0);
+    if (result < 0)
+        frame.reset();
+    return result;
+}
+
+struct SwrDeleter {
+    void operator()(SwrContext *context) const { swr_free(&context); }
+};
+
+// Planar float from 44100 Hz to the sketch's rate, through libswresample,
+// a piece at a time.
+class SketchResampler {
+public:
+    explicit SketchResampler(int channels) : m_planes(std::size_t(channels)), m_out(std::size_t(channels)) {
+        AVChannelLayout layout;
+        av_channel_layout_default(&layout, channels);
+        SwrContext *raw = nullptr;
+        m_result = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLTP, kSketchSampleRate, &layout,
+                                       AV_SAMPLE_FMT_FLTP, kPreviewSampleRate, 0, nullptr);
+        m_resampler.reset(raw);
+        if (m_result >= 0)
+            m_result = swr_init(m_resampler.get());
+    }
+
+    // count samples of each plane; none at the end, to let out what it holds.
+    int add(const float *const *planes, int count) {
+        if (m_result < 0)
+            return m_result;
+        const int room = count / kSketchRateDivisor + 256;
+        std::vector<const std::uint8_t *> in(m_planes.size());
+        std::vector<std::uint8_t *> out(m_planes.size());
+        for (std::size_t c = 0; c < m_planes.size(); ++c) {
+            m_out[c].resize(std::size_t(room));
+            out[c] = reinterpret_cast<std::uint8_t *>(m_out[c].data());
+            if (planes)
+                in[c] = reinterpret_cast<const std::uint8_t *>(planes[c]);
+        }
+        const int made = swr_convert(m_resampler.get(), out.data(), room, planes ? in.data() : nullptr, count);
+        if (made < 0)
+            return made;
+        for (std::size_t c = 0; c < m_planes.size(); ++c)
+            m_planes[c].insert(m_planes[c].end(), m_out[c].begin(), m_out[c].begin() + made);
+        return 0;
+    }
+
+    std::vector<std::vector<float>> &planes() { return m_planes; }
+
+private:
+    struct SwrDeleter {
+        void operator()(SwrContext *context) const { swr_free(&context); }
+    };
+    std::unique_ptr<SwrContext, SwrDeleter> m_resampler;
+    int m_result = 0;
+    std::vector<std::vector<float>> m_planes;
+    std::vector<std::vector<float>> m_out;
+};
+
+// The own sound at the sketch's rate.
+int sketchOwnSound(const MixPreviewInputs &inputs, std::vector<float> &into, const std::atomic<std::uint8_t> &stop) {
+    SketchResampler resampler(1);
+    constexpr int kPiece = 1 << 16;
+    std::vector<float> piece(kPiece);
+    const std::int64_t total = std::int64_t(inputs.ownSound.size());
+    for (std::int64_t at = 0; at < total; at += kPiece) {
+        if (stop.load())
+            return AVERROR_EXIT;
+        const int count = int(std::min<std::int64_t>(kPiece, total - at));
+        for (int i = 0; i < count; ++i)
+            piece[std::size_t(i)] = inputs.ownSound[std::size_t(at + i)] / 32768.0f;
+        const float *planes[1] = {piece.data()};
+        const int result = resampler.add(planes, count);
+        if (result < 0)
+            return result;
+    }
+    const int result = resampler.add(nullptr, 0);
+    if (result >= 0)
+        into = std::move(resampler.planes()[0]);
+    return result;
+}
+
+// The music feed's sound over the whole video, as a run's feed gives it,
+// brought to the sketch's rate.
+int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping, std::vector<std::vector<float>> &into,
+                const std::atomic<std::uint8_t> &stop) {
+    MixJob job;
+    job.request.musicPath = inputs.musicPath;
+    MixRun run(job);
+    int result = openMusicInput(run);
+    if (result < 0)
+        return result;
+    MusicFeed feed(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), shaping, &stop);
+    AudioFifoPtr fifo(av_audio_fifo_alloc(kOutputSampleFormat, 2, kMixChunkSamples));
+    if (!fifo)
+        return AVERROR(ENOMEM);
+    SketchResampler resampler(2);
+    constexpr int kPiece = 1 << 15;
+    std::vector<float> left(kPiece), right(kPiece);
+    const std::int64_t total = inputs.videoSamples();
+    for (std::int64_t at = 0; at < total; at += kPiece) {
+        const int count = int(std::min<std::int64_t>(kPiece, total - at));
+        result = feed.read(fifo.get(), count);
+        if (result < 0)
+            return result;
+        void *planes[2] = {left.data(), right.data()};
+        const int read = av_audio_fifo_read(fifo.get(), planes, count);
+        if (read < count)
+            return read < 0 ? read : AVERROR_BUG;
+        const float *made[2] = {left.data(), right.data()};
+        result = resampler.add(made, count);
+        if (result < 0)
+            return result;
+    }
+    result = resampler.add(nullptr, 0);
+    if (result >= 0)
+        into = std::move(resampler.planes());
+    return result;
+}
+
+} // namespace
+
+MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings,
+                                   bool soundFirst)
+    : m_inputs(std::move(inputs)), m_settings(settings), m_soundFirst(soundFirst) {
     m_thread = std::thread(&MixPreviewRender::run, this);
+    m_sketchThread = std::thread(&MixPreviewRender::runSketch, this);
 }
 
 MixPreviewRender::~MixPreviewRender() {
     m_stop = 1;
+    if (m_sketchThread.joinable())
+        m_sketchThread.join();
     if (m_thread.joinable())
         m_thread.join();
 }
 
 MixPreviewRender::Levels MixPreviewRender::levels() const {
     std::lock_guard lock(m_mutex);
-    return m_levels;
+    if (m_finished && m_result >= 0)
+        return m_final;
+    return m_sketchFinished && !m_sketch.mix.empty() ? m_sketch : m_levels;
+}
+
+MixPreviewRender::Levels MixPreviewRender::sketchLevels() const {
+    std::lock_guard lock(m_mutex);
+    return m_sketch;
+}
+
+void MixPreviewRender::hurrySound() {
+    std::lock_guard lock(m_mutex);
+    m_soundFirst = true;
+    m_over.notify_all();
+}
+
+std::uint64_t MixPreviewRender::changes() const {
+    std::lock_guard lock(m_mutex);
+    return m_changes;
+}
+
+bool MixPreviewRender::sketchFinished() const {
+    std::lock_guard lock(m_mutex);
+    return m_sketchFinished;
 }
 
 std::int64_t MixPreviewRender::doneSamples() const {
@@ -265,34 +445,35 @@ int MixPreviewRender::result(std::string *error) const {
 
 void MixPreviewRender::wait() const {
     std::unique_lock lock(m_mutex);
-    m_over.wait(lock, [this] { return m_finished; });
+    m_over.wait(lock, [this] { return m_finished && m_sketchFinished; });
 }
 
 std::int64_t MixPreviewRender::readMixed(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const {
     std::lock_guard lock(m_mutex);
-    const std::int64_t frames = std::clamp<std::int64_t>(m_done - fromSample, 0, count);
+    const std::int64_t frames = std::clamp<std::int64_t>(m_readable - fromSample, 0, count);
     if (frames > 0)
-        std::copy_n(m_mixed.begin() + std::ptrdiff_t(fromSample * 2), std::size_t(frames * 2), into);
+        std::copy_n(m_mixed.get() + fromSample * 2, frames * 2, into);
     return frames;
 }
 
-int MixPreviewRender::appendBlock(const Block &block) {
-    Meter &meter = *m_meter;
-    std::vector<float> music, mix, loudness;
+int MixPreviewRender::appendBlock(const Block &block, Meter &meter, bool keepSamples) {
+    std::vector<float> music, mix;
     meter.interleaved.resize(std::size_t(block.samples) * 2);
-    std::vector<std::int16_t> mixed(std::size_t(block.samples) * 2);
+    std::vector<std::int16_t> mixed(keepSamples ? std::size_t(block.samples) * 2 : 0);
     for (int i = 0; i < block.samples; ++i) {
         const float left = block.mix[0][i], right = block.mix[1][i];
         meter.interleaved[2 * i] = left;
         meter.interleaved[2 * i + 1] = right;
-        mixed[2 * i] = toSample(left);
-        mixed[2 * i + 1] = toSample(right);
+        if (keepSamples) {
+            mixed[2 * i] = toSample(left);
+            mixed[2 * i + 1] = toSample(right);
+        }
         meter.mixEnergy += (double(left) * left + double(right) * right) / 2;
         meter.bedEnergy += (double(block.bed[0][i]) * block.bed[0][i] + double(block.bed[1][i]) * block.bed[1][i]) / 2;
-        if (++meter.inStep < kPreviewStepSamples)
+        if (++meter.inStep < meter.stepSamples)
             continue;
-        mix.push_back(static_cast<float>(std::sqrt(meter.mixEnergy / kPreviewStepSamples)));
-        music.push_back(static_cast<float>(std::sqrt(meter.bedEnergy / kPreviewStepSamples)));
+        mix.push_back(static_cast<float>(std::sqrt(meter.mixEnergy / meter.stepSamples)));
+        music.push_back(static_cast<float>(std::sqrt(meter.bedEnergy / meter.stepSamples)));
         meter.mixEnergy = meter.bedEnergy = 0;
         meter.inStep = 0;
     }
@@ -300,9 +481,14 @@ int MixPreviewRender::appendBlock(const Block &block) {
     if (meter.loudness && ebur128_add_frames_float(meter.loudness.get(), meter.interleaved.data(),
                                                    std::size_t(block.samples)) != EBUR128_SUCCESS)
         return AVERROR(ENOMEM);
-    std::lock_guard lock(m_mutex);
+    // The mix's own levels and samples are read while they are made; a
+    // sketch's are shown once whole.
+    Levels &made = keepSamples ? m_levels : meter.made;
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    if (keepSamples)
+        lock.lock();
     for (std::size_t i = 0; i < mix.size(); ++i) {
-        const std::size_t step = m_levels.mix.size();
+        const std::size_t step = made.mix.size();
         if (step % kStepsPerLoudness == 0 && meter.loudness) {
             double lufs = -70;
             if (ebur128_loudness_momentary(meter.loudness.get(), &lufs) == EBUR128_SUCCESS && std::isfinite(lufs))
@@ -310,61 +496,68 @@ int MixPreviewRender::appendBlock(const Block &block) {
             else
                 meter.lastLoudness = -70;
         }
-        m_levels.mix.push_back(mix[i]);
-        m_levels.music.push_back(music[i]);
-        m_levels.loudness.push_back(meter.lastLoudness);
+        made.mix.push_back(mix[i]);
+        made.music.push_back(music[i]);
+        made.loudness.push_back(meter.lastLoudness);
     }
-    m_mixed.insert(m_mixed.end(), mixed.begin(), mixed.end());
-    m_done += block.samples;
+    if (keepSamples) {
+        std::copy(mixed.begin(), mixed.end(), m_mixed.get() + m_done * 2);
+        m_done += block.samples;
+        m_readable = std::max(m_readable, m_done);
+        ++m_changes;
+    }
     return 0;
 }
 
-void MixPreviewRender::run() {
-    const MixPreviewInputs &inputs = *m_inputs;
-    const std::int64_t total = inputs.videoSamples();
-    {
-        std::lock_guard lock(m_mutex);
-        m_mixed.reserve(std::size_t(total) * 2);
-    }
-    MixJob job;
-    job.request.videoPath = inputs.videoPath;
-    job.request.musicPath = inputs.musicPath;
-    MixRun mixRun(job);
-    MixRun bedRun(job); // its graph only
-    // A loudness target becomes the music's level, as the run turns it.
-    const MixSettings applied =
-        m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
-    const bool ownSound = inputs.hasOwnSound;
+namespace {
 
-    // The mix is the run's own graph; beside it, with own sound, a graph of
-    // the music as that mix lays it, fed the same frames.
-    int result = openMusicInput(mixRun);
-    if (result >= 0) {
-        mixRun.musicFeed = std::make_unique<MusicFeed>(mixRun.musicInput.get(), mixRun.musicStreamIndex,
-                                                       mixRun.musicDecoder.get(), applied, &m_stop);
-        if (ownSound) {
-            result = buildMixGraph(mixRun, mixGraphDescription(applied, inputs.videoSeconds).c_str());
-            if (result >= 0)
-                result = buildMixGraph(bedRun, musicBedGraphDescription(applied, inputs.videoSeconds).c_str());
-        } else {
-            // A video without sound gets the music alone: that graph is both.
-            result = buildSingleInputGraph(mixRun, musicGraphDescription(applied, inputs.videoSeconds).c_str());
-        }
-    }
-    mixRun.sinkFrame.reset(av_frame_alloc());
-    if (result >= 0 && !mixRun.sinkFrame)
-        result = AVERROR(ENOMEM);
+// Where a pass's two inputs come from, a chunk at a time, and where what the
+// graphs make goes.
+struct PassPlan {
+    int rate;
+    std::int64_t total;
+    bool ownSound;
+    std::function<int(std::int64_t from, int count, FramePtr &frame)> own;
+    std::function<int(std::int64_t from, int count, FramePtr &frame)> music;
+    LoudnessMeter *whole; // hears every frame of the mix, when given
+    std::function<int(const float *const mix[2], const float *const bed[2], int count)> take;
+};
 
+// Moves every frame the sink has ready into the FIFO, and to the meter.
+int drainSink(AVFilterContext *sink, AVFrame *frame, AudioFifoPtr &fifo, LoudnessMeter *meter) {
+    for (;;) {
+        int result = av_buffersink_get_frame(sink, frame);
+        if (isAgainOrEnd(result))
+            return 0;
+        if (result < 0)
+            return result;
+        result = appendToFifo(fifo, frame);
+        if (result >= 0 && meter)
+            result = meter->add(frame);
+        av_frame_unref(frame);
+        if (result < 0)
+            return result;
+    }
+}
+
+// Runs the graphs built in mixRun (the mix) and bedRun (the music as laid,
+// with own sound) over the whole video, as the run hands its graph chunks.
+int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::atomic<std::uint8_t> &stop) {
+    const bool ownSound = plan.ownSound;
+    FramePtr sinkFrame(av_frame_alloc());
+    if (!sinkFrame)
+        return AVERROR(ENOMEM);
     AudioFifoPtr mixOut, bedOut;
+    std::int64_t handed = 0;
+    std::vector<float> planes[4];
     // Hands on what both graphs have made, as far as both have it.
     const auto handOn = [&]() {
         int ready = mixOut ? av_audio_fifo_size(mixOut.get()) : 0;
         if (ownSound)
             ready = std::min(ready, bedOut ? av_audio_fifo_size(bedOut.get()) : 0);
-        ready = static_cast<int>(std::min<std::int64_t>(ready, total - m_done));
+        ready = static_cast<int>(std::min<std::int64_t>(ready, plan.total - handed));
         if (ready <= 0)
             return 0;
-        std::vector<float> planes[4];
         for (std::vector<float> &plane : planes)
             plane.resize(std::size_t(ready));
         void *mixPlanes[2] = {planes[0].data(), planes[1].data()};
@@ -373,14 +566,16 @@ void MixPreviewRender::run() {
             return AVERROR_BUG;
         if (ownSound && av_audio_fifo_read(bedOut.get(), bedPlanes, ready) < ready)
             return AVERROR_BUG;
+        handed += ready;
         const int bed = ownSound ? 2 : 0;
-        return appendBlock(
-            Block{{planes[0].data(), planes[1].data()}, {planes[bed].data(), planes[bed + 1].data()}, ready});
+        const float *const mix[2] = {planes[0].data(), planes[1].data()};
+        const float *const laid[2] = {planes[bed].data(), planes[bed + 1].data()};
+        return plan.take(mix, laid, ready);
     };
     const auto drain = [&]() {
-        int step = drainSink(mixRun.sinkFilter, mixRun.sinkFrame.get(), mixOut);
+        int step = drainSink(mixRun.sinkFilter, sinkFrame.get(), mixOut, plan.whole);
         if (step >= 0 && ownSound)
-            step = drainSink(bedRun.sinkFilter, mixRun.sinkFrame.get(), bedOut);
+            step = drainSink(bedRun.sinkFilter, sinkFrame.get(), bedOut, nullptr);
         return step < 0 ? step : handOn();
     };
     // A frame to a source of each graph: the mix's takes it, the bed's a copy.
@@ -391,20 +586,16 @@ void MixPreviewRender::run() {
         const int step = pushToSource(bedRun, bedSource, copy.get());
         return step < 0 ? step : pushToSource(mixRun, mixSource, frame.get());
     };
-
+    int result = 0;
     // The chunks the run hands its graph: the own sound and as much music.
-    for (std::int64_t position = 0; result >= 0 && position < total; position += kMixChunkSamples) {
-        if (m_stop.load()) {
-            result = AVERROR_EXIT;
-            break;
-        }
-        const int chunk = static_cast<int>(std::min<std::int64_t>(kMixChunkSamples, total - position));
+    for (std::int64_t position = 0; result >= 0 && position < plan.total; position += kMixChunkSamples) {
+        if (stop.load())
+            return AVERROR_EXIT;
+        const int chunk = static_cast<int>(std::min<std::int64_t>(kMixChunkSamples, plan.total - position));
         FramePtr music, own;
-        result = readNextMusicFrame(mixRun, mixRun.musicFifo, chunk);
-        if (result >= 0)
-            result = takeFifoFrame(mixRun, mixRun.musicFifo.get(), chunk, position, music);
+        result = plan.music(position, chunk, music);
         if (result >= 0 && ownSound) {
-            result = ownSoundFrame(mixRun, inputs, position, chunk, own);
+            result = plan.own(position, chunk, own);
             if (result >= 0)
                 result = pushToBoth(mixRun.firstSource, bedRun.firstSource, own);
             if (result >= 0)
@@ -422,18 +613,233 @@ void MixPreviewRender::run() {
             result = pushToSource(mixRun, source, nullptr);
     if (result >= 0)
         result = drain();
+    return result;
+}
 
+// Builds the mix graph and, with own sound, the music-as-laid graph beside
+// it; a video without sound gets the music alone, which is both.
+int buildGraphs(MixRun &mixRun, MixRun &bedRun, const MixSettings &applied, double videoSeconds, bool ownSound,
+                int rate) {
+    if (!ownSound)
+        return buildSingleInputGraph(mixRun, musicGraphDescription(applied, videoSeconds, rate).c_str(), rate);
+    int result = buildMixGraph(mixRun, mixGraphDescription(applied, videoSeconds, rate).c_str(), rate);
+    if (result >= 0)
+        result = buildMixGraph(bedRun, musicBedGraphDescription(applied, videoSeconds, rate).c_str(), rate);
+    return result;
+}
+
+std::string failureText(const MixJob &job, int result) {
+    if (!job.result.errorMessage.empty())
+        return job.result.errorMessage;
+    char words[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(result, words, sizeof words);
+    return std::string("Could not make the preview: ") + words;
+}
+
+} // namespace
+
+// One pass of the mix itself at 44100 Hz, its samples kept for Play.
+int MixPreviewRender::renderPass(const MixSettings &applied, std::optional<double> gainDb, LoudnessMeter *whole) {
+    const MixPreviewInputs &inputs = *m_inputs;
+    MixSettings settings = applied;
+    settings.wholeMixGainDb = gainDb;
+    MixJob job;
+    job.request.videoPath = inputs.videoPath;
+    job.request.musicPath = inputs.musicPath;
+    MixRun mixRun(job);
+    MixRun bedRun(job); // its graph only
+    Meter meter(kPreviewSampleRate);
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = 0; // the samples beyond stay readable until this pass gets there
+        m_levels = Levels{};
+    }
+    int result = openMusicInput(mixRun);
+    if (result >= 0) {
+        mixRun.musicFeed = std::make_unique<MusicFeed>(mixRun.musicInput.get(), mixRun.musicStreamIndex,
+                                                       mixRun.musicDecoder.get(), settings, &m_stop);
+        result = buildGraphs(mixRun, bedRun, settings, inputs.videoSeconds, inputs.hasOwnSound, kPreviewSampleRate);
+    }
+    PassPlan plan{kPreviewSampleRate,
+                  inputs.videoSamples(),
+                  inputs.hasOwnSound,
+                  [&](std::int64_t from, int count, FramePtr &frame) {
+                      return ownSoundFrame(mixRun, inputs, from, count, frame);
+                  },
+                  [&](std::int64_t from, int count, FramePtr &frame) {
+                      const int step = readNextMusicFrame(mixRun, mixRun.musicFifo, count);
+                      return step < 0 ? step : takeFifoFrame(mixRun, mixRun.musicFifo.get(), count, from, frame);
+                  },
+                  whole,
+                  [&](const float *const mix[2], const float *const bed[2], int count) {
+                      return appendBlock(Block{{mix[0], mix[1]}, {bed[0], bed[1]}, count}, meter, true);
+                  }};
+    if (result >= 0)
+        result = runGraphs(mixRun, bedRun, plan, m_stop);
+    if (result < 0 && result != AVERROR_EXIT) {
+        std::lock_guard lock(m_mutex);
+        m_error = failureText(job, result);
+    }
+    return result;
+}
+
+void MixPreviewRender::run() {
+    const MixPreviewInputs &inputs = *m_inputs;
+    {
+        // The sketch, a fraction of the work, goes first: beside the mix on
+        // two shared cores it took four times as long to show.
+        std::unique_lock lock(m_mutex);
+        m_over.wait(lock, [this] { return m_soundFirst || m_sketchFinished || m_stop.load(); });
+        // Left unset: only what a pass made is ever read.
+        m_mixed.reset(new std::int16_t[std::size_t(inputs.videoSamples()) * 2]);
+    }
+    // A loudness target for the music becomes its level, as the run turns it.
+    const MixSettings applied =
+        m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
+    int result = 0;
+    Levels loudness; // what the target came to
+    if (!applied.loudnessLufs) {
+        result = renderPass(applied, std::nullopt, nullptr);
+    } else {
+        // The run's own search, each of its passes a whole mix made here; the
+        // gain it ends on is made once more unless its last pass had it.
+        std::optional<double> lastGain;
+        bool rendered = false;
+        const auto pass = [&](std::optional<double> gainDb, LoudnessMeter &measure, int) {
+            const int step = renderPass(applied, gainDb, &measure);
+            lastGain = gainDb;
+            rendered = true;
+            if (gainDb)
+                loudness.reachedLufs = measure.integrated();
+            return step;
+        };
+        WholeMixGain found;
+        result = searchWholeMixGain(applied, pass, found);
+        if (result >= 0 && (!rendered || lastGain != found.gain)) {
+            LoudnessMeter reached;
+            result = renderPass(applied, found.gain, &reached);
+            loudness.reachedLufs = reached.integrated();
+        }
+        loudness.targetLufs = applied.loudnessLufs;
+        loudness.measuredLufs = found.measuredLufs;
+        loudness.gainDb = found.gain;
+    }
     std::lock_guard lock(m_mutex);
     m_result = result;
-    if (result < 0 && result != AVERROR_EXIT) {
-        m_error = job.result.errorMessage;
-        if (m_error.empty()) {
-            char words[AV_ERROR_MAX_STRING_SIZE] = {};
-            av_strerror(result, words, sizeof words);
-            m_error = std::string("Could not make the preview: ") + words;
-        }
+    if (result >= 0) {
+        m_final = m_levels;
+        m_final.targetLufs = loudness.targetLufs;
+        m_final.measuredLufs = loudness.measuredLufs;
+        m_final.gainDb = loudness.gainDb;
+        m_final.reachedLufs = loudness.reachedLufs;
     }
     m_finished = true;
+    ++m_changes;
+    m_over.notify_all();
+}
+
+void MixPreviewRender::runSketch() {
+    const MixPreviewInputs &inputs = *m_inputs;
+    const MixSettings applied =
+        m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
+    const std::int64_t total = samplesAtRate(inputs.videoSeconds, kSketchSampleRate);
+    // The sources, from the session's store when it has them.
+    auto sources = inputs.sketchSources ? inputs.sketchSources : std::make_shared<MixPreviewInputs::SketchSources>();
+    std::shared_ptr<const MixPreviewInputs::SketchSources::Music> music;
+    int result = 0;
+    {
+        std::lock_guard lock(sources->mutex);
+        if (!sources->ownMade && inputs.hasOwnSound) {
+            result = sketchOwnSound(inputs, sources->own, m_stop);
+            sources->ownMade = result >= 0;
+        }
+        const MixSettings shaping = musicShaping(applied);
+        if (result >= 0 && (!sources->music || !(sources->music->shaping == shaping))) {
+            std::vector<std::vector<float>> made;
+            result = sketchMusic(inputs, shaping, made, m_stop);
+            if (result >= 0) {
+                auto kept = std::make_shared<MixPreviewInputs::SketchSources::Music>();
+                kept->shaping = shaping;
+                kept->left = std::move(made[0]);
+                kept->right = std::move(made[1]);
+                sources->music = std::move(kept);
+            }
+        }
+        music = sources->music;
+    }
+    const std::vector<float> &own = sources->own; // made once, never changed after
+    // A frame of the kept planes from a point, silence past their end.
+    const auto frameOf = [](const float *left, const float *right, std::int64_t kept, std::int64_t from, int count,
+                            FramePtr &frame) {
+        const int step = planarFrame(kSketchSampleRate, count, from, frame);
+        if (step < 0)
+            return step;
+        auto *outLeft = reinterpret_cast<float *>(frame->data[0]);
+        auto *outRight = reinterpret_cast<float *>(frame->data[1]);
+        for (int i = 0; i < count; ++i) {
+            const std::int64_t at = from + i;
+            outLeft[i] = at < kept ? left[at] : 0.0f;
+            outRight[i] = at < kept ? right[at] : 0.0f;
+        }
+        return 0;
+    };
+    std::unique_ptr<Meter> last;
+    const auto sketchPass = [&](std::optional<double> gainDb, LoudnessMeter *whole) {
+        MixSettings settings = applied;
+        settings.wholeMixGainDb = gainDb;
+        MixJob job;
+        MixRun mixRun(job), bedRun(job);
+        last = std::make_unique<Meter>(kSketchSampleRate);
+        int step = buildGraphs(mixRun, bedRun, settings, inputs.videoSeconds, inputs.hasOwnSound, kSketchSampleRate);
+        PassPlan plan{kSketchSampleRate,
+                      total,
+                      inputs.hasOwnSound,
+                      [&](std::int64_t from, int count, FramePtr &frame) {
+                          return frameOf(own.data(), own.data(), std::int64_t(own.size()), from, count, frame);
+                      },
+                      [&](std::int64_t from, int count, FramePtr &frame) {
+                          return frameOf(music->left.data(), music->right.data(), std::int64_t(music->left.size()),
+                                         from, count, frame);
+                      },
+                      whole,
+                      [&](const float *const mix[2], const float *const bed[2], int count) {
+                          return appendBlock(Block{{mix[0], mix[1]}, {bed[0], bed[1]}, count}, *last, false);
+                      }};
+        if (step >= 0)
+            step = runGraphs(mixRun, bedRun, plan, m_stop);
+        return step;
+    };
+    if (result >= 0 && !applied.loudnessLufs) {
+        result = sketchPass(std::nullopt, nullptr);
+    } else if (result >= 0) {
+        // The mix as it is, measured; the gain that brings it to the target
+        // raises the mix's levels and loudness alike, the music as laid
+        // lies before it. Where the limiter would hold peaks, the mix
+        // itself shows it.
+        LoudnessMeter measure;
+        result = sketchPass(std::nullopt, &measure);
+        if (result >= 0) {
+            Levels &made = last->made;
+            const double measured = measure.integrated().value_or(-70.0);
+            const double gain = measured <= -70.0 ? 0.0 : loudnessGainDb(measured, *applied.loudnessLufs);
+            const auto factor = static_cast<float>(decibelsToFactor(gain));
+            for (float &level : made.mix)
+                level *= factor;
+            for (float &lufs : made.loudness)
+                lufs = lufs <= -70 ? lufs : lufs + static_cast<float>(gain);
+            made.targetLufs = applied.loudnessLufs;
+            made.measuredLufs = measured;
+            made.gainDb = gain;
+            made.reachedLufs = measured + gain;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    if (result >= 0 && last) {
+        m_sketch = std::move(last->made);
+        m_sketch.sketch = true;
+    }
+    m_sketchFinished = true;
+    ++m_changes;
     m_over.notify_all();
 }
 

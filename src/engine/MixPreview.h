@@ -12,15 +12,22 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace melvora {
 
+class LoudnessMeter;
+
 inline constexpr int kPreviewSampleRate = 44100;
 // Levels are kept per step of this many samples (10 ms).
 inline constexpr int kPreviewStepSamples = 441;
+// The sketch that the picture shows first runs the same graphs at this
+// fraction of the rate (4900 Hz, a step of 49 samples).
+inline constexpr int kSketchRateDivisor = 9;
+inline constexpr int kSketchSampleRate = kPreviewSampleRate / kSketchRateDivisor;
 
 // What the decoding pass leaves. The own sound is kept mono in 16 bits at
 // 44100 Hz: enough to key the ducking and to be heard, at a quarter of what
@@ -33,6 +40,10 @@ struct MixPreviewInputs {
     double musicLoudnessLufs = -70; // integrated, for a loudness target
     std::vector<float> ownLevels;   // RMS per step, full scale 1
     std::vector<std::int16_t> ownSound;
+    // What every sketch of the session takes, made once on first need: the
+    // own sound and the music feed's sound at the sketch's rate.
+    struct SketchSources;
+    std::shared_ptr<SketchSources> sketchSources;
 
     std::int64_t videoSamples() const;
 };
@@ -46,10 +57,16 @@ int analyseMixPreview(const std::string &videoPath, const std::string &musicPath
 // The mix of one set of settings over the whole video, made on a thread of
 // its own from the start, as the run makes it: the music feed, the mix
 // graph, and beside it the music as the mix lays it (fades, delay, seams,
-// ducking). What is done can be read while the rest is made.
+// ducking). What is done can be read while the rest is made. On a second
+// thread the same graphs make a sketch of the whole at a ninth of the rate,
+// which the picture shows until the mix itself is done. With a loudness
+// target both are measured and brought to it as a run brings its mix.
 class MixPreviewRender {
 public:
-    MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings);
+    // soundFirst: the mix starts at once beside the sketch rather than
+    // after it, for a preview that is playing.
+    MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings,
+                     bool soundFirst = false);
     ~MixPreviewRender(); // stops the thread and waits for it
     MixPreviewRender(const MixPreviewRender &) = delete;
     MixPreviewRender &operator=(const MixPreviewRender &) = delete;
@@ -58,44 +75,75 @@ public:
         std::vector<float> music;    // RMS per step of the music as laid
         std::vector<float> mix;      // RMS per step of the mix
         std::vector<float> loudness; // momentary loudness of the mix (LUFS over 400 ms) per step
+        bool sketch = false;         // from the sketch, not yet from the mix itself
+        // With a loudness target: the mix as it is, the gain that brings it
+        // there and what the mix with the gain measures (once made).
+        std::optional<double> targetLufs;
+        std::optional<double> measuredLufs;
+        std::optional<double> gainDb;
+        std::optional<double> reachedLufs;
     };
-    // The levels of the steps done so far.
+    // What the picture shows: the mix once it is done, before that the
+    // sketch once it is, else the steps of the mix done so far.
     Levels levels() const;
-    // Samples made so far, and whether the render is over (done or failed).
+    // The sketch's alone, once made.
+    Levels sketchLevels() const;
+    // Grows whenever levels() would give something new.
+    std::uint64_t changes() const;
+    bool sketchFinished() const;
+    // Samples of the mix's current pass made so far (with a loudness target
+    // a mix takes two passes or more), and whether the render is over (done
+    // or failed).
     std::int64_t doneSamples() const;
     bool finished() const;
     // 0, or the FFmpeg error that ended the render, with its reason.
     int result(std::string *error = nullptr) const;
     // Blocks until the render is over; for tests and the command line.
     void wait() const;
+    // Ends the making early (the threads end within a chunk); what is made
+    // stays readable.
+    void stopMaking() { m_stop = 1; }
+    // The mix starts now if it still waits for the sketch: Play was pressed.
+    void hurrySound();
 
     // Copies at most count frames of the mix (interleaved stereo, 16 bits)
-    // from fromSample on, as far as it is made; the frames copied.
+    // from fromSample on, as far as it is made; the frames copied. While a
+    // loudness target is measured, that is the latest pass's mix as far as
+    // it got and the one before it beyond.
     std::int64_t readMixed(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const;
 
     const MixSettings &settings() const { return m_settings; }
 
     struct Block;
 
+    struct Meter;
+
 private:
     void run();
-    int appendBlock(const Block &block);
+    void runSketch();
+    int renderPass(const MixSettings &applied, std::optional<double> gainDb, LoudnessMeter *whole);
+    int appendBlock(const Block &block, Meter &meter, bool keepSamples);
 
     std::shared_ptr<const MixPreviewInputs> m_inputs;
     MixSettings m_settings;
+    bool m_soundFirst; // guarded by m_mutex
     std::atomic<std::uint8_t> m_stop{0};
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_over;
-    Levels m_levels;
-    std::vector<std::int16_t> m_mixed;
+    Levels m_levels; // of the mix's pass under way, as far as it got
+    Levels m_sketch;
+    Levels m_final; // the mix's own, once done
+    std::uint64_t m_changes = 0;
+    std::unique_ptr<std::int16_t[]> m_mixed;
     std::int64_t m_done = 0;
+    std::int64_t m_readable = 0; // samples in m_mixed from this pass or an earlier one
     bool m_finished = false;
+    bool m_sketchFinished = false;
     int m_result = 0;
     std::string m_error;
 
-    struct Meter;
-    std::unique_ptr<Meter> m_meter; // used by the render thread only
+    std::thread m_sketchThread;
     std::thread m_thread;
 };
 

@@ -175,9 +175,10 @@ int closeOutput(MixRun &run);
 int fitMusic(MixRun &run);
 
 // FilterGraphs.cpp
-// The source takes the music feed's 44100 Hz fltp stereo.
-int buildSingleInputGraph(MixRun &run, const char *description);
-int buildMixGraph(MixRun &run, const char *description);
+// The source takes the music feed's 44100 Hz fltp stereo; a preview's
+// sketch builds the same graphs at a lower rate.
+int buildSingleInputGraph(MixRun &run, const char *description, int sampleRate = kOutputSampleRate);
+int buildMixGraph(MixRun &run, const char *description, int sampleRate = kOutputSampleRate);
 
 // MixingLoop.cpp
 // Lines the new sound up with the start of the video's own clock; call after

@@ -123,59 +123,26 @@ int measureMixPass(const MixRun &run, LoudnessMeter &meter, int passIndex) {
     return result == AVERROR_EXIT ? result : fail(pass, "Could not measure the mix's loudness", result);
 }
 
-// Headroom for the peaks between samples that a sample peak does not show:
-// within it the limiter is not expected to act.
-constexpr double kInterSamplePeakMarginDb = 0.5;
-
-// A loudness target for the whole mix becomes one gain: a first pass
-// measures the mix as it is. Where that gain drives peaks into the limiter,
-// which takes loudness off them, further passes measure the limited mix and
-// correct the gain (by the secant through the last two, since the limiter
-// takes more the more it is driven), until it lands within a tenth of a LU.
-constexpr int kMostMeasuringPasses = 3;
-constexpr double kCloseEnoughLu = 0.1;
-
+// A loudness target for the whole mix becomes one gain, found by passes
+// that make the mix exactly as the run will and only measure it.
 int measureWholeMix(MixRun &run) {
     MixSettings &applied = run.result.appliedMixSettings;
     if (!applied.loudnessLufs)
         return 0;
-    const double target = *applied.loudnessLufs;
-    const MixControlInfo &gainRange = mixControlInfo(MixControl::MusicGain);
-    const auto inRange = [&gainRange](double gain) { return std::clamp(gain, gainRange.minimum, gainRange.maximum); };
-    applied.wholeMixGainDb.reset();
-    LoudnessMeter plain(PeakMeasure::Sample);
-    int result = measureMixPass(run, plain, 0);
+    WholeMixGain found;
+    const auto pass = [&run, &applied](std::optional<double> gainDb, LoudnessMeter &meter, int index) {
+        applied.wholeMixGainDb = gainDb;
+        return measureMixPass(run, meter, index);
+    };
+    const int result = searchWholeMixGain(applied, pass, found);
+    run.result.loudnessPasses = found.passes;
+    if (found.passes > 0)
+        run.result.measuredMixLoudness = found.measuredLufs;
     if (result < 0)
         return result;
-    run.result.loudnessPasses = 1;
-    const double measured = plain.integrated().value_or(-70.0);
-    run.result.measuredMixLoudness = measured;
-    if (measured <= -70.0) {
+    if (found.silent)
         warn(run, "The mix is silent: its loudness is left as it is");
-        applied.wholeMixGainDb = 0.0;
-        return 0;
-    }
-    double gain = inRange(target - measured);
-    applied.wholeMixGainDb = gain;
-    if (plain.peakDb() + gain <= wholeMixLimitDb(applied) - kInterSamplePeakMarginDb)
-        return 0;
-    // Without the limiter, loudness follows the gain one for one.
-    double earlierGain = 0, earlierReached = measured;
-    while (run.result.loudnessPasses < kMostMeasuringPasses) {
-        LoudnessMeter limited;
-        result = measureMixPass(run, limited, run.result.loudnessPasses);
-        if (result < 0)
-            return result;
-        ++run.result.loudnessPasses;
-        const std::optional<double> reached = limited.integrated();
-        if (!reached || std::abs(target - *reached) <= kCloseEnoughLu)
-            break;
-        const double slope = (*reached - earlierReached) / (gain - earlierGain);
-        earlierGain = gain, earlierReached = *reached;
-        // A limiter that gives nothing more for more gain is at its ceiling.
-        gain = inRange(gain + (target - *reached) / std::clamp(slope, 0.1, 1.0));
-        applied.wholeMixGainDb = gain;
-    }
+    applied.wholeMixGainDb = found.gain;
     return 0;
 }
 

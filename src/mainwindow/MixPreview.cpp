@@ -45,6 +45,7 @@ const char *englishText(const IniKey &key) {
         {"previewown", "original sound"},
         {"previewmusic", "music as laid"},
         {"previewloudness", "loudness"},
+        {"previewtarget", "Whole mix: %1 LUFS for the target %2 (as it is %3 LUFS, gain %4 dB)"},
     };
     for (const auto &[name, text] : texts) {
         if (name == key.key)
@@ -110,12 +111,27 @@ QPainterPath columnPath(const std::vector<float> &steps, std::size_t stepsShown,
 }
 
 // "1:05", "12:00", "1:02:03": a point in the video as players show it.
+// "−14.0": one decimal, the sign of a gain always written.
+QString tenths(double value, bool signed_ = false) {
+    const QString text = QString::number(value, 'f', 1);
+    return signed_ && value >= 0 ? u'+' + text : text;
+}
+
 QString clockText(double seconds) {
     const auto whole = static_cast<long long>(std::max(0.0, seconds));
     const long long hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
     const QString tail =
         QStringLiteral("%1:%2").arg(minutes, hours > 0 ? 2 : 1, 10, QChar(u'0')).arg(rest, 2, 10, QChar(u'0'));
     return hours > 0 ? QString::number(hours) + u':' + tail : tail;
+}
+
+// What the whole mix came to against its loudness target.
+QString loudnessText(const MixPreviewRender::Levels &levels) {
+    if (!levels.targetLufs)
+        return {};
+    return previewText(keys::target)
+        .arg(tenths(levels.reachedLufs.value_or(-70)), tenths(*levels.targetLufs),
+             tenths(levels.measuredLufs.value_or(-70)), tenths(levels.gainDb.value_or(0), true));
 }
 
 // The files last read, kept for the session: opening the preview again on
@@ -228,6 +244,14 @@ void MixPreviewTimeline::paintEvent(QPaintEvent *) {
         painter.restore();
     }
     drawRendering(m_levels, 255);
+    if (m_levels.targetLufs) {
+        // The target as a dashed line, and what the mix came to.
+        const double y = area.bottom() - loudnessHeight(float(*m_levels.targetLufs)) * area.height();
+        painter.setPen(QPen(kLoudnessColour, 1, Qt::DashLine));
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(area.adjusted(4, 2, -4, -2), Qt::AlignRight | Qt::AlignTop, loudnessText(m_levels));
+    }
 
     const auto xOf = [&](double seconds) { return area.left() + seconds / m_videoSeconds * area.width(); };
     // A time scale with some eight marks at round lengths, and the chosen point's time.
@@ -348,10 +372,10 @@ void MixPreviewDlg::tick() {
     if (!m_render || !(m_render->settings() == settings))
         restartRendering(settings);
     // The picture is copied and drawn again only when more of it is made.
-    const std::int64_t made = m_render->doneSamples();
-    if (made != m_shownSamples || m_render.get() != m_shownRender) {
+    const std::uint64_t changes = m_render->changes();
+    if (changes != m_shownChanges || m_render.get() != m_shownRender) {
         m_timeline->setRendering(m_render->levels());
-        m_shownSamples = made;
+        m_shownChanges = changes;
         m_shownRender = m_render.get();
     }
     if (playing())
@@ -386,11 +410,15 @@ void MixPreviewDlg::takeAnalysis() {
 }
 
 void MixPreviewDlg::restartRendering(const MixSettings &settings) {
-    // The old rendering's thread stops within one chunk.
+    // The old rendering's threads stop within one chunk; while playing, its
+    // sound goes on until the new one gets there, rather than a silence.
+    if (playing() && m_render && !m_heardRender) {
+        m_render->stopMaking();
+        m_heardRender = std::move(m_render);
+    }
     m_render.reset();
     m_shownRender = nullptr;
-    m_shownSamples = -1;
-    m_render = std::make_unique<MixPreviewRender>(m_inputs, settings);
+    m_render = std::make_unique<MixPreviewRender>(m_inputs, settings, playing());
 }
 
 void MixPreviewDlg::showStatus() {
@@ -443,6 +471,9 @@ void MixPreviewDlg::play() {
         return;
     }
     m_playSample = std::llround(m_timeline->pointSeconds() * kPreviewSampleRate);
+    m_playStart = m_playSample;
+    if (m_render)
+        m_render->hurrySound();
     m_play->setText(previewText(keys::stop));
     feedSink(); // the first sound goes out now, not a tick later
 }
@@ -456,6 +487,7 @@ void MixPreviewDlg::stopPlaying() {
     sink->stop();
     sink->deleteLater();
     m_waitingForMix = false;
+    m_heardRender.reset();
     m_timeline->setPlayhead(-1);
     m_play->setText(previewText(keys::play));
 }
@@ -469,7 +501,12 @@ void MixPreviewDlg::feedSink() {
     std::vector<std::int16_t> samples;
     while (wanted > 0 && m_playSample < end) {
         samples.resize(std::size_t(wanted) * 2);
-        const std::int64_t got = m_render->readMixed(m_playSample, wanted, samples.data());
+        std::int64_t got = m_render->readMixed(m_playSample, wanted, samples.data());
+        if (got > 0)
+            m_heardRender.reset(); // the new mix got there
+        else if (m_heardRender)
+            got = m_heardRender->readMixed(m_playSample, std::min<std::int64_t>(wanted, kPreviewSampleRate / 50),
+                                           samples.data());
         m_waitingForMix = got == 0 && !m_render->finished();
         if (got == 0)
             break;

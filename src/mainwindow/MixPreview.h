@@ -84,6 +84,8 @@ public:
     // The rendering on show; null until the sound is read.
     const MixPreviewRender *rendering() const { return m_render.get(); }
     bool playing() const { return m_sink != nullptr; }
+    // Samples handed to the sound output since Play.
+    std::int64_t soundHanded() const { return playing() ? m_playSample - m_playStart : 0; }
 
     void play();
     void stopPlaying();
@@ -114,12 +116,16 @@ private:
     QString m_filesKey; // the files and their state when read
 
     std::unique_ptr<MixPreviewRender> m_render;
+    // While playing: the rendering before the last change, heard until the
+    // new one gets to the sound's point.
+    std::unique_ptr<MixPreviewRender> m_heardRender;
     const MixPreviewRender *m_shownRender = nullptr; // what the picture shows, and how far
-    std::int64_t m_shownSamples = -1;
+    std::uint64_t m_shownChanges = 0;
 
     QAudioSink *m_sink = nullptr;
     QIODevice *m_sinkDevice = nullptr;
     std::int64_t m_playSample = 0; // the next sample handed to the sound output
+    std::int64_t m_playStart = 0;
     bool m_waitingForMix = false;
 };
 

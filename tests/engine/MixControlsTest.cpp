@@ -13,6 +13,7 @@
 #include "Fixtures.h"
 #include "MediaTool.h"
 
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -804,17 +805,27 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     ASSERT_EQ(render.result(&error), 0) << error;
     EXPECT_EQ(render.doneSamples(), shared->videoSamples());
     const MixPreviewRender::Levels levels = render.levels();
-    const double full = db(levels.music.at(stepAt(5.5)));
-    EXPECT_GT(full, -30);
-    for (const auto &[seconds, least, most] : GetParam().musicDbAt) {
-        const double relative = db(levels.music.at(stepAt(seconds))) - full;
-        EXPECT_GE(relative, least) << seconds << " s";
-        EXPECT_LE(relative, most) << seconds << " s";
+    ASSERT_FALSE(levels.sketch);
+    // The sketch the picture shows first says the same, a little less closely.
+    const MixPreviewRender::Levels sketch = render.sketchLevels();
+    ASSERT_TRUE(sketch.sketch);
+    ASSERT_EQ(sketch.music.size(), levels.music.size());
+    for (const auto &[made, slack] : {std::pair{&levels, 0.0}, std::pair{&sketch, 2.0}}) {
+        const double full = db(made->music.at(stepAt(5.5)));
+        EXPECT_GT(full, -30);
+        for (const auto &[seconds, least, most] : GetParam().musicDbAt) {
+            const double relative = db(made->music.at(stepAt(seconds))) - full;
+            EXPECT_GE(relative, least - slack) << seconds << " s, sketch " << made->sketch;
+            EXPECT_LE(relative, most + slack) << seconds << " s, sketch " << made->sketch;
+        }
     }
-    // The mix is the run's own, sample for sample.
+    // The mix is the run's own, sample for sample, with the gain its
+    // loudness target came to.
     std::vector<std::int16_t> whole(std::size_t(render.doneSamples()) * 2);
     render.readMixed(0, render.doneSamples(), whole.data());
-    const std::vector<std::int16_t> reference = oneGraphMix(*shared, settings);
+    MixSettings withGain = settings;
+    withGain.wholeMixGainDb = levels.gainDb;
+    const std::vector<std::int16_t> reference = oneGraphMix(*shared, withGain);
     ASSERT_EQ(whole.size(), reference.size());
     const auto differ = std::mismatch(whole.begin(), whole.end(), reference.begin());
     EXPECT_TRUE(differ.first == whole.end()) << "first difference at sample " << (differ.first - whole.begin()) / 2;
@@ -825,6 +836,18 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     for (std::int16_t sample : mixed)
         energy += double(sample) * sample / (32768.0 * 32768.0) / mixed.size();
     EXPECT_NEAR(10 * std::log10(energy), db(levels.mix.at(stepAt(5.5))), 0.5);
+    if (settings.loudnessLufs) {
+        // What Play hands on measures the target, and the sketch is near it.
+        std::unique_ptr<ebur128_state, void (*)(ebur128_state *)> meter(
+            ebur128_init(2, kPreviewSampleRate, EBUR128_MODE_I), [](ebur128_state *m) { ebur128_destroy(&m); });
+        ebur128_add_frames_short(meter.get(), whole.data(), whole.size() / 2);
+        double heard = 0;
+        ebur128_loudness_global(meter.get(), &heard);
+        EXPECT_NEAR(heard, *settings.loudnessLufs, 0.5);
+        EXPECT_NEAR(levels.reachedLufs.value_or(0), *settings.loudnessLufs, 0.5);
+        EXPECT_NEAR(sketch.reachedLufs.value_or(0), *settings.loudnessLufs, 1.5);
+        EXPECT_NEAR(sketch.measuredLufs.value_or(0), levels.measuredLufs.value_or(0), 1.5);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
@@ -836,6 +859,12 @@ INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
                                                             {{0.5, -200, -40}, {2, -9, -3}, {3.5, -0.5, 0.5}}},
                                            PreviewLevelCase{"DuckingDipsUnderTheBurst",
                                                             [](MixSettings &s) { s.duckDb = 12; },
+                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}},
+                                           PreviewLevelCase{"LoudnessTargetOverDucking",
+                                                            [](MixSettings &s) {
+                                                                s.duckDb = 12;
+                                                                s.loudnessLufs = -16;
+                                                            },
                                                             {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}}),
                          [](const auto &info) { return std::string(info.param.name); });
 

@@ -265,6 +265,17 @@ TEST(MixSettingsDialog, ThePreviewDrawsTheChosenFilesAndFollowsTheSettings) {
         dialog.fadeInBox()->setValue(1.5);
         QTRY_COMPARE(preview->rendering()->settings(), dialog.settings());
         QTRY_VERIFY(preview->rendering()->finished());
+        // A whole-mix target: the picture is the mix brought to it, not a sketch, and says so.
+        dialog.wholeLoudnessGroup()->setChecked(true);
+        dialog.mixLoudnessBox()->setValue(-20);
+        QTRY_COMPARE(preview->rendering()->settings(), dialog.settings());
+        QTRY_VERIFY_WITH_TIMEOUT(preview->rendering()->finished(), 30000);
+        QTRY_VERIFY(!preview->timeline()->rendering().sketch);
+        const MixPreviewRender::Levels &shown = preview->timeline()->rendering();
+        ASSERT_TRUE(shown.targetLufs && shown.reachedLufs);
+        EXPECT_DOUBLE_EQ(*shown.targetLufs, -20);
+        EXPECT_NEAR(*shown.reachedLufs, -20, 0.5);
+        dialog.wholeLoudnessGroup()->setChecked(false);
         // Without a sound output the picture works and the button says why it cannot play.
         const bool output = !QMediaDevices::audioOutputs().isEmpty();
         EXPECT_EQ(preview->playButton()->isEnabled(), output);
