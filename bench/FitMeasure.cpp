@@ -1,25 +1,31 @@
-// Measures --fit on generated songs (no recorded music is at hand): each song
-// is fitted to silent videos of 0.5, 0.8, 1.3 and 2.5 times its length, and
-// the table says how close the music's end comes to the last picture, how
-// well the output's first and last 3 s follow the song's (loudness
-// envelopes; the tempo change is made in the middle only), how the seams' novelty compares with the
-// song's own 90th-percentile beat-to-beat novelty, the tempo change and the
-// analysis time. For bench/fit.sh; not part of the product.
+// Measures --fit and --loop auto: each song is fitted to silent videos of
+// 0.5, 0.8, 1.3 and 2.5 times its length, and the table says where the
+// song's ending lands against the last picture, how well the output's first
+// and last 3 s follow the song's (loudness envelopes; the tempo change is
+// made in the middle only), how every seam's novelty compares with the
+// song's own 90th-percentile beat-to-beat novelty, how loud the high band
+// gets across each seam against the song's own 99th percentile (a click),
+// the tempo change and the analysis time. Songs named for the loop are also
+// looped under a video three times their length, at their own seam and from
+// their end to their start. For bench/fit.sh; not part of the product.
 //
-//   melvora-fit-measure FOLDER [MODE2_SECONDS]
+//   melvora-fit-measure FOLDER MODE2_SECONDS [generated] [fit:NAME=FILE]... [loop:NAME=FILE]...
 //
 // MODE2_SECONDS: how long a 10-minute mode-2 run took, to set the analysis
-// time against.
+// time against (0: not known).
 
 #include "MediaTool.h"
+#include "engine/LoopHelpers.h"
 #include "engine/MixJob.h"
+#include "engine/MixSteps.h"
+#include "engine/MusicFeed.h"
 #include "engine/MusicFit.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <numbers>
 #include <random>
 #include <string>
@@ -36,20 +42,21 @@ namespace {
 constexpr int kRate = 44100;
 
 struct Song {
-    const char *name;
-    std::vector<float> samples;
+    std::string name;
+    std::string path;
+    bool fit = false, loop = false;
 };
 
 // Sections by letter, each a chord (three notes) over a drum pattern.
-Song structuredSong(const char *name, const std::string &form, double bpm, int sectionBeats, double drumLevel,
-                    unsigned seed) {
+std::vector<float> structuredSong(const std::string &form, double bpm, int sectionBeats, double drumLevel,
+                                  unsigned seed) {
     static const double roots[] = {261.6, 293.7, 329.6, 349.2, 392.0, 440.0, 220.0, 246.9};
     const double beat = 60 / bpm;
     const double sectionSeconds = beat * sectionBeats;
-    Song song{name, std::vector<float>(std::size_t(form.size() * sectionSeconds * kRate))};
+    std::vector<float> song(std::size_t(form.size() * sectionSeconds * kRate));
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> noise(-1, 1);
-    for (std::size_t i = 0; i < song.samples.size(); ++i) {
+    for (std::size_t i = 0; i < song.size(); ++i) {
         const double t = double(i) / kRate;
         const std::size_t section = std::min(form.size() - 1, std::size_t(t / sectionSeconds));
         const double root = roots[(form[section] - 'A') % 8];
@@ -64,22 +71,22 @@ Song structuredSong(const char *name, const std::string &form, double bpm, int s
                                   (int(t / beat) % 2 == 0) +
                               0.3 * noise(random) * std::exp(-std::fmod(t, beat / 2) * 80));
         // The ending dies away over its last two seconds.
-        const double left = double(song.samples.size()) / kRate - t;
-        song.samples[i] = float(value * std::min(1.0, left / 2 + 0.2));
+        const double left = double(song.size()) / kRate - t;
+        song[i] = float(value * std::min(1.0, left / 2 + 0.2));
     }
     return song;
 }
 
 // A pad without a beat: slowly changing chords.
-Song ambientSong() {
-    Song song{"ambient (no beat)", std::vector<float>(std::size_t(100 * kRate))};
-    for (std::size_t i = 0; i < song.samples.size(); ++i) {
+std::vector<float> ambientSong() {
+    std::vector<float> song(std::size_t(100 * kRate));
+    for (std::size_t i = 0; i < song.size(); ++i) {
         const double t = double(i) / kRate;
         const double root = (int(t / 10) % 4 == 3) ? 196.0 : (int(t / 10) % 2 ? 220.0 : 261.6);
         double value = 0;
         for (double ratio : {1.0, 1.25, 1.5, 2.0})
             value += 0.06 * std::sin(2 * std::numbers::pi * root * ratio * t) * (0.8 + 0.2 * std::sin(t * 0.7));
-        song.samples[i] = float(value);
+        song[i] = float(value);
     }
     return song;
 }
@@ -95,10 +102,10 @@ void writeWave(const std::string &path, const std::vector<float> &samples) {
         put16(std::uint16_t(std::int16_t(std::lround(std::clamp(s, -1.0f, 1.0f) * 32767))));
 }
 
-std::vector<double> envelope(const std::vector<float> &x, double from, double seconds, double stretch) {
-    // 300 blocks of RMS over [from, from + seconds·stretch) of x.
+std::vector<double> envelope(const std::vector<float> &x, double from, double seconds) {
+    // 300 blocks of RMS over [from, from + seconds) of x.
     std::vector<double> blocks(300);
-    const double length = seconds * stretch * kRate / blocks.size();
+    const double length = seconds * kRate / double(blocks.size());
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         double sum = 0;
         const auto start = std::int64_t(from * kRate + double(b) * length);
@@ -121,99 +128,362 @@ double correlation(const std::vector<double> &a, const std::vector<double> &b) {
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
-std::size_t spanAt(const MusicAnalysis &analysis, double seconds) {
-    const auto at = std::int64_t(seconds * kRate);
+// The best match of 3 s of the song from songFrom in the output near outFrom,
+// within lagMs either way: {correlation, lag in ms}.
+std::pair<double, int> matched(const std::vector<float> &out, double outFrom, const std::vector<float> &song,
+                               double songFrom, int lagMs) {
+    const std::vector<double> reference = envelope(song, songFrom, 3);
+    std::pair<double, int> best{-1, 0};
+    for (int lag = -lagMs; lag <= lagMs; ++lag) {
+        const double c = correlation(envelope(out, outFrom + lag / 1000.0, 3), reference);
+        if (c > best.first + 1e-9)
+            best = {c, lag};
+    }
+    return best;
+}
+
+// Energy above about 4 kHz in blocks of 128 samples (2.9 ms): where a seam
+// clicks, this jumps.
+constexpr std::size_t kClickBlock = 128;
+std::vector<double> highBand(const std::vector<float> &x) {
+    // Two RBJ high-pass sections at 4 kHz.
+    const double w = 2 * std::numbers::pi * 4000 / kRate, alpha = std::sin(w) / std::sqrt(2.0), c = std::cos(w);
+    const double a0 = 1 + alpha, b0 = (1 + c) / 2 / a0, b1 = -(1 + c) / a0, a1 = -2 * c / a0, a2 = (1 - alpha) / a0;
+    std::vector<double> y(x.begin(), x.end());
+    for (int pass = 0; pass < 2; ++pass) {
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (double &v : y) {
+            const double out = b0 * v + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1, x1 = v, y2 = y1, y1 = out, v = out;
+        }
+    }
+    std::vector<double> blocks(y.size() / kClickBlock);
+    for (std::size_t b = 0; b < blocks.size(); ++b)
+        for (std::size_t i = b * kClickBlock; i < (b + 1) * kClickBlock; ++i)
+            blocks[b] += y[i] * y[i];
+    return blocks;
+}
+
+double percentile(std::vector<double> values, double fraction) {
+    if (values.empty())
+        return 0;
+    const std::size_t at = std::min(values.size() - 1, std::size_t(fraction * double(values.size())));
+    std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(at), values.end());
+    return values[at];
+}
+
+// The loudest high-band block within halfSeconds + 20 ms of a time: across
+// a seam, its crossfade and a little on each side.
+double loudestAround(const std::vector<double> &band, double seconds, double halfSeconds) {
+    const auto first = std::int64_t((seconds - halfSeconds - 0.02) * kRate) / std::int64_t(kClickBlock);
+    const auto last = std::int64_t((seconds + halfSeconds + 0.02) * kRate) / std::int64_t(kClickBlock);
+    double most = 0;
+    for (std::int64_t b = std::max<std::int64_t>(0, first); b <= last && b < std::int64_t(band.size()); ++b)
+        most = std::max(most, band[std::size_t(b)]);
+    return most;
+}
+
+// What a seam is held against: the same across every beat of the song
+// itself, its 99th percentile (a seam lies on a beat, where drums hit).
+double ownClick(const std::vector<double> &songBand, const MusicAnalysis &analysis, double halfSeconds) {
+    std::vector<double> around;
+    for (std::int64_t beat : analysis.beats)
+        around.push_back(loudestAround(songBand, double(beat) / kRate, halfSeconds));
+    return percentile(around, 0.99);
+}
+
+std::size_t spanAt(const MusicAnalysis &analysis, std::int64_t at) {
     std::size_t span = 0;
     while (span + 2 < analysis.beats.size() && analysis.beats[span + 1] <= at)
         ++span;
     return span;
 }
 
+// The novelty heard across a jump from sample from to sample to: the beat
+// before it against the beat after it.
+double seamNovelty(const MusicAnalysis &analysis, std::int64_t from, std::int64_t to) {
+    const std::size_t before = spanAt(analysis, from), after = spanAt(analysis, to);
+    return analysis.beatDistance(before > 0 ? before - 1 : 0, after);
+}
+
+// The engine's own step, as a run takes it: the decoded song and its plan.
+struct Step {
+    std::shared_ptr<const PlannedMusic> planned;
+    MusicFitReport report;
+    std::string error;
+};
+Step planStep(const std::string &music, double seconds, const std::function<void(MixSettings &)> &choose) {
+    MixJob job;
+    job.request.musicPath = music;
+    job.request.durationSeconds = seconds;
+    job.result.mode = MixMode::ReencodeMusic;
+    choose(job.result.appliedMixSettings);
+    MixRun run(job);
+    Step step;
+    if (openMusicInput(run) < 0 || fitMusic(run) < 0)
+        step.error = job.result.errorMessage;
+    step.planned = run.plannedMusic;
+    step.report = job.result.fit;
+    return step;
+}
+
+// Where each seam of a plan plays in its output, in samples, up to length.
+std::vector<std::int64_t> seamsOf(const PlannedMusic &planned, std::int64_t length) {
+    std::vector<std::int64_t> seams;
+    const std::vector<MusicSpan> &spans = planned.sequence.spans;
+    std::int64_t at = 0;
+    for (std::size_t k = 0; k < spans.size(); ++k) {
+        at += spans[k].to - spans[k].from;
+        const bool last = k + 1 == spans.size();
+        if (last && !planned.sequence.repeatLast)
+            break;
+        if (at >= length)
+            break;
+        seams.push_back(at);
+        if (last) {
+            const std::int64_t period = spans[k].to - spans[k].from;
+            for (at += period; period > 0 && at < length; at += period)
+                seams.push_back(at);
+        }
+    }
+    for (std::int64_t &seam : seams) {
+        std::int64_t moved = 0;
+        for (const ReplacedStretch &piece : planned.stretched)
+            if (piece.to <= seam)
+                moved += std::int64_t(piece.left.size()) - (piece.to - piece.from);
+        seam += moved;
+    }
+    return seams;
+}
+
+// The song as the run decodes it (the music feed, one pass), in mono.
+std::vector<float> decodedSong(const std::string &music) {
+    MixJob job;
+    job.request.musicPath = music;
+    job.result.mode = MixMode::ReencodeMusic;
+    MixRun run(job);
+    std::vector<float> samples;
+    if (openMusicInput(run) < 0)
+        return samples;
+    MixSettings onePass;
+    onePass.loop = false;
+    MusicFeed reader(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), onePass);
+    std::vector<float> left, right;
+    if (reader.readPass(left, right, std::int64_t(20 * 60) * kRate) < 0)
+        return samples;
+    samples.resize(left.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.5f * (left[i] + right[i]);
+    return samples;
+}
+
+struct Made {
+    bool ok = false;
+    std::string error;
+    MusicFitReport fit;
+    std::vector<std::string> warnings;
+    test::DecodedSound out;
+    double pictureEnd = 0;
+};
+Made mix(const std::string &folder, const std::string &music, double videoSeconds,
+         const std::function<void(MixSettings &)> &choose) {
+    const std::string video = folder + "/video.mp4", output = folder + "/out.mp4";
+    test::makeMedia("-f lavfi -i testsrc=size=160x90:rate=25:duration=" + std::to_string(videoSeconds) +
+                        " -c:v libx264 -preset ultrafast",
+                    video);
+    std::remove(output.c_str());
+    MixJob job;
+    initMixJob(job);
+    job.request.videoPath = video;
+    job.request.musicPath = music;
+    job.request.outputPath = output;
+    job.request.durationSeconds = videoSeconds;
+    choose(job.request.mixSettings);
+    mixWorker(job);
+    Made made;
+    made.ok = job.status.load() == JobStatus::Finished;
+    made.error = job.result.errorMessage;
+    made.fit = job.result.fit;
+    made.warnings = job.result.warnings;
+    if (made.ok) {
+        made.out = test::decodeSound(output);
+        made.pictureEnd = test::pictureLengthSeconds(output);
+    }
+    return made;
+}
+
+struct Totals {
+    int runs = 0, fallbacks = 0, loudSeams = 0, clicks = 0, seams = 0;
+};
+
+void measureFit(const std::string &folder, const Song &song, double mode2Seconds, Totals &totals) {
+    const std::vector<float> samples = decodedSong(song.path);
+    if (samples.empty()) {
+        std::printf("%-28s cannot be read\n", song.name.c_str());
+        return;
+    }
+    const MusicAnalysis analysis = analyseMusic(samples.data(), samples.size(), kRate);
+    const double p90 = analysis.noveltyPercentile(0.9);
+    const std::vector<double> songBand = highBand(samples);
+    const double songSeconds = double(samples.size()) / kRate;
+    std::printf("%-28s %6.1f s, %s, %d-beat bar\n", song.name.c_str(), songSeconds,
+                analysis.beatUsable ? (std::to_string(int(std::lround(analysis.tempoBpm))) + " BPM").c_str()
+                                    : "no steady beat",
+                analysis.barBeats);
+    for (double factor : {0.5, 0.8, 1.3, 2.5}) {
+        const double videoSeconds = std::round(songSeconds * factor * 25) / 25;
+        const auto choose = [](MixSettings &s) { s.fit = true; };
+        const Made made = mix(folder, song.path, videoSeconds, choose);
+        ++totals.runs;
+        if (!made.ok) {
+            std::printf("  %4.1fx failed: %s\n", factor, made.error.c_str());
+            continue;
+        }
+        const Step step = planStep(song.path, videoSeconds, choose);
+        const bool fellBack = made.fit.kind == MusicFitReport::Kind::None;
+        totals.fallbacks += fellBack;
+        const double start = made.out.startSeconds;
+        const auto [first, firstLag] = matched(made.out.samples, -start, samples, 0, 50);
+        // The song's last 3 s should end on the last picture.
+        const auto [last, lastLag] =
+            matched(made.out.samples, made.pictureEnd - start - 3, samples, songSeconds - 3, 300);
+        double worstSeam = 0, worstClick = 0;
+        int loud = 0, clicks = 0;
+        if (!fellBack && step.planned) {
+            const std::vector<double> band = highBand(made.out.samples);
+            const std::vector<std::int64_t> seams = seamsOf(*step.planned, std::int64_t(videoSeconds * kRate));
+            const double half = double(step.planned->sequence.seamSamples) / 2 / kRate;
+            const double p99 = ownClick(songBand, analysis, half);
+            for (std::size_t k = 0; k < seams.size() && k < made.fit.jumps.size(); ++k) {
+                const FitJump &jump = {std::llround(made.fit.jumps[k].fromSeconds * kRate),
+                                       std::llround(made.fit.jumps[k].toSeconds * kRate), 0};
+                const double novelty = p90 > 0 ? seamNovelty(analysis, jump.from, jump.to) / p90 : 0;
+                const double click = loudestAround(band, start + double(seams[k]) / kRate, half) / p99;
+                worstSeam = std::max(worstSeam, novelty), worstClick = std::max(worstClick, click);
+                loud += novelty > 1, clicks += click > 1;
+            }
+            totals.seams += int(seams.size());
+        }
+        totals.loudSeams += loud, totals.clicks += clicks;
+        std::printf("  %4.1fx %6s %+6.2f %+6d %6.3f %6.3f %8.2f %5d %8.2f %5d %6.2f %6s\n", factor,
+                    fellBack ? "fade" : std::to_string(made.fit.jumps.size()).c_str(), made.fit.tempoPercent, lastLag,
+                    first, last, worstSeam, loud, worstClick, clicks, made.fit.analysisSeconds,
+                    mode2Seconds > 0
+                        ? (std::to_string(100 * made.fit.analysisSeconds / mode2Seconds).substr(0, 4) + "%").c_str()
+                        : "n/a");
+        for (const std::string &warning : made.warnings)
+            std::printf("        warning: %s\n", warning.c_str());
+    }
+}
+
+void measureLoop(const std::string &folder, const Song &song) {
+    const std::vector<float> samples = decodedSong(song.path);
+    if (samples.empty())
+        return;
+    const MusicAnalysis analysis = analyseMusic(samples.data(), samples.size(), kRate);
+    const double p90 = analysis.noveltyPercentile(0.9);
+    const std::vector<double> songBand = highBand(samples);
+    const auto length = std::int64_t(samples.size());
+    const double videoSeconds = std::round(3 * double(length) / kRate * 25) / 25;
+    for (bool atSeams : {true, false}) {
+        const auto choose = [atSeams](MixSettings &s) {
+            s.loop = true;
+            s.loopAtSeams = atSeams;
+        };
+        const Made made = mix(folder, song.path, videoSeconds, choose);
+        if (!made.ok) {
+            std::printf("%-28s %-5s failed: %s\n", song.name.c_str(), atSeams ? "auto" : "file", made.error.c_str());
+            continue;
+        }
+        const std::vector<double> band = highBand(made.out.samples);
+        std::vector<std::int64_t> seams;
+        double novelty = 0, half = 0, loopSeconds = double(length) / kRate;
+        const bool own = atSeams && made.fit.kind == MusicFitReport::Kind::Looped;
+        if (own) {
+            const Step step = planStep(song.path, videoSeconds, choose);
+            seams = seamsOf(*step.planned, std::int64_t(videoSeconds * kRate));
+            half = double(step.planned->sequence.seamSamples) / 2 / kRate;
+            const MusicFitReport::Jump &jump = made.fit.jumps.at(0);
+            novelty =
+                seamNovelty(analysis, std::llround(jump.fromSeconds * kRate), std::llround(jump.toSeconds * kRate));
+            loopSeconds = jump.fromSeconds - jump.toSeconds;
+        } else {
+            for (std::int64_t at = length; at < std::int64_t(videoSeconds * kRate); at += length)
+                seams.push_back(at);
+            novelty = analysis.features.empty() ? 0 : analysis.beatDistance(analysis.features.size() - 1, 0);
+        }
+        double worstClick = 0;
+        int clicks = 0;
+        const double p99 = ownClick(songBand, analysis, half);
+        for (std::int64_t seam : seams) {
+            const double click = loudestAround(band, made.out.startSeconds + double(seam) / kRate, half) / p99;
+            worstClick = std::max(worstClick, click);
+            clicks += click > 1;
+        }
+        std::printf("%-28s %-5s %6.1f %5zu %8.2f %8.2f %5d\n", song.name.c_str(),
+                    own ? "auto" : (atSeams ? "auto>f" : "file"), loopSeconds, seams.size(),
+                    p90 > 0 ? novelty / p90 : 0, worstClick, clicks);
+        for (const std::string &warning : made.warnings)
+            std::printf("        warning: %s\n", warning.c_str());
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FOLDER [MODE2_SECONDS]\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s FOLDER MODE2_SECONDS [generated] [fit:NAME=FILE]... [loop:NAME=FILE]...\n",
+                     argv[0]);
         return 2;
     }
     av_log_set_level(AV_LOG_ERROR);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string folder = argv[1];
-    const double mode2Seconds = argc > 2 ? std::atof(argv[2]) : 0;
+    const double mode2Seconds = std::atof(argv[2]);
     std::vector<Song> songs;
-    songs.push_back(structuredSong("pop 120 BPM, IABABCBO", "IABABCBO", 120, 32, 0.5, 1));
-    songs.push_back(structuredSong("rock 96 BPM, AABAAC", "AABAAC", 96, 32, 0.8, 2));
-    songs.push_back(structuredSong("fast 150 BPM, ABACABAD", "ABACABAD", 150, 16, 0.4, 3));
-    songs.push_back(ambientSong());
-
-    std::printf("%-26s %5s %7s %6s %6s %6s %7s %7s %6s %6s\n", "song", "x", "jumps", "tempo%", "endms", "first",
-                "last", "seam/p90", "anal.s", "/mode2");
-    for (const Song &song : songs) {
-        const std::string music = folder + "/song.wav";
-        writeWave(music, song.samples);
-        const double songSeconds = double(song.samples.size()) / kRate;
-        const MusicAnalysis analysis = analyseMusic(song.samples.data(), song.samples.size(), kRate);
-        const double p90 = analysis.noveltyPercentile(0.9);
-        for (double factor : {0.5, 0.8, 1.3, 2.5}) {
-            const double videoSeconds = std::round(songSeconds * factor * 25) / 25;
-            const std::string video = folder + "/video.mp4", output = folder + "/out.mp4";
-            test::makeMedia("-f lavfi -i testsrc=size=160x90:rate=25:duration=" + std::to_string(videoSeconds) +
-                                " -c:v libx264 -preset ultrafast",
-                            video);
-            std::remove(output.c_str());
-            MixJob job;
-            initMixJob(job);
-            job.request.videoPath = video;
-            job.request.musicPath = music;
-            job.request.outputPath = output;
-            job.request.durationSeconds = videoSeconds;
-            job.request.mixSettings.fit = true;
-            mixWorker(job);
-            if (job.status.load() != JobStatus::Finished) {
-                std::printf("%-26s %5.1f failed: %s\n", song.name, factor, job.result.errorMessage.c_str());
-                continue;
-            }
-            const MusicFitReport &fit = job.result.fit;
-            const test::DecodedSound out = test::decodeSound(output);
-            const double pictureEnd = test::pictureLengthSeconds(output);
-            // Where the music is last heard: the last block of 1024 above -50 dBFS.
-            std::size_t last = 0;
-            for (std::size_t b = 0; b + 1024 <= out.samples.size(); b += 1024) {
-                double sum = 0;
-                for (std::size_t i = b; i < b + 1024; ++i)
-                    sum += double(out.samples[i]) * out.samples[i];
-                if (sum / 1024 > 1e-5)
-                    last = b + 1024;
-            }
-            const double musicEnd = out.startSeconds + double(last) / kRate;
-            // The encoder's delay moves the sound by some milliseconds: the best match within 50 ms counts.
-            const auto matched = [&](double outFrom, double songFrom) {
-                double best = -1;
-                for (int lagMs = -50; lagMs <= 50; ++lagMs)
-                    best = std::max(best, correlation(envelope(out.samples, outFrom + lagMs / 1000.0, 3, 1),
-                                                      envelope(song.samples, songFrom, 3, 1)));
-                return best;
+    for (int a = 3; a < argc; ++a) {
+        const std::string arg = argv[a];
+        if (arg == "generated") {
+            const auto generated = [&](const std::string &name, const std::vector<float> &samples) {
+                const std::string path = folder + "/generated-" + std::to_string(songs.size()) + ".wav";
+                writeWave(path, samples);
+                songs.push_back({name, path, true, false});
             };
-            const double first = matched(0, 0);
-            const double lastCorrelation = matched(musicEnd - out.startSeconds - 3, songSeconds - 3);
-            double seam = 0;
-            for (const MusicFitReport::Jump &jump : fit.jumps) {
-                const std::size_t before = spanAt(analysis, jump.fromSeconds) - 1, after = spanAt(analysis, jump.toSeconds);
-                seam = std::max(seam, analysis.beatDistance(before, after));
-            }
-            const bool fellBack = fit.kind == MusicFitReport::Kind::None;
-            std::printf("%-26s %5.1f %7s %+6.2f %6.1f %6.3f %7.3f %8.2f %6.2f %6s\n", song.name, factor,
-                        fellBack ? "fade" : std::to_string(fit.jumps.size()).c_str(), fit.tempoPercent,
-                        (pictureEnd - musicEnd) * 1000, first, lastCorrelation, p90 > 0 ? seam / p90 : seam,
-                        fit.analysisSeconds,
-                        mode2Seconds > 0 ? (std::to_string(fit.analysisSeconds / mode2Seconds).substr(0, 5)).c_str()
-                                         : "n/a");
-            for (const std::string &warning : job.result.warnings)
-                std::printf("    warning: %s\n", warning.c_str());
+            generated("gen. pop 120 BPM", structuredSong("IABABCBO", 120, 32, 0.5, 1));
+            generated("gen. rock 96 BPM", structuredSong("AABAAC", 96, 32, 0.8, 2));
+            generated("gen. fast 150 BPM", structuredSong("ABACABAD", 150, 16, 0.4, 3));
+            generated("gen. pad, no beat", ambientSong());
+            continue;
         }
+        const std::size_t colon = arg.find(':'), equals = arg.find('=');
+        if (colon == std::string::npos || equals == std::string::npos || equals < colon) {
+            std::fprintf(stderr, "not fit:NAME=FILE or loop:NAME=FILE: %s\n", arg.c_str());
+            return 2;
+        }
+        const std::string kind = arg.substr(0, colon);
+        songs.push_back(
+            {arg.substr(colon + 1, equals - colon - 1), arg.substr(equals + 1), kind == "fit", kind == "loop"});
     }
-    std::printf("endms: last picture's end minus where the music is last heard (one AAC frame is 23 ms); first, "
-                "last: correlation of 10 ms loudness envelopes with the song's; seam/p90: the worst "
-                "seam's beat distance against the song's 90th-percentile beat-to-beat change\n");
+
+    Totals totals;
+    std::printf("--fit:   x = video/song; jumps (fade: fell back); tempo %%; end ms (+: the song's ending plays "
+                "later than the last picture); first, last 3 s envelope correlation; worst seam novelty/p90 and "
+                "seams above; worst seam click (loudest 2.9 ms above 4 kHz across the crossfade) against the song's "
+                "own 99th percentile across a beat, and seams above; analysis s and share of a 10-min mode-2 run\n");
+    std::printf("  %5s %6s %6s %6s %6s %6s %8s %5s %8s %5s %6s %6s\n", "x", "jumps", "tempo", "endms", "first", "last",
+                "nov/p90", ">1", "clk/p99", ">1", "anal.s", "share");
+    for (const Song &song : songs)
+        if (song.fit)
+            measureFit(folder, song, mode2Seconds, totals);
+    std::printf("fit totals: %d runs, %d fell back, %d seams, %d above the novelty p90, %d above the click p99\n",
+                totals.runs, totals.fallbacks, totals.seams, totals.loudSeams, totals.clicks);
+    if (std::any_of(songs.begin(), songs.end(), [](const Song &s) { return s.loop; })) {
+        std::printf("\n--loop under a video 3x the song: auto (own seam; auto>f: fell back to the file's ends) "
+                    "or file (end to start); loop length s; seams; seam novelty/p90; worst click/p99; seams above\n");
+        std::printf("%-28s %-5s %6s %5s %8s %8s %5s\n", "song", "loop", "len.s", "seams", "nov/p90", "clk/p99", ">1");
+        for (const Song &song : songs)
+            if (song.loop)
+                measureLoop(folder, song);
+    }
     return 0;
 }

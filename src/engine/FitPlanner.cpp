@@ -17,14 +17,14 @@
 namespace melvora {
 namespace {
 
-constexpr int kWindowBeats = 4;       // compared on each side of a jump
-constexpr int kBarBeats = 4;          // jumps by whole bars are preferred
-constexpr double kOffBarCost = 0.03;  // what a jump off the bar costs extra
+constexpr int kWindowBeats = 4;           // compared on each side of a jump
+constexpr double kOffBarCost = 0.03;      // what a jump by other than whole bars costs extra
+constexpr double kOffDownbeatCost = 0.01; // a seam elsewhere than on a downbeat
 constexpr int kShortestStretchBeats = 4;
 constexpr double kShortestStretchSeconds = 2;
-constexpr double kRepeatCost = 1;     // the same span twice in a row
+constexpr double kRepeatCost = 1;      // the same span twice in a row
 constexpr double kCrowdingCost = 0.15; // a stretch far shorter than an even share
-constexpr double kTempoCost = 0.3;    // the full tempo change, against none
+constexpr double kTempoCost = 0.3;     // the full tempo change, against none
 constexpr double kLandingShiftSeconds = 0.02;
 constexpr double kStretchGuardSeconds = 0.25; // between a stretch and a crossfade
 constexpr std::size_t kCandidatesPerBeat = 8;
@@ -32,7 +32,7 @@ constexpr std::size_t kMostCandidates = 1000;
 constexpr std::size_t kMostStates = 20000;
 
 struct Candidate {
-    int from, to; // beat indices
+    int from, to;      // beat indices
     std::int64_t gain; // samples the jump adds (negative: it shortens)
     double cost;
 };
@@ -67,6 +67,7 @@ std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_
     const double p90 = analysis.noveltyPercentile(0.9);
     const double acceptable = std::max(0.01, 0.15 * p90);
     const double seamAcceptable = std::max(0.02, 0.5 * p90);
+    const int bar = std::max(1, analysis.barBeats);
 
     std::vector<Candidate> all;
     for (int i = kWindowBeats; i + kWindowBeats <= spans && i < beats; ++i) {
@@ -83,8 +84,10 @@ std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_
             // What is heard at the seam itself: the beat before i, then beat j.
             if (cost > acceptable || distance[std::size_t(i - 1) * spans + j] > seamAcceptable)
                 continue;
-            if ((i - j) % kBarBeats != 0)
+            if ((i - j) % bar != 0)
                 cost += kOffBarCost;
+            if ((i - analysis.firstDownbeat) % bar != 0)
+                cost += kOffDownbeatCost;
             here.push_back({i, j, analysis.beats[i] - analysis.beats[j], cost});
         }
         std::sort(here.begin(), here.end(), [](const Candidate &a, const Candidate &b) {
@@ -94,7 +97,7 @@ std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_
         // one size: the best of each size in bars.
         std::vector<Candidate> sizes;
         for (const Candidate &c : here) {
-            const auto bars = [](const Candidate &x) { return (x.to - x.from + 1000 * kBarBeats) / kBarBeats; };
+            const auto bars = [bar](const Candidate &x) { return (x.to - x.from + 1000 * bar) / bar; };
             if (std::none_of(sizes.begin(), sizes.end(), [&](const Candidate &kept) { return bars(kept) == bars(c); }))
                 sizes.push_back(c);
             if (sizes.size() == kCandidatesPerBeat)

@@ -99,6 +99,43 @@ double cosineDistance(const float *a, const float *b, int n) {
     return std::clamp(1 - ab / std::sqrt(aa * bb), 0.0, 1.0);
 }
 
+// Beats to a bar, from where the sound changes: chords change on the
+// downbeat, so the change into each beat, gathered by its place in a bar of
+// 2, 3 or 4 beats, stands out at one place for the right bar (4 unless
+// another stands out clearly more); that place is the downbeat.
+void findBars(MusicAnalysis &analysis) {
+    const auto spans = int(analysis.features.size());
+    analysis.barBeats = analysis.beatUsable ? 4 : 1;
+    analysis.firstDownbeat = 0;
+    if (!analysis.beatUsable || spans < 24)
+        return;
+    std::vector<double> change(std::size_t(spans), 0.0);
+    double mean = 0;
+    for (int i = 1; i < spans; ++i)
+        mean += change[std::size_t(i)] = analysis.beatDistance(i - 1, i);
+    mean /= spans - 1;
+    // How far the most changing place in the bar stands above the mean, and where it is.
+    const auto strongest = [&](int bar) {
+        std::vector<double> sum(std::size_t(bar), 0.0), count(std::size_t(bar), 0.0);
+        for (int i = 1; i < spans; ++i)
+            sum[std::size_t(i % bar)] += change[std::size_t(i)], ++count[std::size_t(i % bar)];
+        int best = 0;
+        for (int p = 1; p < bar; ++p)
+            if (sum[std::size_t(p)] / count[std::size_t(p)] > sum[std::size_t(best)] / count[std::size_t(best)])
+                best = p;
+        return std::pair{sum[std::size_t(best)] / count[std::size_t(best)] - mean, best};
+    };
+    auto [contrast, downbeat] = strongest(4);
+    for (int bar : {3, 2}) {
+        const auto [other, at] = strongest(bar);
+        if (other > 1.25 * contrast) {
+            analysis.barBeats = bar;
+            contrast = other, downbeat = at;
+        }
+    }
+    analysis.firstDownbeat = downbeat;
+}
+
 } // namespace
 
 double MusicAnalysis::beatDistance(std::size_t a, std::size_t b) const {
@@ -195,6 +232,7 @@ MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate)
         const double energy = sums[s][MusicAnalysis::kChroma + MusicAnalysis::kTimbre] / n;
         row[MusicAnalysis::kChroma + MusicAnalysis::kTimbre] = float(10 * std::log10(energy + 1e-10));
     }
+    findBars(analysis);
     return analysis;
 }
 

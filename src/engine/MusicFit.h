@@ -27,6 +27,10 @@ struct MusicAnalysis {
     std::vector<std::int64_t> beats;
     bool beatUsable = false;
     double tempoBpm = 0;
+    // Beats to a bar (2, 3 or 4, found from where the sound changes most;
+    // 1 without a usable beat) and the first downbeat's beat index.
+    int barBeats = 4;
+    int firstDownbeat = 0;
     // One row per span between consecutive beats.
     std::vector<Features> features;
 

@@ -14,9 +14,9 @@ namespace melvora {
 namespace {
 
 constexpr int kRate = 44100;
-constexpr double kBeat = 0.5;       // 120 BPM
-constexpr int kSectionBeats = 16;   // four bars
-constexpr char kForm[] = "ABAC";    // A comes back; C is the ending
+constexpr double kBeat = 0.5;     // 120 BPM
+constexpr int kSectionBeats = 16; // four bars
+constexpr char kForm[] = "ABAC";  // A comes back; C is the ending
 constexpr double kChords[][3] = {{261.6, 329.6, 392.0}, {293.7, 370.0, 440.0}, {349.2, 440.0, 523.3}}; // A, B, C
 
 double songSeconds() {
@@ -56,7 +56,26 @@ bool onBeat(std::int64_t sample) {
     return std::abs(intoBeat) < 0.03;
 }
 
-TEST(MusicFit, FindsTheBeat) {
+// Bars of beatsPerBar at 120 BPM: the chord changes on every downbeat
+// (four chords round), a click on every beat.
+std::vector<float> barredSong(int beatsPerBar, double seconds) {
+    std::vector<float> song(std::size_t(seconds * kRate));
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> noise(-1, 1);
+    for (std::size_t i = 0; i < song.size(); ++i) {
+        const double t = double(i) / kRate;
+        const double *chord = kChords[int(t / (beatsPerBar * kBeat)) % 4 % 3];
+        double value = 0;
+        for (int n = 0; n < 3; ++n)
+            value += 0.12 * std::sin(2 * std::numbers::pi * chord[n] *
+                                     (int(t / (beatsPerBar * kBeat)) % 4 == 3 ? 0.75 : 1) * t);
+        value += 0.5 * noise(random) * std::exp(-std::fmod(t, kBeat) * 60);
+        song[i] = float(value);
+    }
+    return song;
+}
+
+TEST(MusicFit, FindsTheBeatAndTheBar) {
     const MusicAnalysis &analysis = analysed();
     ASSERT_TRUE(analysis.beatUsable);
     ASSERT_GE(analysis.beats.size(), 40u);
@@ -64,6 +83,23 @@ TEST(MusicFit, FindsTheBeat) {
     for (std::int64_t beat : analysis.beats)
         on += onBeat(beat);
     EXPECT_GE(on, int(analysis.beats.size()) * 9 / 10);
+    EXPECT_EQ(analysis.barBeats, 4);
+
+    for (int beatsPerBar : {3, 4}) {
+        const std::vector<float> song = barredSong(beatsPerBar, 60);
+        const MusicAnalysis barred = analyseMusic(song.data(), song.size(), kRate);
+        ASSERT_TRUE(barred.beatUsable);
+        EXPECT_EQ(barred.barBeats, beatsPerBar);
+        // Two rounds of the four chords shorter: jumps go by whole bars, from a downbeat (where the chord changes).
+        const FitPlan plan = planFit(barred, std::int64_t(song.size()) - 2 * 4 * beatsPerBar * kRate / 2);
+        ASSERT_TRUE(plan.found) << beatsPerBar;
+        for (const FitJump &jump : plan.jumps) {
+            const double bars = double(jump.from - jump.to) / kRate / (beatsPerBar * kBeat);
+            EXPECT_NEAR(bars, std::round(bars), 0.05) << beatsPerBar;
+            const double intoBar = std::fmod(double(jump.from) / kRate + kBeat / 4, beatsPerBar * kBeat);
+            EXPECT_LT(intoBar, kBeat / 2) << beatsPerBar << " at " << double(jump.from) / kRate;
+        }
+    }
 }
 
 // The length against the song's, and the fewest jumps that reach it: A to the
@@ -82,7 +118,7 @@ TEST_P(FitToLength, EndsOnItsEndingJumpingOnBeatsBetweenMatchingSections) {
     ASSERT_EQ(spans.size(), plan.jumps.size() + 1);
     EXPECT_EQ(spans.front().from, 0);
     EXPECT_EQ(spans.back().to, analysis.length);
-    EXPECT_GE(spans.front().to, 3 * kRate);                // the first seconds untouched
+    EXPECT_GE(spans.front().to, 3 * kRate);                    // the first seconds untouched
     EXPECT_LE(spans.back().from, analysis.length - 5 * kRate); // and the last seconds
     EXPECT_EQ(plan.jumps.size(), fewestJumps);
     // The rest is taken up between the untouched ends, clear of every crossfade.
