@@ -10,8 +10,9 @@
 # ~/.cache/melvora-bench) with the ffmpeg program and espeak-ng: a 60 s video
 # whose own sound is spoken English with 0.3 s pauses over room noise, and
 # three kinds of music (a dense noise-and-drums bed, soft tones with a wide
-# range, a bright tone chord). They stand in for recorded music, which this
-# repository does not ship.
+# range, a bright tone chord). Recorded music from Debian's game-music
+# packages is measured too when installed (this repository ships none):
+#   apt-get install wesnoth-1.16-music extremetuxracer-data supertux-data
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -68,26 +69,43 @@ cpu_seconds() {
 make_media
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-printf '%-6s %-8s %-7s %9s %9s %7s %12s\n' music target ceiling "out LUFS" "out dBTP" passes "measure cost"
-for music in dense soft chord; do
+printf '%-10s %-8s %-7s %9s %9s %7s %12s\n' music target ceiling "out LUFS" "out dBTP" passes "measure cost"
+# Recorded songs, by the name the table gives them, where installed.
+recorded=(
+  "orchestral=/usr/share/games/wesnoth/1.16/data/core/music/battle-epic.ogg"
+  "electronic=/usr/share/games/etr/music/race1-jt.ogg"
+  "band=/usr/share/games/supertux2/music/misc/theme.ogg"
+)
+musics=(dense soft chord)
+for entry in "${recorded[@]}"; do
+  name="${entry%%=*}" file="${entry#*=}"
+  if [ -f "$file" ]; then
+    ln -sf "$file" "$cache/$name.ogg" && musics+=("$name")
+  else
+    echo "not installed, left out: $file" >&2
+  fi
+done
+music_file() { [ -f "$cache/$1.flac" ] && echo "$cache/$1.flac" || echo "$cache/$1.ogg"; }
+
+for music in "${musics[@]}"; do
   plain=0
   for ((r = 0; r < runs; r++)); do
     rm -rf "$work/plain" && mkdir -p "$work/plain"
-    plain=$(echo "$plain + $(cpu_seconds "$work/plain/t" mix "$cache/talk.mp4" "$cache/$music.flac" -o "$work/plain" --duck)" | bc)
+    plain=$(echo "$plain + $(cpu_seconds "$work/plain/t" mix "$cache/talk.mp4" "$(music_file "$music")" -o "$work/plain" --duck)" | bc)
   done
   for target in -14 -16 -23; do
     ceiling=-1
     cost=0
     for ((r = 0; r < runs; r++)); do
       rm -rf "$work/out" && mkdir -p "$work/out"
-      cost=$(echo "$cost + $(cpu_seconds "$work/out/t" mix "$cache/talk.mp4" "$cache/$music.flac" -o "$work/out" --duck \
+      cost=$(echo "$cost + $(cpu_seconds "$work/out/t" mix "$cache/talk.mp4" "$(music_file "$music")" -o "$work/out" --duck \
         --loudness "$target" --true-peak "$ceiling")" | bc)
     done
     read -r lufs peak < <(measure "$work/out/talk.mp4")
-    passes=$("$cli" mix "$cache/talk.mp4" "$cache/$music.flac" -o "$work/out" --duck --loudness "$target" \
+    passes=$("$cli" mix "$cache/talk.mp4" "$(music_file "$music")" -o "$work/out" --duck --loudness "$target" \
       --true-peak "$ceiling" 2>&1 | sed -n 's/.*(\([0-9]\) measuring pass.*/\1/p')
     share=$(echo "scale=2; ($cost - $plain) / $plain" | bc)
-    printf '%-6s %-8s %-7s %9s %9s %7s %11s%%\n' "$music" "$target" "$ceiling" "$lufs" "$peak" "$passes" \
+    printf '%-10s %-8s %-7s %9s %9s %7s %11s%%\n' "$music" "$target" "$ceiling" "$lufs" "$peak" "$passes" \
       "$(echo "$share * 100" | bc | cut -d. -f1)"
   done
 done
