@@ -146,6 +146,9 @@ int measureWholeMix(MixRun &run) {
     return 0;
 }
 
+// Levels are told to a tenth, and judged as told.
+double toTenths(double value) { return std::round(value * 10) / 10; }
+
 // Sound with little between its average and its peaks (a steady tone, music
 // already limited hard) cannot reach a target close to the ceiling.
 void warnOfMissedLoudness(MixRun &run, int ending) {
@@ -154,7 +157,7 @@ void warnOfMissedLoudness(MixRun &run, int ending) {
     if (ending != AVERROR_EOF || !applied.loudnessLufs || !std::isfinite(reached) ||
         run.result.measuredMixLoudness <= -70.0 || std::abs(reached - *applied.loudnessLufs) <= 0.5)
         return;
-    const auto tenths = [](double value) { return formatMixNumber(std::round(value * 10) / 10); };
+    const auto tenths = [](double value) { return formatMixNumber(toTenths(value)); };
     warn(run, "The mix came to " + tenths(reached) + " LUFS, not the " + tenths(*applied.loudnessLufs) +
                   " LUFS asked: the true-peak ceiling of " + formatMixNumber(applied.truePeakDb) +
                   " dBTP holds it there");
@@ -164,7 +167,7 @@ void warnOfMissedLoudness(MixRun &run, int ending) {
 // raises further still is told of, not hidden.
 void warnOfPeaksOverCeiling(MixRun &run, int ending) {
     const double ceiling = run.result.appliedMixSettings.truePeakDb;
-    const double peak = std::round(run.result.outputTruePeak * 10) / 10;
+    const double peak = toTenths(run.result.outputTruePeak);
     if (ending == AVERROR_EOF && std::isfinite(peak) && peak > ceiling)
         warn(run, "The encoder raised the sound's peaks to " + formatMixNumber(peak) + " dBTP, over the ceiling of " +
                       formatMixNumber(ceiling) + " dBTP");
