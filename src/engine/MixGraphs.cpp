@@ -224,7 +224,7 @@ std::string duckGainChain(const MixSettings &settings, int rate) {
 } // namespace
 
 double wholeMixLimitDb(const MixSettings &settings) {
-    return settings.truePeakDb - kResamplingRingDb - kEncoderPeakRiseDb;
+    return settings.truePeakDb - kResamplingRingDb - kEncoderPeakRiseDb - settings.encoderPeakRoomDb;
 }
 
 std::int64_t secondsToSamples(double seconds) {

@@ -85,6 +85,9 @@ struct MixSettings {
     double truePeakDb = -1; // dBTP; counts only with a loudness target
     // The gain the run found for the loudness target; never stored or typed.
     std::optional<double> wholeMixGainDb;
+    // How much lower still the limit sits where a first encoding's peaks
+    // came out over the ceiling (dB); never stored or typed.
+    double encoderPeakRoomDb = 0;
 
     // The ducking's timing and key count only with ducking on, the ceiling
     // only with a loudness target.

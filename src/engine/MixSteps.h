@@ -76,6 +76,9 @@ struct MixRun {
     // A pass that makes the new sound only to measure it: nothing is opened
     // for output and nothing is written or encoded.
     bool measuringOnly = false;
+    // The warnings told before the output was opened: a second encoding of
+    // the same job tells the rest anew.
+    std::size_t warningsBeforeOutput = 0;
     LoudnessMeter *soundMeter = nullptr; // hears every frame of the new sound, when set
     // Hears the new sound as the file holds it (its packets decoded), when
     // set: what the encoder adds to the peaks shows only there.

@@ -344,6 +344,35 @@ TEST(StopRequest, InTheMiddleLeavesAShorterPlayableFile) {
     }
 }
 
+// Held hard at a low ceiling, noise comes out of the first encoding with its
+// peaks over it; a stop during the second encoding keeps the first file,
+// whole, as the run's output, and no partial file of either is left.
+TEST(StopRequest, DuringASecondEncodingKeepsTheFirstFile) {
+    const std::string folder = makeFolder("stopped-second-encoding");
+    MixJob job;
+    job.request.videoPath = fixture("long-noise-own.mp4");
+    job.request.musicPath = fixture("music-1000.mp3");
+    job.request.outputPath = folder + "/out.mp4";
+    job.request.durationSeconds = durationSeconds(job.request.videoPath);
+    job.request.mixSettings.musicGainDb = -30;
+    job.request.mixSettings.loudnessLufs = -12;
+    job.request.mixSettings.truePeakDb = -3;
+    ASSERT_TRUE(startMixJob(job));
+    int highest = 0;
+    for (int now = 0; job.workerActive.load() && now >= highest - 10; now = job.progressPercent.load()) {
+        highest = std::max(highest, now);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    job.stopRequested = 1;
+    joinMixJob(job);
+
+    ASSERT_EQ(job.status.load(), JobStatus::Finished) << job.result.errorMessage;
+    EXPECT_EQ(job.result.encodings, 1) << "the second encoding was not stopped";
+    EXPECT_GT(job.result.outputTruePeak, -3.05);
+    EXPECT_NEAR(durationSeconds(job.request.outputPath), job.request.durationSeconds, 0.5);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
 TEST(Progress, ZeroDurationKeepsProgressAtZero) {
     MixJob job;
     const Outcome outcome = runJob(job, fixture("silent.mp4"), fixture("music-1000.mp3"),
