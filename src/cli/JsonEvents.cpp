@@ -50,7 +50,7 @@ void JsonEvents::warning(const std::string &video, const std::string &message) {
 }
 
 void JsonEvents::loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs,
-                          double outputTruePeakDb, double truePeakDb, int passes) {
+                          double outputTruePeakDb, double truePeakDb, int passes, int encodings) {
     const auto known = [](double value) { return std::isfinite(value) ? Json(value) : Json(); };
     write({{"event", "loudness"},
            {"video", video},
@@ -59,7 +59,8 @@ void JsonEvents::loudness(const std::string &video, double measuredLufs, double 
            {"output", known(outputLufs)},
            {"outputTruePeak", known(outputTruePeakDb)},
            {"truePeak", truePeakDb},
-           {"passes", passes}});
+           {"passes", passes},
+           {"encodings", encodings}});
 }
 
 void JsonEvents::fit(const std::string &video, const MusicFitReport &report) {

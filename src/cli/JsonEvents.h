@@ -46,7 +46,7 @@ public:
     // gain, what the output came to and its true peak (NaN: not known), and
     // the ceiling.
     void loudness(const std::string &video, double measuredLufs, double gainDb, double outputLufs,
-                  double outputTruePeakDb, double truePeakDb, int passes);
+                  double outputTruePeakDb, double truePeakDb, int passes, int encodings);
     // What --fit or --loop auto did: the jumps in the music file's seconds
     // and the tempo change.
     void fit(const std::string &video, const MusicFitReport &report);

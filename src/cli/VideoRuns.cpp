@@ -25,7 +25,7 @@ namespace {
 std::string tenths(double value) { return formatMixNumber(std::round(value * 10) / 10); }
 
 // "mix loudness -20.3 LUFS, raised 6.3 dB to -14 LUFS, true peak -1.4 dBTP under the -1 dBTP ceiling
-// (1 measuring pass)"
+// (1 measuring pass)", and ", encoded twice" where the first encoding's peaks went over
 std::string wholeMixLoudnessLine(const MixResult &result) {
     const double gain = result.appliedMixSettings.wholeMixGainDb.value_or(0);
     std::string line = "mix loudness " + tenths(result.measuredMixLoudness) + " LUFS, ";
@@ -40,7 +40,8 @@ std::string wholeMixLoudnessLine(const MixResult &result) {
         line += "under the ";
     const int passes = result.loudnessPasses;
     return line + formatMixNumber(ceiling) + " dBTP ceiling (" + std::to_string(passes) +
-           (passes == 1 ? " measuring pass)" : " measuring passes)");
+           (passes == 1 ? " measuring pass" : " measuring passes") +
+           (result.encodings > 1 ? ", encoded twice)" : ")");
 }
 
 // One run at a time on its own job record.
@@ -170,7 +171,8 @@ private:
         if (const MixResult &result = job.result; std::isfinite(result.measuredMixLoudness)) {
             m_events.loudness(video.path, result.measuredMixLoudness,
                               result.appliedMixSettings.wholeMixGainDb.value_or(0), result.outputLoudness,
-                              result.outputTruePeak, result.appliedMixSettings.truePeakDb, result.loudnessPasses);
+                              result.outputTruePeak, result.appliedMixSettings.truePeakDb, result.loudnessPasses,
+                              result.encodings);
             tell(video, "loudness ", wholeMixLoudnessLine(result));
         }
         if (status == JobStatus::Failed) {

@@ -72,7 +72,7 @@ constexpr const char *kJsonHelp =
     "Write newline-delimited JSON events on stdout instead of text, one object a line: "
     "start {video, output}, progress {video, percent, speed}, warning {video, message} (what the output could not "
     "keep), fit {video, kind: fit|loop, jumps: [{from, to}] in the music file's seconds, tempoPercent, text} "
-    "(with --fit or --loop auto), loudness {video, measured, gain, output, outputTruePeak, truePeak, passes} (with --loudness), "
+    "(with --fit or --loop auto), loudness {video, measured, gain, output, outputTruePeak, truePeak, passes, encodings} (with --loudness), "
     "finished {video, output, stopped}, "
     "failed {video, output, reason}, refused {video, output: null, reason} (video null: the whole batch), "
     "notStarted {video, output: null, reason} (a stop came first), and always last a summary "
