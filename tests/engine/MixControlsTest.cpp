@@ -729,21 +729,33 @@ struct PreviewLevelCase {
     const char *name;
     std::function<void(MixSettings &)> set;
     std::vector<std::tuple<double, double, double>> musicDbAt; // seconds, at least, at most
+    const char *video = "burst-own.mp4";
+    const char *music = "music-long.mp3";
+    double videoSeconds = 6;
 };
 
 void PrintTo(const PreviewLevelCase &c, std::ostream *out) {
     *out << c.name;
 }
 
-// The run's one mix graph over the same own sound and music feed, as 16-bit
-// stereo: what the preview's two graphs in a row must give exactly.
-std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &settings) {
+// The run's one mix graph over the same own sound and music feed, the song
+// planned by the run's fit step when the settings ask, as 16-bit stereo:
+// what the preview's two graphs in a row must give exactly.
+std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &asked) {
     MixJob job;
     job.request.musicPath = inputs.musicPath;
+    job.request.durationSeconds = inputs.videoSeconds;
+    job.result.mode = MixMode::MixBoth;
+    job.result.appliedMixSettings = asked;
     MixRun run(job);
     EXPECT_EQ(openMusicInput(run), 0) << job.result.errorMessage;
+    EXPECT_EQ(fitMusic(run), 0) << job.result.errorMessage;
+    EXPECT_EQ(run.plannedMusic != nullptr, asked.fit) << "the song is to be fitted, not faded out";
+    const MixSettings &settings = job.result.appliedMixSettings;
     run.musicFeed =
         std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), settings);
+    if (run.plannedMusic)
+        run.musicFeed->playPlanned(run.plannedMusic);
     EXPECT_EQ(buildMixGraph(run, mixGraphDescription(settings, inputs.videoSeconds).c_str()), 0);
     std::vector<std::int16_t> mixed;
     FramePtr out(av_frame_alloc());
@@ -788,10 +800,10 @@ class MixPreviewLevels : public ::testing::TestWithParam<PreviewLevelCase> {};
 TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     MixPreviewInputs inputs;
     std::string error;
-    ASSERT_EQ(analyseMixPreview(test::fixture("burst-own.mp4"), test::fixture("music-long.mp3"), inputs, error), 0)
+    ASSERT_EQ(analyseMixPreview(test::fixture(GetParam().video), test::fixture(GetParam().music), inputs, error), 0)
         << error;
     ASSERT_TRUE(inputs.hasOwnSound);
-    EXPECT_NEAR(inputs.videoSeconds, 6, 0.1);
+    EXPECT_NEAR(inputs.videoSeconds, GetParam().videoSeconds, 0.1);
     const auto stepAt = [](double seconds) { return std::size_t(seconds * kPreviewSampleRate / kPreviewStepSamples); };
     const auto db = [](float level) { return 20 * std::log10(std::max(double(level), 1e-9)); };
     EXPECT_LT(db(inputs.ownLevels.at(stepAt(1))), -60);
@@ -804,6 +816,7 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     render.wait();
     ASSERT_EQ(render.result(&error), 0) << error;
     EXPECT_EQ(render.doneSamples(), shared->videoSamples());
+    EXPECT_EQ(render.planWarning(), "");
     const MixPreviewRender::Levels levels = render.levels();
     ASSERT_FALSE(levels.sketch);
     // The sketch the picture shows first says the same, a little less closely.
@@ -865,7 +878,17 @@ INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
                                                                 s.duckDb = 12;
                                                                 s.loudnessLufs = -16;
                                                             },
-                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}}),
+                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}},
+                                           // Time-stretched in its middle to the video's length, as the run plans it.
+                                           PreviewLevelCase{"FittedSongFadingOut",
+                                                            [](MixSettings &s) {
+                                                                s.fit = true;
+                                                                s.fadeOutSeconds = 4;
+                                                            },
+                                                            {{1, 2.5, 5}, {12, -8, -3}},
+                                                            "burst-own-14.mp4",
+                                                            "song-14.wav",
+                                                            14}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
