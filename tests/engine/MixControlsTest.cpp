@@ -740,8 +740,10 @@ void PrintTo(const PreviewLevelCase &c, std::ostream *out) {
 
 // The run's one mix graph over the same own sound and music feed, the song
 // planned by the run's fit step when the settings ask, as 16-bit stereo:
-// what the preview's two graphs in a row must give exactly.
-std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &asked) {
+// what the preview's two graphs in a row must give exactly. firstSeam: where
+// the plan's first span ends, in seconds of the video (0 without a jump).
+std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &asked,
+                                      double *firstSeam = nullptr) {
     MixJob job;
     job.request.musicPath = inputs.musicPath;
     job.request.durationSeconds = inputs.videoSeconds;
@@ -750,12 +752,16 @@ std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixS
     MixRun run(job);
     EXPECT_EQ(openMusicInput(run), 0) << job.result.errorMessage;
     EXPECT_EQ(fitMusic(run), 0) << job.result.errorMessage;
-    EXPECT_EQ(run.plannedMusic != nullptr, asked.fit) << "the song is to be fitted, not faded out";
+    EXPECT_EQ(run.plannedMusic != nullptr, asked.fit || asked.loopAtSeams) << "the song is to be planned";
     const MixSettings &settings = job.result.appliedMixSettings;
     run.musicFeed =
         std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), settings);
     if (run.plannedMusic)
         run.musicFeed->playPlanned(run.plannedMusic);
+    if (firstSeam && run.plannedMusic && run.plannedMusic->sequence.spans.size() > 1) {
+        const MusicSpan &first = run.plannedMusic->sequence.spans.front();
+        *firstSeam = settings.delaySeconds + double(first.to - first.from) / kPreviewSampleRate;
+    }
     EXPECT_EQ(buildMixGraph(run, mixGraphDescription(settings, inputs.videoSeconds).c_str()), 0);
     std::vector<std::int16_t> mixed;
     FramePtr out(av_frame_alloc());
@@ -838,7 +844,12 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     render.readMixed(0, render.doneSamples(), whole.data());
     MixSettings withGain = settings;
     withGain.wholeMixGainDb = levels.gainDb;
-    const std::vector<std::int16_t> reference = oneGraphMix(*shared, withGain);
+    double firstSeam = 0;
+    const std::vector<std::int16_t> reference = oneGraphMix(*shared, withGain, &firstSeam);
+    // The picture marks where the plan jumps or loops, the sketch alike.
+    EXPECT_EQ(levels.seamSeconds, sketch.seamSeconds);
+    EXPECT_EQ(levels.seamSeconds.empty() ? 0 : levels.seamSeconds.front(), firstSeam);
+    EXPECT_EQ(levels.seamSeconds.empty(), !settings.loopAtSeams);
     ASSERT_EQ(whole.size(), reference.size());
     const auto differ = std::mismatch(whole.begin(), whole.end(), reference.begin());
     EXPECT_TRUE(differ.first == whole.end()) << "first difference at sample " << (differ.first - whole.begin()) / 2;
@@ -886,6 +897,16 @@ INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
                                                                 s.fadeOutSeconds = 4;
                                                             },
                                                             {{1, 2.5, 5}, {12, -8, -3}},
+                                                            "burst-own-14.mp4",
+                                                            "song-14.wav",
+                                                            14},
+                                           // Looped at its own seam after a delay, marked where the run's plan puts it.
+                                           PreviewLevelCase{"SongLoopedAtItsSeam",
+                                                            [](MixSettings &s) {
+                                                                s.loopAtSeams = true;
+                                                                s.delaySeconds = 1;
+                                                            },
+                                                            {{0.5, -200, -40}, {2, -1, 1.5}},
                                                             "burst-own-14.mp4",
                                                             "song-14.wav",
                                                             14}),
