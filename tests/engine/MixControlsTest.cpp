@@ -6,6 +6,7 @@
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixPreview.h"
+#include "engine/MixPreviewPlan.h"
 #include "engine/MixSettings.h"
 #include "engine/MixSteps.h"
 #include "engine/MusicFeed.h"
@@ -911,6 +912,28 @@ INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
                                                             "song-14.wav",
                                                             14}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// The last two plans are kept: one asked again is there at once (even for a
+// render already stopped), an older one is planned anew.
+TEST(MixPreviewPlanner, KeepsTheLastTwoPlans) {
+    MixPreviewPlanner planner(test::fixture("song-14.wav"), 14, true);
+    const std::atomic<std::uint8_t> going{0}, stopped{1};
+    std::shared_ptr<const MixPreviewPlan> plan;
+    std::string error;
+    MixSettings settings;
+    settings.loopAtSeams = true;
+    for (double start : {0.0, 0.5, 1.0}) {
+        settings.musicStartSeconds = start;
+        ASSERT_EQ(planner.planFor(settings, going, plan, error), 0) << error;
+        EXPECT_TRUE(plan->planned) << start;
+    }
+    for (double start : {1.0, 0.5}) {
+        settings.musicStartSeconds = start;
+        EXPECT_EQ(planner.planFor(settings, stopped, plan, error), 0) << start;
+    }
+    settings.musicStartSeconds = 0;
+    EXPECT_EQ(planner.planFor(settings, stopped, plan, error), AVERROR_EXIT);
+}
 
 } // namespace
 } // namespace melvora
