@@ -121,9 +121,8 @@ inline constexpr IniKey planning{section, "previewplanning"}; // while the song'
 inline constexpr IniKey seams{section, "previewseams"};       // legend: where the song jumps or loops
 inline constexpr IniKey noPlan{section, "previewnoplan"};     // no plan found; %1: the run's warning
 
-inline constexpr std::array catalogue{button,   title,    play,     stop,     noFiles,  reading, making,
-                                      hint,     failed,   noOutput, waiting,  ownSound, music,   loudness,
-                                      target,   planning, seams,    noPlan};
+inline constexpr std::array catalogue{button,   title,   play,     stop,  noFiles,  reading, making,   hint,  failed,
+                                      noOutput, waiting, ownSound, music, loudness, target,  planning, seams, noPlan};
 } // namespace mixpreview
 
 // The window's fixed texts in the user's language: the main window's frames, buttons, hints and

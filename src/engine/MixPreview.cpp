@@ -161,7 +161,7 @@ struct MixPreviewInputs::SketchSources {
     bool ownMade = false;
     std::vector<float> own; // mono
     struct Music {
-        MixSettings shaping; // only what the music feed reads
+        MixSettings shaping;                         // only what the music feed reads
         std::shared_ptr<const PlannedMusic> planned; // what it plays instead, when set
         std::vector<float> left, right;
     };
@@ -393,8 +393,8 @@ MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> input
                                    bool soundFirst)
     : m_inputs(std::move(inputs)), m_settings(settings), m_planner(m_inputs->planner), m_soundFirst(soundFirst) {
     if (!m_planner)
-        m_planner = std::make_shared<MixPreviewPlanner>(m_inputs->musicPath, m_inputs->videoSeconds,
-                                                        m_inputs->hasOwnSound);
+        m_planner =
+            std::make_shared<MixPreviewPlanner>(m_inputs->musicPath, m_inputs->videoSeconds, m_inputs->hasOwnSound);
     m_thread = std::thread(&MixPreviewRender::run, this);
     m_sketchThread = std::thread(&MixPreviewRender::runSketch, this);
 }
@@ -409,7 +409,7 @@ MixPreviewRender::~MixPreviewRender() {
 
 MixPreviewRender::Levels MixPreviewRender::levels() const {
     std::lock_guard lock(m_mutex);
-    Levels shown = m_finished && m_result >= 0                   ? m_final
+    Levels shown = m_finished && m_result >= 0                 ? m_final
                    : m_sketchFinished && !m_sketch.mix.empty() ? m_sketch
                                                                : m_levels;
     shown.seamSeconds = m_seams;
