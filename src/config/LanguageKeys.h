@@ -117,9 +117,12 @@ inline constexpr IniKey music{section, "previewmusic"};            // legend
 inline constexpr IniKey loudness{section, "previewloudness"};      // legend
 // With a loudness target: %1 what the mix with its gain measures, %2 the target, %3 the mix as it is, %4 the gain
 inline constexpr IniKey target{section, "previewtarget"};
+inline constexpr IniKey planning{section, "previewplanning"}; // while the song's plan (--fit, loop auto) is made
+inline constexpr IniKey seams{section, "previewseams"};       // legend: where the song jumps or loops
+inline constexpr IniKey noPlan{section, "previewnoplan"};     // no plan found; %1: the run's warning
 
-inline constexpr std::array catalogue{button,   title,   play,     stop,     noFiles, reading, making, hint,
-                                      failed,   noOutput, waiting, ownSound, music,   loudness, target};
+inline constexpr std::array catalogue{button,   title,   play,     stop,  noFiles,  reading, making,   hint,  failed,
+                                      noOutput, waiting, ownSound, music, loudness, target,  planning, seams, noPlan};
 } // namespace mixpreview
 
 // The window's fixed texts in the user's language: the main window's frames, buttons, hints and

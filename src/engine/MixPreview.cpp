@@ -6,6 +6,7 @@
 
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
+#include "engine/MixPreviewPlan.h"
 #include "engine/MixSteps.h"
 
 #include <ebur128.h>
@@ -160,7 +161,8 @@ struct MixPreviewInputs::SketchSources {
     bool ownMade = false;
     std::vector<float> own; // mono
     struct Music {
-        MixSettings shaping; // only what the music feed reads
+        MixSettings shaping;                         // only what the music feed reads
+        std::shared_ptr<const PlannedMusic> planned; // what it plays instead, when set
         std::vector<float> left, right;
     };
     std::shared_ptr<const Music> music;
@@ -206,6 +208,7 @@ int analyseMixPreview(const std::string &videoPath, const std::string &musicPath
         return AVERROR_INVALIDDATA;
     }
     inputs.sketchSources = std::make_shared<MixPreviewInputs::SketchSources>();
+    inputs.planner = std::make_shared<MixPreviewPlanner>(musicPath, inputs.videoSeconds, inputs.hasOwnSound);
     return 0;
 }
 
@@ -345,7 +348,8 @@ int sketchOwnSound(const MixPreviewInputs &inputs, std::vector<float> &into, con
 
 // The music feed's sound over the whole video, as a run's feed gives it,
 // brought to the sketch's rate.
-int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping, std::vector<std::vector<float>> &into,
+int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping,
+                const std::shared_ptr<const PlannedMusic> &planned, std::vector<std::vector<float>> &into,
                 const std::atomic<std::uint8_t> &stop) {
     MixJob job;
     job.request.musicPath = inputs.musicPath;
@@ -354,6 +358,8 @@ int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping, std:
     if (result < 0)
         return result;
     MusicFeed feed(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), shaping, &stop);
+    if (planned)
+        feed.playPlanned(planned);
     AudioFifoPtr fifo(av_audio_fifo_alloc(kOutputSampleFormat, 2, kMixChunkSamples));
     if (!fifo)
         return AVERROR(ENOMEM);
@@ -385,7 +391,10 @@ int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping, std:
 
 MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> inputs, const MixSettings &settings,
                                    bool soundFirst)
-    : m_inputs(std::move(inputs)), m_settings(settings), m_soundFirst(soundFirst) {
+    : m_inputs(std::move(inputs)), m_settings(settings), m_planner(m_inputs->planner), m_soundFirst(soundFirst) {
+    if (!m_planner)
+        m_planner =
+            std::make_shared<MixPreviewPlanner>(m_inputs->musicPath, m_inputs->videoSeconds, m_inputs->hasOwnSound);
     m_thread = std::thread(&MixPreviewRender::run, this);
     m_sketchThread = std::thread(&MixPreviewRender::runSketch, this);
 }
@@ -400,14 +409,62 @@ MixPreviewRender::~MixPreviewRender() {
 
 MixPreviewRender::Levels MixPreviewRender::levels() const {
     std::lock_guard lock(m_mutex);
-    if (m_finished && m_result >= 0)
-        return m_final;
-    return m_sketchFinished && !m_sketch.mix.empty() ? m_sketch : m_levels;
+    Levels shown = m_finished && m_result >= 0                 ? m_final
+                   : m_sketchFinished && !m_sketch.mix.empty() ? m_sketch
+                                                               : m_levels;
+    shown.seamSeconds = m_seams;
+    return shown;
 }
 
 MixPreviewRender::Levels MixPreviewRender::sketchLevels() const {
     std::lock_guard lock(m_mutex);
-    return m_sketch;
+    Levels shown = m_sketch;
+    shown.seamSeconds = m_seams;
+    return shown;
+}
+
+bool MixPreviewRender::planning() const {
+    std::lock_guard lock(m_mutex);
+    return m_planning > 0;
+}
+
+std::string MixPreviewRender::planWarning() const {
+    std::lock_guard lock(m_mutex);
+    return m_planWarning;
+}
+
+int MixPreviewRender::applySettings(MixSettings &applied, std::shared_ptr<const PlannedMusic> &planned) {
+    const MixPreviewInputs &inputs = *m_inputs;
+    // A loudness target for the music becomes its level, as the run turns it.
+    applied = m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
+    if (!MixPreviewPlanner::needsPlan(applied))
+        return 0;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_planning;
+        ++m_changes;
+    }
+    std::shared_ptr<const MixPreviewPlan> plan;
+    std::string error;
+    const int result = m_planner->planFor(applied, m_stop, plan, error);
+    std::lock_guard lock(m_mutex);
+    --m_planning;
+    ++m_changes;
+    if (result < 0) {
+        if (result != AVERROR_EXIT)
+            m_error = error.empty() ? "Could not plan the music" : error;
+        return result;
+    }
+    // The plan gives the song's order; every other setting is the render's
+    // own, a fade-out changed since the plan was made among them.
+    planned = plan->planned;
+    applied = MixPreviewPlanner::applied(applied, *plan);
+    m_planWarning = plan->warning;
+    m_seams.clear();
+    for (double seconds : plan->seamSeconds)
+        if (seconds + applied.delaySeconds < inputs.videoSeconds)
+            m_seams.push_back(seconds + applied.delaySeconds);
+    return 0;
 }
 
 void MixPreviewRender::hurrySound() {
@@ -639,7 +696,8 @@ std::string failureText(const MixJob &job, int result) {
 } // namespace
 
 // One pass of the mix itself at 44100 Hz, its samples kept for Play.
-int MixPreviewRender::renderPass(const MixSettings &applied, std::optional<double> gainDb, LoudnessMeter *whole) {
+int MixPreviewRender::renderPass(const MixSettings &applied, const std::shared_ptr<const PlannedMusic> &planned,
+                                 std::optional<double> gainDb, LoudnessMeter *whole) {
     const MixPreviewInputs &inputs = *m_inputs;
     MixSettings settings = applied;
     settings.wholeMixGainDb = gainDb;
@@ -658,6 +716,8 @@ int MixPreviewRender::renderPass(const MixSettings &applied, std::optional<doubl
     if (result >= 0) {
         mixRun.musicFeed = std::make_unique<MusicFeed>(mixRun.musicInput.get(), mixRun.musicStreamIndex,
                                                        mixRun.musicDecoder.get(), settings, &m_stop);
+        if (planned)
+            mixRun.musicFeed->playPlanned(planned);
         result = buildGraphs(mixRun, bedRun, settings, inputs.videoSeconds, inputs.hasOwnSound, kPreviewSampleRate);
     }
     PassPlan plan{kPreviewSampleRate,
@@ -693,20 +753,21 @@ void MixPreviewRender::run() {
         // Left unset: only what a pass made is ever read.
         m_mixed.reset(new std::int16_t[std::size_t(inputs.videoSamples()) * 2]);
     }
-    // A loudness target for the music becomes its level, as the run turns it.
-    const MixSettings applied =
-        m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
-    int result = 0;
+    MixSettings applied;
+    std::shared_ptr<const PlannedMusic> planned;
+    int result = applySettings(applied, planned);
     Levels loudness; // what the target came to
-    if (!applied.loudnessLufs) {
-        result = renderPass(applied, std::nullopt, nullptr);
+    if (result < 0) {
+        // the plan failed or the render was stopped while it waited
+    } else if (!applied.loudnessLufs) {
+        result = renderPass(applied, planned, std::nullopt, nullptr);
     } else {
         // The run's own search, each of its passes a whole mix made here; the
         // gain it ends on is made once more unless its last pass had it.
         std::optional<double> lastGain;
         bool rendered = false;
         const auto pass = [&](std::optional<double> gainDb, LoudnessMeter &measure, int) {
-            const int step = renderPass(applied, gainDb, &measure);
+            const int step = renderPass(applied, planned, gainDb, &measure);
             lastGain = gainDb;
             rendered = true;
             if (gainDb)
@@ -717,7 +778,7 @@ void MixPreviewRender::run() {
         result = searchWholeMixGain(applied, pass, found);
         if (result >= 0 && (!rendered || lastGain != found.gain)) {
             LoudnessMeter reached;
-            result = renderPass(applied, found.gain, &reached);
+            result = renderPass(applied, planned, found.gain, &reached);
             loudness.reachedLufs = reached.integrated();
         }
         loudness.targetLufs = applied.loudnessLufs;
@@ -740,26 +801,28 @@ void MixPreviewRender::run() {
 
 void MixPreviewRender::runSketch() {
     const MixPreviewInputs &inputs = *m_inputs;
-    const MixSettings applied =
-        m_settings.musicLoudnessLufs ? withMeasuredLoudness(m_settings, inputs.musicLoudnessLufs) : m_settings;
+    MixSettings applied;
+    std::shared_ptr<const PlannedMusic> planned;
+    int result = applySettings(applied, planned);
     const std::int64_t total = samplesAtRate(inputs.videoSeconds, kSketchSampleRate);
     // The sources, from the session's store when it has them.
     auto sources = inputs.sketchSources ? inputs.sketchSources : std::make_shared<MixPreviewInputs::SketchSources>();
     std::shared_ptr<const MixPreviewInputs::SketchSources::Music> music;
-    int result = 0;
-    {
+    if (result >= 0) {
         std::lock_guard lock(sources->mutex);
         if (!sources->ownMade && inputs.hasOwnSound) {
             result = sketchOwnSound(inputs, sources->own, m_stop);
             sources->ownMade = result >= 0;
         }
         const MixSettings shaping = musicShaping(applied);
-        if (result >= 0 && (!sources->music || !(sources->music->shaping == shaping))) {
+        if (result >= 0 &&
+            (!sources->music || !(sources->music->shaping == shaping) || sources->music->planned != planned)) {
             std::vector<std::vector<float>> made;
-            result = sketchMusic(inputs, shaping, made, m_stop);
+            result = sketchMusic(inputs, shaping, planned, made, m_stop);
             if (result >= 0) {
                 auto kept = std::make_shared<MixPreviewInputs::SketchSources::Music>();
                 kept->shaping = shaping;
+                kept->planned = planned;
                 kept->left = std::move(made[0]);
                 kept->right = std::move(made[1]);
                 sources->music = std::move(kept);

@@ -20,6 +20,8 @@
 namespace melvora {
 
 class LoudnessMeter;
+class MixPreviewPlanner;
+struct PlannedMusic;
 
 inline constexpr int kPreviewSampleRate = 44100;
 // Levels are kept per step of this many samples (10 ms).
@@ -44,6 +46,9 @@ struct MixPreviewInputs {
     // own sound and the music feed's sound at the sketch's rate.
     struct SketchSources;
     std::shared_ptr<SketchSources> sketchSources;
+    // With --fit or the loop at the song's seams: the run's plan of the
+    // song, made on a thread of its own, the latest plans kept.
+    std::shared_ptr<MixPreviewPlanner> planner;
 
     std::int64_t videoSamples() const;
 };
@@ -57,7 +62,9 @@ int analyseMixPreview(const std::string &videoPath, const std::string &musicPath
 // The mix of one set of settings over the whole video, made on a thread of
 // its own from the start, as the run makes it: the music feed, the mix
 // graph, and beside it the music as the mix lays it (fades, delay, seams,
-// ducking). What is done can be read while the rest is made. On a second
+// ducking). What is done can be read while the rest is made. A fitted song
+// or one looped at its own seams is first planned as the run plans it, and
+// the feed plays that plan. On a second
 // thread the same graphs make a sketch of the whole at a ninth of the rate,
 // which the picture shows until the mix itself is done. With a loudness
 // target both are measured and brought to it as a run brings its mix.
@@ -82,6 +89,8 @@ public:
         std::optional<double> measuredLufs;
         std::optional<double> gainDb;
         std::optional<double> reachedLufs;
+        // Where a planned song jumps or loops, in seconds of the video.
+        std::vector<double> seamSeconds;
     };
     // What the picture shows: the mix once it is done, before that the
     // sketch once it is, else the steps of the mix done so far.
@@ -105,6 +114,10 @@ public:
     void stopMaking() { m_stop = 1; }
     // The mix starts now if it still waits for the sketch: Play was pressed.
     void hurrySound();
+    // The song's plan is being made (with --fit or the loop at its seams).
+    bool planning() const;
+    // What the run says when it finds no plan and goes on without; "" else.
+    std::string planWarning() const;
 
     // Copies at most count frames of the mix (interleaved stereo, 16 bits)
     // from fromSample on, as far as it is made; the frames copied. While a
@@ -121,11 +134,15 @@ public:
 private:
     void run();
     void runSketch();
-    int renderPass(const MixSettings &applied, std::optional<double> gainDb, LoudnessMeter *whole);
+    // The settings as the run applies them, and the song's plan when they take one.
+    int applySettings(MixSettings &applied, std::shared_ptr<const PlannedMusic> &planned);
+    int renderPass(const MixSettings &applied, const std::shared_ptr<const PlannedMusic> &planned,
+                   std::optional<double> gainDb, LoudnessMeter *whole);
     int appendBlock(const Block &block, Meter &meter, bool keepSamples);
 
     std::shared_ptr<const MixPreviewInputs> m_inputs;
     MixSettings m_settings;
+    std::shared_ptr<MixPreviewPlanner> m_planner;
     bool m_soundFirst; // guarded by m_mutex
     std::atomic<std::uint8_t> m_stop{0};
 
@@ -140,6 +157,9 @@ private:
     std::int64_t m_readable = 0; // samples in m_mixed from this pass or an earlier one
     bool m_finished = false;
     bool m_sketchFinished = false;
+    int m_planning = 0; // threads waiting for the song's plan
+    std::vector<double> m_seams;
+    std::string m_planWarning;
     int m_result = 0;
     std::string m_error;
 

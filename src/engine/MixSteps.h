@@ -176,6 +176,9 @@ int closeOutput(MixRun &run);
 // decoded, analysed and planned; without a plan the run goes on plainly,
 // with a warning.
 int fitMusic(MixRun &run);
+// What the settings become when no plan was found: a fit fades the music
+// out at the end instead, a loop at the song's seams loops it plainly.
+void dropMusicPlan(MixSettings &settings);
 
 // FilterGraphs.cpp
 // The source takes the music feed's 44100 Hz fltp stereo; a preview's

@@ -187,14 +187,11 @@ int rewindForPlainFeed(MixRun &run) {
 
 int fallBack(MixRun &run, const std::string &why) {
     MixSettings &settings = run.result.appliedMixSettings;
-    if (settings.fit) {
-        settings.fit = false;
-        settings.fadeOutSeconds = std::max(settings.fadeOutSeconds, kFallbackFadeSeconds);
+    if (settings.fit)
         warn(run, "fit: " + why + "; the music fades out at the end instead");
-    } else {
+    else
         warn(run, "loop: " + why + "; the music loops from its end to its start instead");
-    }
-    settings.loopAtSeams = false;
+    dropMusicPlan(settings);
     const int result = rewindForPlainFeed(run);
     return result < 0 ? fail(run, "Could not go back to the music's start", result) : 0;
 }
@@ -210,6 +207,13 @@ MusicFitReport reportOf(const FitPlan &plan, MusicFitReport::Kind kind, double m
 }
 
 } // namespace
+
+void dropMusicPlan(MixSettings &settings) {
+    if (settings.fit)
+        settings.fadeOutSeconds = std::max(settings.fadeOutSeconds, kFallbackFadeSeconds);
+    settings.fit = false;
+    settings.loopAtSeams = false;
+}
 
 int fitMusic(MixRun &run) {
     MixSettings &settings = run.result.appliedMixSettings;

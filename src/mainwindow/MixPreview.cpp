@@ -46,6 +46,9 @@ const char *englishText(const IniKey &key) {
         {"previewmusic", "music as laid"},
         {"previewloudness", "loudness"},
         {"previewtarget", "Whole mix: %1 LUFS for the target %2 (as it is %3 LUFS, gain %4 dB)"},
+        {"previewplanning", "Planning where the music jumps or loops…"},
+        {"previewseams", "jumps and loop seams"},
+        {"previewnoplan", "The mix will warn: %1"},
     };
     for (const auto &[name, text] : texts) {
         if (name == key.key)
@@ -69,6 +72,7 @@ constexpr int kSinkBufferMs = 200;
 const QColor kOwnColour(150, 150, 150);
 const QColor kMusicColour(40, 110, 220, 170);
 const QColor kLoudnessColour(230, 120, 0);
+const QColor kSeamColour(90, 40, 160);
 
 double levelHeight(float level) {
     if (level <= 0)
@@ -188,6 +192,13 @@ void MixPreviewTimeline::setMessage(const QString &text) {
     update();
 }
 
+void MixPreviewTimeline::setNotice(const QString &text) {
+    if (m_notice == text)
+        return;
+    m_notice = text;
+    update();
+}
+
 void MixPreviewTimeline::setPlayhead(double seconds) {
     m_playhead = seconds;
     update();
@@ -254,6 +265,10 @@ void MixPreviewTimeline::paintEvent(QPaintEvent *) {
     }
 
     const auto xOf = [&](double seconds) { return area.left() + seconds / m_videoSeconds * area.width(); };
+    // Where the song jumps or loops: thin dotted lines at those points of the video.
+    painter.setPen(QPen(kSeamColour, 1, Qt::DotLine));
+    for (double seam : m_levels.seamSeconds)
+        painter.drawLine(QPointF(xOf(seam), area.top()), QPointF(xOf(seam), area.bottom()));
     // A time scale with some eight marks at round lengths, and the chosen point's time.
     const double wanted = m_videoSeconds / 8;
     double spacing = 1;
@@ -275,6 +290,16 @@ void MixPreviewTimeline::paintEvent(QPaintEvent *) {
         painter.setPen(QPen(QColor(0, 150, 60), 2));
         painter.drawLine(QPointF(xOf(m_playhead), area.top()), QPointF(xOf(m_playhead), area.bottom()));
     }
+    if (!m_notice.isEmpty()) {
+        // Over the picture, on a plate of the background so that it reads.
+        const QRectF plate = QRectF(fontMetrics().boundingRect(m_notice)).adjusted(-6, -3, 6, 3);
+        const QRectF placed(area.center() - plate.center(), plate.size());
+        QColor base = palette().color(QPalette::Base);
+        base.setAlpha(220);
+        painter.fillRect(placed, base);
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(placed, Qt::AlignCenter, m_notice);
+    }
 }
 
 struct MixPreviewDlg::Analysis {
@@ -295,15 +320,10 @@ MixPreviewDlg::MixPreviewDlg(std::function<MixSettings()> settingsNow, const QSt
     m_timeline = new MixPreviewTimeline(this);
     layout->addWidget(m_timeline, 1);
 
-    auto *legend = new QLabel(this);
-    legend->setObjectName(QStringLiteral("previewLegend"));
-    const auto swatch = [](const QColor &colour, const QString &text) {
-        return QStringLiteral("<span style='color:%1'>■</span> %2").arg(colour.name(), text.toHtmlEscaped());
-    };
-    legend->setText(swatch(kOwnColour, previewText(keys::ownSound)) + QStringLiteral("&nbsp;&nbsp; ") +
-                    swatch(kMusicColour, previewText(keys::music)) + QStringLiteral("&nbsp;&nbsp; ") +
-                    swatch(kLoudnessColour, previewText(keys::loudness)));
-    layout->addWidget(legend);
+    m_legend = new QLabel(this);
+    m_legend->setObjectName(QStringLiteral("previewLegend"));
+    showLegend(false);
+    layout->addWidget(m_legend);
 
     auto *row = new QHBoxLayout;
     m_play = new QPushButton(previewText(keys::play), this);
@@ -380,7 +400,23 @@ void MixPreviewDlg::tick() {
     }
     if (playing())
         feedSink();
+    m_timeline->setNotice(m_render->planning() ? previewText(keys::planning) : QString());
+    showLegend(!m_timeline->rendering().seamSeconds.empty());
     showStatus();
+}
+
+void MixPreviewDlg::showLegend(bool withSeams) {
+    const auto swatch = [](const QColor &colour, const QString &text, const char *mark = "■") {
+        return QStringLiteral("<span style='color:%1'>%2</span> %3")
+            .arg(colour.name(), QString::fromUtf8(mark), text.toHtmlEscaped());
+    };
+    QString text = swatch(kOwnColour, previewText(keys::ownSound)) + QStringLiteral("&nbsp;&nbsp; ") +
+                   swatch(kMusicColour, previewText(keys::music)) + QStringLiteral("&nbsp;&nbsp; ") +
+                   swatch(kLoudnessColour, previewText(keys::loudness));
+    if (withSeams)
+        text += QStringLiteral("&nbsp;&nbsp; ") + swatch(kSeamColour, previewText(keys::seams), "┊");
+    if (m_legend->text() != text)
+        m_legend->setText(text);
 }
 
 void MixPreviewDlg::hideEvent(QHideEvent *event) {
@@ -433,6 +469,8 @@ void MixPreviewDlg::showStatus() {
         std::string error;
         if (m_render->result(&error) < 0 && !error.empty())
             text = previewText(keys::failed).arg(QString::fromStdString(error));
+        else if (m_render->planning())
+            text = previewText(keys::planning);
         else if (playing() && m_waitingForMix)
             text = previewText(keys::waiting);
         else if (!m_render->finished())
@@ -441,6 +479,10 @@ void MixPreviewDlg::showStatus() {
                                                            std::max<std::int64_t>(1, m_inputs->videoSamples())));
         else
             text = previewText(keys::hint);
+        // A song that found no plan is laid as the run will lay it, and
+        // the run's warning is told here as the run will tell it.
+        if (const std::string warning = m_render->planWarning(); !warning.empty())
+            text += QStringLiteral("\n") + previewText(keys::noPlan).arg(QString::fromStdString(warning));
     }
     if (!m_haveOutput && m_analysis)
         text += QStringLiteral("\n") + previewText(keys::noOutput);

@@ -26,7 +26,8 @@ QString mixPreviewText(const IniKey &key);
 
 // The whole video's length as a picture: the own sound's level (grey), the
 // music as the mix lays it (blue) and the mix's momentary loudness (a line),
-// and the point a click chose, from which Play plays.
+// where a planned song jumps or loops (dotted lines), and the point a click
+// chose, from which Play plays.
 class MixPreviewTimeline : public QWidget {
     Q_OBJECT
 
@@ -42,6 +43,9 @@ public:
     // them are drawn faded until the new ones get there.
     void setRendering(MixPreviewRender::Levels levels);
     void setMessage(const QString &text);
+    // A short text over the picture (while the song's plan is made); "" none.
+    void setNotice(const QString &text);
+    const QString &notice() const { return m_notice; }
     void setPlayhead(double seconds); // negative: none
     double playhead() const { return m_playhead; }
 
@@ -62,6 +66,7 @@ private:
     MixPreviewRender::Levels m_levels;
     MixPreviewRender::Levels m_previous;
     QString m_message;
+    QString m_notice;
     double m_pointSeconds = 0;
     double m_playhead = -1;
 };
@@ -99,11 +104,13 @@ private:
     void restartRendering(const MixSettings &settings);
     void feedSink();
     void showStatus();
+    void showLegend(bool withSeams);
 
     std::function<MixSettings()> m_settingsNow;
     MixPreviewTimeline *m_timeline = nullptr;
     QPushButton *m_play = nullptr;
     QLabel *m_status = nullptr;
+    QLabel *m_legend = nullptr;
     QTimer *m_ticker = nullptr;
     QString m_failure;
     bool m_haveOutput = false;

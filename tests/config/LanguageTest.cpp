@@ -94,6 +94,8 @@ TEST(ShippedLanguageFilesTest, EveryLanguageHasEveryText) {
             EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
         for (const IniKey &key : languagekeys::mix::catalogue)
             EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
+        for (const IniKey &key : languagekeys::mixpreview::catalogue)
+            EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
         for (const IniKey &key : languagekeys::captions::catalogue)
             EXPECT_FALSE(LanguageFile::readText(name, key).empty()) << key.section << "/" << key.key;
         for (const IniKey &key : {languagekeys::captions::timeLeft, languagekeys::captions::stopped})

@@ -32,9 +32,14 @@ void make(const std::string &name, const std::string &path) {
         makeMedia(picture(4) + " " + tone(440, 4, 48000) + " " + kH264 + " -c:a aac -ac 1 -shortest", path);
     else if (name == "long-video-440.mp4")
         makeMedia(picture(30) + " " + tone(440, 30) + " " + kH264 + " -c:a aac -shortest", path);
-    else if (name == "burst-own.mp4") // silent but for a 440 Hz burst from 2 s to 3.5 s
-        makeMedia(picture(6) + " -f lavfi -i 'aevalsrc=0.5*sin(2*PI*440*t)*between(t\\,2\\,3.5):d=6:s=48000' " + kH264 +
-                      " -c:a aac -ac 1 -shortest",
+    else if (name == "burst-own.mp4" || name == "burst-own-14.mp4") { // silent but for a 440 Hz burst from 2 s to 3.5 s
+        const std::string seconds = name == "burst-own.mp4" ? "6" : "14";
+        makeMedia(picture(std::stoi(seconds)) + " -f lavfi -i 'aevalsrc=0.5*sin(2*PI*440*t)*between(t\\,2\\,3.5):d=" +
+                      seconds + ":s=48000' " + kH264 + " -c:a aac -ac 1 -shortest",
+                  path);
+    } else if (name == "song-14.wav") // a slowly swelling tone, a little longer than burst-own-14.mp4
+        makeMedia("-f lavfi -i 'aevalsrc=0.3*sin(2*PI*440*t)*(0.8+0.2*sin(2*PI*0.3*t)):s=44100:d=14.05' -ac 2 "
+                  "-c:a pcm_f32le",
                   path);
     else if (name == "silent.mp4" || name == "silent.mkv")
         makeMedia(picture(4) + " " + kH264, path);

@@ -8,6 +8,7 @@ namespace melvora::test {
 //   "video-440.mp4"     4 s H.264 160x90 with a mono 48 kHz 440 Hz AAC tone
 //   "silent.mp4"        4 s H.264, no sound
 //   "burst-own.mp4"     6 s H.264 whose mono 48 kHz AAC sound is a 440 Hz burst from 2 s to 3.5 s
+//   "burst-own-14.mp4"  the same, 14 s long; "song-14.wav" 14.05 s of a swelling 440 Hz tone (a song to fit to it)
 //   "silent.mkv", "silent.avi"
 //   "silent.webm"       4 s VP8, no sound; "silent.mpg" 4 s MPEG-2 in an MPEG program stream;
 //                       "silent.ogv" 4 s Theora

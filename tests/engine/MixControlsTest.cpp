@@ -6,6 +6,7 @@
 #include "engine/Loudness.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixPreview.h"
+#include "engine/MixPreviewPlan.h"
 #include "engine/MixSettings.h"
 #include "engine/MixSteps.h"
 #include "engine/MusicFeed.h"
@@ -729,21 +730,39 @@ struct PreviewLevelCase {
     const char *name;
     std::function<void(MixSettings &)> set;
     std::vector<std::tuple<double, double, double>> musicDbAt; // seconds, at least, at most
+    const char *video = "burst-own.mp4";
+    const char *music = "music-long.mp3";
+    double videoSeconds = 6;
 };
 
 void PrintTo(const PreviewLevelCase &c, std::ostream *out) {
     *out << c.name;
 }
 
-// The run's one mix graph over the same own sound and music feed, as 16-bit
-// stereo: what the preview's two graphs in a row must give exactly.
-std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &settings) {
+// The run's one mix graph over the same own sound and music feed, the song
+// planned by the run's fit step when the settings ask, as 16-bit stereo:
+// what the preview's two graphs in a row must give exactly. firstSeam: where
+// the plan's first span ends, in seconds of the video (0 without a jump).
+std::vector<std::int16_t> oneGraphMix(const MixPreviewInputs &inputs, const MixSettings &asked,
+                                      double *firstSeam = nullptr) {
     MixJob job;
     job.request.musicPath = inputs.musicPath;
+    job.request.durationSeconds = inputs.videoSeconds;
+    job.result.mode = MixMode::MixBoth;
+    job.result.appliedMixSettings = asked;
     MixRun run(job);
     EXPECT_EQ(openMusicInput(run), 0) << job.result.errorMessage;
+    EXPECT_EQ(fitMusic(run), 0) << job.result.errorMessage;
+    EXPECT_EQ(run.plannedMusic != nullptr, asked.fit || asked.loopAtSeams) << "the song is to be planned";
+    const MixSettings &settings = job.result.appliedMixSettings;
     run.musicFeed =
         std::make_unique<MusicFeed>(run.musicInput.get(), run.musicStreamIndex, run.musicDecoder.get(), settings);
+    if (run.plannedMusic)
+        run.musicFeed->playPlanned(run.plannedMusic);
+    if (firstSeam && run.plannedMusic && run.plannedMusic->sequence.spans.size() > 1) {
+        const MusicSpan &first = run.plannedMusic->sequence.spans.front();
+        *firstSeam = settings.delaySeconds + double(first.to - first.from) / kPreviewSampleRate;
+    }
     EXPECT_EQ(buildMixGraph(run, mixGraphDescription(settings, inputs.videoSeconds).c_str()), 0);
     std::vector<std::int16_t> mixed;
     FramePtr out(av_frame_alloc());
@@ -788,10 +807,10 @@ class MixPreviewLevels : public ::testing::TestWithParam<PreviewLevelCase> {};
 TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     MixPreviewInputs inputs;
     std::string error;
-    ASSERT_EQ(analyseMixPreview(test::fixture("burst-own.mp4"), test::fixture("music-long.mp3"), inputs, error), 0)
+    ASSERT_EQ(analyseMixPreview(test::fixture(GetParam().video), test::fixture(GetParam().music), inputs, error), 0)
         << error;
     ASSERT_TRUE(inputs.hasOwnSound);
-    EXPECT_NEAR(inputs.videoSeconds, 6, 0.1);
+    EXPECT_NEAR(inputs.videoSeconds, GetParam().videoSeconds, 0.1);
     const auto stepAt = [](double seconds) { return std::size_t(seconds * kPreviewSampleRate / kPreviewStepSamples); };
     const auto db = [](float level) { return 20 * std::log10(std::max(double(level), 1e-9)); };
     EXPECT_LT(db(inputs.ownLevels.at(stepAt(1))), -60);
@@ -804,6 +823,7 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     render.wait();
     ASSERT_EQ(render.result(&error), 0) << error;
     EXPECT_EQ(render.doneSamples(), shared->videoSamples());
+    EXPECT_EQ(render.planWarning(), "");
     const MixPreviewRender::Levels levels = render.levels();
     ASSERT_FALSE(levels.sketch);
     // The sketch the picture shows first says the same, a little less closely.
@@ -825,7 +845,12 @@ TEST_P(MixPreviewLevels, TheMusicIsLaidAsTheSettingsSay) {
     render.readMixed(0, render.doneSamples(), whole.data());
     MixSettings withGain = settings;
     withGain.wholeMixGainDb = levels.gainDb;
-    const std::vector<std::int16_t> reference = oneGraphMix(*shared, withGain);
+    double firstSeam = 0;
+    const std::vector<std::int16_t> reference = oneGraphMix(*shared, withGain, &firstSeam);
+    // The picture marks where the plan jumps or loops, the sketch alike.
+    EXPECT_EQ(levels.seamSeconds, sketch.seamSeconds);
+    EXPECT_EQ(levels.seamSeconds.empty() ? 0 : levels.seamSeconds.front(), firstSeam);
+    EXPECT_EQ(levels.seamSeconds.empty(), !settings.loopAtSeams);
     ASSERT_EQ(whole.size(), reference.size());
     const auto differ = std::mismatch(whole.begin(), whole.end(), reference.begin());
     EXPECT_TRUE(differ.first == whole.end()) << "first difference at sample " << (differ.first - whole.begin()) / 2;
@@ -865,8 +890,50 @@ INSTANTIATE_TEST_SUITE_P(Preview, MixPreviewLevels,
                                                                 s.duckDb = 12;
                                                                 s.loudnessLufs = -16;
                                                             },
-                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}}),
+                                                            {{1, -0.5, 0.5}, {2.8, -13, -10}, {5.5, -0.5, 0.5}}},
+                                           // Time-stretched in its middle to the video's length, as the run plans it.
+                                           PreviewLevelCase{"FittedSongFadingOut",
+                                                            [](MixSettings &s) {
+                                                                s.fit = true;
+                                                                s.fadeOutSeconds = 4;
+                                                            },
+                                                            {{1, 2.5, 5}, {12, -8, -3}},
+                                                            "burst-own-14.mp4",
+                                                            "song-14.wav",
+                                                            14},
+                                           // Looped at its own seam after a delay, marked where the run's plan puts it.
+                                           PreviewLevelCase{"SongLoopedAtItsSeam",
+                                                            [](MixSettings &s) {
+                                                                s.loopAtSeams = true;
+                                                                s.delaySeconds = 1;
+                                                            },
+                                                            {{0.5, -200, -40}, {2, -1, 1.5}},
+                                                            "burst-own-14.mp4",
+                                                            "song-14.wav",
+                                                            14}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// The last two plans are kept: one asked again is there at once (even for a
+// render already stopped), an older one is planned anew.
+TEST(MixPreviewPlanner, KeepsTheLastTwoPlans) {
+    MixPreviewPlanner planner(test::fixture("song-14.wav"), 14, true);
+    const std::atomic<std::uint8_t> going{0}, stopped{1};
+    std::shared_ptr<const MixPreviewPlan> plan;
+    std::string error;
+    MixSettings settings;
+    settings.loopAtSeams = true;
+    for (double start : {0.0, 0.5, 1.0}) {
+        settings.musicStartSeconds = start;
+        ASSERT_EQ(planner.planFor(settings, going, plan, error), 0) << error;
+        EXPECT_TRUE(plan->planned) << start;
+    }
+    for (double start : {1.0, 0.5}) {
+        settings.musicStartSeconds = start;
+        EXPECT_EQ(planner.planFor(settings, stopped, plan, error), 0) << start;
+    }
+    settings.musicStartSeconds = 0;
+    EXPECT_EQ(planner.planFor(settings, stopped, plan, error), AVERROR_EXIT);
+}
 
 } // namespace
 } // namespace melvora

@@ -276,6 +276,19 @@ TEST(MixSettingsDialog, ThePreviewDrawsTheChosenFilesAndFollowsTheSettings) {
         EXPECT_DOUBLE_EQ(*shown.targetLufs, -20);
         EXPECT_NEAR(*shown.reachedLufs, -20, 0.5);
         dialog.wholeLoudnessGroup()->setChecked(false);
+        // Fitting the song: a second of music has no plan for two of video, so the preview lays it as
+        // the run will, faded out, and tells the run's warning; a later fade-out still counts.
+        dialog.fitBox()->setChecked(true);
+        for (double fadeOut : {0.0, 1.0}) {
+            dialog.fadeOutBox()->setValue(fadeOut);
+            QTRY_COMPARE(preview->rendering()->settings(), dialog.settings());
+            QTRY_VERIFY_WITH_TIMEOUT(preview->rendering()->finished(), 30000);
+            EXPECT_GE(preview->rendering()->result(), 0);
+            QTRY_VERIFY(preview->statusLabel()->text().contains(QStringLiteral("fades out at the end instead")));
+            EXPECT_TRUE(preview->timeline()->notice().isEmpty());
+            EXPECT_TRUE(preview->timeline()->rendering().seamSeconds.empty());
+        }
+        dialog.fitBox()->setChecked(false);
         // Without a sound output the picture works and the button says why it cannot play.
         const bool output = !QMediaDevices::audioOutputs().isEmpty();
         EXPECT_EQ(preview->playButton()->isEnabled(), output);
