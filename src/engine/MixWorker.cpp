@@ -367,7 +367,7 @@ RunEnd encodeAgain(MixJob &job, std::unique_ptr<MixRun> &run, const MixSettings 
     if (ending == RunEnd::Failed)
         job.result.warnings.push_back("The second encoding, to hold the ceiling, failed (" + why +
                                       "); the first is kept");
-    run->outputContext.reset(); // what it held is gone; the first file is the output
+    run = std::make_unique<MixRun>(job); // the second's objects go; the first file is the output
     run->writtenOutput = firstWritten;
     run->partialOutputPath = firstPartial;
     return RunEnd::Finished;
