@@ -26,7 +26,12 @@ constexpr double kRepeatCost = 1;      // the same span twice in a row
 constexpr double kCrowdingCost = 0.15; // a stretch far shorter than an even share
 constexpr double kTempoCost = 0.3;     // the full tempo change, against none
 constexpr double kLandingShiftSeconds = 0.02;
+constexpr double kEqualPlanScore = 0.005;     // plans this close in score sound alike
 constexpr double kStretchGuardSeconds = 0.25; // between a stretch and a crossfade
+// The tempo change a remainder is taken up at: near the limit, so that little
+// music is stretched, with room below it for a short leftover.
+constexpr double kStretchTempoChange = 0.012;
+constexpr double kShortestTempoStretchSeconds = 2; // the filter's windows settle well within it
 constexpr std::size_t kCandidatesPerBeat = 8;
 constexpr std::size_t kMostCandidates = 1000;
 constexpr std::size_t kMostStates = 20000;
@@ -176,25 +181,40 @@ std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &s
     std::vector<MusicSpan> plain = plainStretches(sequence, sampleRate, limits);
     std::stable_sort(plain.begin(), plain.end(),
                      [](const MusicSpan &a, const MusicSpan &b) { return a.to - a.from > b.to - b.from; });
+    // Only as much music as the rest needs at the aimed change is stretched,
+    // from the middle of the longest plain stretches: the time-stretching
+    // costs by the second, and the rest keeps the song's own samples.
+    const double aim = std::min(kStretchTempoChange, limits.largestTempoChange);
+    const auto needed = std::max(std::int64_t(std::ceil(double(std::abs(rest)) / aim)),
+                                 std::int64_t(kShortestTempoStretchSeconds * double(sampleRate)));
     const auto reach = [&](std::int64_t total) { return limits.largestTempoChange * double(total); };
+    std::vector<MusicSpan> used;
     std::int64_t total = 0;
-    std::size_t used = 0;
-    while (used < plain.size() && double(std::abs(rest)) > reach(total)) {
-        total += plain[used].to - plain[used].from;
-        ++used;
+    for (const MusicSpan &span : plain) {
+        const std::int64_t missing = needed - total;
+        // A short leftover is taken a little faster by the pieces already
+        // chosen rather than by a piece of its own.
+        if (missing <= 0 || (missing < std::int64_t(kShortestTempoStretchSeconds * sampleRate) &&
+                             double(std::abs(rest)) <= reach(total)))
+            break;
+        const std::int64_t length = span.to - span.from;
+        const std::int64_t taken =
+            std::min(length, std::max(missing, std::int64_t(kShortestTempoStretchSeconds * sampleRate)));
+        const std::int64_t from = span.from + (length - taken) / 2;
+        used.push_back({from, from + taken});
+        total += taken;
     }
     if (double(std::abs(rest)) > reach(total))
         return std::nullopt;
-    plain.resize(used);
-    std::sort(plain.begin(), plain.end(), [](const MusicSpan &a, const MusicSpan &b) { return a.from < b.from; });
+    std::sort(used.begin(), used.end(), [](const MusicSpan &a, const MusicSpan &b) { return a.from < b.from; });
     // One speed for all: each takes its share, the last what is left.
     std::int64_t given = 0;
-    for (std::size_t k = 0; k < plain.size(); ++k) {
-        const std::int64_t length = plain[k].to - plain[k].from;
+    for (std::size_t k = 0; k < used.size(); ++k) {
+        const std::int64_t length = used[k].to - used[k].from;
         const std::int64_t share =
-            k + 1 == plain.size() ? rest - given : std::llround(double(rest) * double(length) / double(total));
+            k + 1 == used.size() ? rest - given : std::llround(double(rest) * double(length) / double(total));
         given += share;
-        chosen.push_back({plain[k].from, plain[k].to, length + share});
+        chosen.push_back({used[k].from, used[k].to, length + share});
     }
     return chosen;
 }
@@ -308,6 +328,7 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         layer.resize(std::min(layer.size(), kMostStates));
         if (layer.empty())
             break;
+        std::vector<std::pair<double, int>> scored;
         for (int s = 0; s < int(layer.size()); ++s) {
             const double total = double(length + layer[s].gain);
             if (!reaches(total, std::size_t(depth + 1)))
@@ -317,11 +338,18 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
                                  kTempoCost * std::abs(total - target) /
                                      (limits.largestTempoChange *
                                       stretchable(total, std::size_t(depth + 1), seam, analysis.sampleRate, limits));
+            scored.push_back({score, s});
             if (bestState < 0 || score < bestScore) {
                 bestScore = score;
                 bestState = s;
             }
         }
+        // Among plans as good as the best, the one that leaves the least to
+        // stretch: that is less music through the tempo filter, or none.
+        const auto remainderOf = [&](int s) { return std::abs(length + layer[s].gain - targetSamples); };
+        for (const auto &[score, s] : scored)
+            if (score <= bestScore + kEqualPlanScore && remainderOf(s) < remainderOf(bestState))
+                bestState = s;
         if (bestState >= 0)
             bestLayer = depth;
         layers.push_back(std::move(layer));
