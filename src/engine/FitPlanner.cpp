@@ -75,9 +75,11 @@ std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_
                 float(analysis.beatDistance(a, b));
     const double p90 = analysis.noveltyPercentile(0.9);
     // Both well under the song's own 90th-percentile change from beat to
-    // beat, the seam itself a little further than its surroundings.
-    const double acceptable = std::max(0.01, 0.4 * p90);
-    const double seamAcceptable = std::max(0.02, 0.8 * p90);
+    // beat, the seam itself a little further than its surroundings; the
+    // floors, for music that hardly changes, never above that change.
+    const double ceiling = p90 > 0 ? p90 : 1;
+    const double acceptable = std::min(ceiling, std::max(0.01, 0.4 * p90));
+    const double seamAcceptable = std::min(ceiling, std::max(0.02, 0.8 * p90));
     const int bar = std::max(1, analysis.barBeats);
 
     std::vector<Candidate> all;
