@@ -13,6 +13,7 @@
 #include <cmath>
 #include <numbers>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace melvora {
 namespace {
@@ -362,9 +363,9 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
             // The cheapest path to each length first, so that every length
             // reached stays on offer to the next jump; then the cheapest.
             std::vector<State> kept, rest;
-            std::unordered_map<std::int64_t, bool> lengths;
+            std::unordered_set<std::int64_t> lengths;
             for (const State &state : layer)
-                (lengths.try_emplace(std::int64_t(std::floor(double(state.gain) / gainBin)), true).second ? kept : rest)
+                (lengths.insert(std::int64_t(std::floor(double(state.gain) / gainBin))).second ? kept : rest)
                     .push_back(state);
             kept.resize(std::min(kept.size(), kMostStates));
             kept.insert(kept.end(), rest.begin(),
