@@ -11,8 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <numbers>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace melvora {
 namespace {
@@ -24,12 +25,21 @@ constexpr int kShortestStretchBeats = 4;
 constexpr double kShortestStretchSeconds = 2;
 constexpr double kRepeatCost = 1;      // the same span twice in a row
 constexpr double kCrowdingCost = 0.15; // a stretch far shorter than an even share
-constexpr double kTempoCost = 0.3;     // the full tempo change, against none
+// What is left after the jumps, per beat of it: it is time-stretched, and
+// the stretch takes music (and time) in proportion.
+constexpr double kRemainderCost = 0.25;
+constexpr int kExtraLayers = 2;         // more jumps than the fewest, to leave less
+constexpr double kExtraJumpCost = 0.05; // each jump beyond the fewest
 constexpr double kLandingShiftSeconds = 0.02;
+constexpr double kEqualPlanScore = 0.005;     // plans this close in score sound alike
 constexpr double kStretchGuardSeconds = 0.25; // between a stretch and a crossfade
+// The tempo change a remainder is taken up at: near the limit, so that little
+// music is stretched, with room below it for a short leftover.
+constexpr double kStretchTempoChange = 0.012;
+constexpr double kShortestTempoStretchSeconds = 2; // the filter's windows settle well within it
 constexpr std::size_t kCandidatesPerBeat = 8;
 constexpr std::size_t kMostCandidates = 1000;
-constexpr std::size_t kMostStates = 20000;
+constexpr std::size_t kMostStates = 2500;
 
 struct Candidate {
     int from, to;      // beat indices
@@ -65,8 +75,12 @@ std::vector<Candidate> findCandidates(const MusicAnalysis &analysis, std::int64_
             distance[std::size_t(a) * spans + b] = distance[std::size_t(b) * spans + a] =
                 float(analysis.beatDistance(a, b));
     const double p90 = analysis.noveltyPercentile(0.9);
-    const double acceptable = std::max(0.01, 0.15 * p90);
-    const double seamAcceptable = std::max(0.02, 0.5 * p90);
+    // Both well under the song's own 90th-percentile change from beat to
+    // beat, the seam itself a little further than its surroundings; the
+    // floors, for music that hardly changes, never above that change.
+    const double ceiling = p90 > 0 ? p90 : 1;
+    const double acceptable = std::min(ceiling, std::max(0.01, 0.4 * p90));
+    const double seamAcceptable = std::min(ceiling, std::max(0.02, 0.8 * p90));
     const int bar = std::max(1, analysis.barBeats);
 
     std::vector<Candidate> all;
@@ -176,25 +190,40 @@ std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &s
     std::vector<MusicSpan> plain = plainStretches(sequence, sampleRate, limits);
     std::stable_sort(plain.begin(), plain.end(),
                      [](const MusicSpan &a, const MusicSpan &b) { return a.to - a.from > b.to - b.from; });
+    // Only as much music as the rest needs at the aimed change is stretched,
+    // from the middle of the longest plain stretches: the time-stretching
+    // costs by the second, and the rest keeps the song's own samples.
+    const double aim = std::min(kStretchTempoChange, limits.largestTempoChange);
+    const auto needed = std::max(std::int64_t(std::ceil(double(std::abs(rest)) / aim)),
+                                 std::int64_t(kShortestTempoStretchSeconds * double(sampleRate)));
     const auto reach = [&](std::int64_t total) { return limits.largestTempoChange * double(total); };
+    std::vector<MusicSpan> used;
     std::int64_t total = 0;
-    std::size_t used = 0;
-    while (used < plain.size() && double(std::abs(rest)) > reach(total)) {
-        total += plain[used].to - plain[used].from;
-        ++used;
+    for (const MusicSpan &span : plain) {
+        const std::int64_t missing = needed - total;
+        // A short leftover is taken a little faster by the pieces already
+        // chosen rather than by a piece of its own.
+        if (missing <= 0 || (missing < std::int64_t(kShortestTempoStretchSeconds * sampleRate) &&
+                             double(std::abs(rest)) <= reach(total)))
+            break;
+        const std::int64_t length = span.to - span.from;
+        const std::int64_t taken =
+            std::min(length, std::max(missing, std::int64_t(kShortestTempoStretchSeconds * sampleRate)));
+        const std::int64_t from = span.from + (length - taken) / 2;
+        used.push_back({from, from + taken});
+        total += taken;
     }
     if (double(std::abs(rest)) > reach(total))
         return std::nullopt;
-    plain.resize(used);
-    std::sort(plain.begin(), plain.end(), [](const MusicSpan &a, const MusicSpan &b) { return a.from < b.from; });
+    std::sort(used.begin(), used.end(), [](const MusicSpan &a, const MusicSpan &b) { return a.from < b.from; });
     // One speed for all: each takes its share, the last what is left.
     std::int64_t given = 0;
-    for (std::size_t k = 0; k < plain.size(); ++k) {
-        const std::int64_t length = plain[k].to - plain[k].from;
+    for (std::size_t k = 0; k < used.size(); ++k) {
+        const std::int64_t length = used[k].to - used[k].from;
         const std::int64_t share =
-            k + 1 == plain.size() ? rest - given : std::llround(double(rest) * double(length) / double(total));
+            k + 1 == used.size() ? rest - given : std::llround(double(rest) * double(length) / double(total));
         given += share;
-        chosen.push_back({plain[k].from, plain[k].to, length + share});
+        chosen.push_back({used[k].from, used[k].to, length + share});
     }
     return chosen;
 }
@@ -263,23 +292,39 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         return kCrowdingCost * std::max(0.0, 1 - double(stretch) / (0.5 * evenStretch));
     };
     const std::int64_t shortestStretch = std::int64_t(kShortestStretchSeconds * rate);
-    const double gainBin = std::max<double>(1, double(medianBeat(analysis)) / 2);
+    const std::int64_t beat = medianBeat(analysis);
+    // Fine enough that paths ending a small fraction of a beat apart are kept apart.
+    const double gainBin = std::max<double>(1, double(beat) / 4);
 
     std::vector<std::vector<State>> layers;
-    int bestLayer = -1, bestState = -1;
+    std::unordered_map<std::uint64_t, State> reached;
+    std::vector<int> byFrom(candidates.size());
+    for (int c = 0; c < int(candidates.size()); ++c)
+        byFrom[std::size_t(c)] = c;
+    std::stable_sort(byFrom.begin(), byFrom.end(),
+                     [&](int a, int b) { return candidates[a].from < candidates[b].from; });
+    int bestLayer = -1, bestState = -1, firstLayer = -1;
     double bestScore = 0;
-    for (int depth = 0; depth < limits.mostJumps && bestLayer < 0; ++depth) {
-        std::map<std::pair<int, std::int64_t>, State> reached;
+    const auto remainderOf = [&](int depth, int s) {
+        return std::abs(length + layers[std::size_t(depth)][std::size_t(s)].gain - targetSamples);
+    };
+    // The fewest jumps that reach the target, or a few more where those
+    // leave more than a beat to stretch.
+    const auto searching = [&](int depth) {
+        return bestLayer < 0 || (depth <= firstLayer + kExtraLayers && remainderOf(bestLayer, bestState) > beat);
+    };
+    for (int depth = 0; depth < limits.mostJumps && searching(depth); ++depth) {
+        reached.clear();
         const auto offer = [&](const State &state) {
             const double total = double(length + state.gain);
             // Past the target already: more jumps the same way only take it further.
             if ((direction > 0 && total > highest) || (direction < 0 && total < lowest))
                 return;
-            const std::pair<int, std::int64_t> key{state.candidate, std::int64_t(std::floor(state.gain / gainBin))};
-            auto found = reached.find(key);
-            if (found == reached.end())
-                reached.emplace(key, state);
-            else if (state.cost < found->second.cost)
+            const auto bin = std::int64_t(std::floor(double(state.gain) / gainBin));
+            const std::uint64_t key =
+                std::uint64_t(state.candidate) << 40 ^ std::uint64_t(bin + (std::int64_t(1) << 39));
+            const auto [found, fresh] = reached.try_emplace(key, state);
+            if (!fresh && state.cost < found->second.cost)
                 found->second = state;
         };
         if (depth == 0) {
@@ -289,10 +334,15 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
             const std::vector<State> &previous = layers.back();
             for (int s = 0; s < int(previous.size()); ++s) {
                 const Candidate &last = candidates[previous[s].candidate];
-                for (int c = 0; c < int(candidates.size()); ++c) {
+                // Only jumps from far enough on: those after it in beat order.
+                const auto first = std::partition_point(byFrom.begin(), byFrom.end(), [&](int c) {
+                    return candidates[c].from - last.to < kShortestStretchBeats;
+                });
+                for (auto at = first; at != byFrom.end(); ++at) {
+                    const int c = *at;
                     const Candidate &next = candidates[c];
                     const std::int64_t stretch = analysis.beats[next.from] - analysis.beats[last.to];
-                    if (next.from - last.to < kShortestStretchBeats || stretch < shortestStretch)
+                    if (stretch < shortestStretch)
                         continue;
                     const double repeat = c == previous[s].candidate ? kRepeatCost : 0;
                     offer({c, previous[s].gain + next.gain, previous[s].cost + next.cost + crowding(stretch) + repeat,
@@ -304,27 +354,59 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         layer.reserve(reached.size());
         for (const auto &entry : reached)
             layer.push_back(entry.second);
-        std::stable_sort(layer.begin(), layer.end(), [](const State &a, const State &b) { return a.cost < b.cost; });
-        layer.resize(std::min(layer.size(), kMostStates));
+        // The hash map's order is not the layer's: ties go by jump and gain.
+        std::sort(layer.begin(), layer.end(), [](const State &a, const State &b) {
+            return a.cost != b.cost ? a.cost < b.cost
+                                    : (a.candidate != b.candidate ? a.candidate < b.candidate : a.gain < b.gain);
+        });
+        if (layer.size() > kMostStates) {
+            // The cheapest path to each length first, so that every length
+            // reached stays on offer to the next jump; then the cheapest.
+            std::vector<State> kept, rest;
+            std::unordered_set<std::int64_t> lengths;
+            for (const State &state : layer)
+                (lengths.insert(std::int64_t(std::floor(double(state.gain) / gainBin))).second ? kept : rest)
+                    .push_back(state);
+            kept.resize(std::min(kept.size(), kMostStates));
+            kept.insert(kept.end(), rest.begin(),
+                        rest.begin() + std::ptrdiff_t(std::min(rest.size(), kMostStates - kept.size())));
+            std::stable_sort(kept.begin(), kept.end(), [](const State &a, const State &b) { return a.cost < b.cost; });
+            layer = std::move(kept);
+        }
         if (layer.empty())
             break;
-        for (int s = 0; s < int(layer.size()); ++s) {
-            const double total = double(length + layer[s].gain);
+        layers.push_back(std::move(layer));
+        const std::vector<State> &states = layers.back();
+        std::vector<std::pair<double, int>> scored;
+        int layerBest = -1;
+        for (int s = 0; s < int(states.size()); ++s) {
+            const double total = double(length + states[s].gain);
             if (!reaches(total, std::size_t(depth + 1)))
                 continue;
-            const Candidate &last = candidates[layer[s].candidate];
-            const double score = layer[s].cost + crowding(length - analysis.beats[last.to]) +
-                                 kTempoCost * std::abs(total - target) /
-                                     (limits.largestTempoChange *
-                                      stretchable(total, std::size_t(depth + 1), seam, analysis.sampleRate, limits));
-            if (bestState < 0 || score < bestScore) {
-                bestScore = score;
-                bestState = s;
-            }
+            const Candidate &last = candidates[states[s].candidate];
+            const double score = states[s].cost + crowding(length - analysis.beats[last.to]) +
+                                 kRemainderCost * std::abs(total - target) / double(beat) +
+                                 kExtraJumpCost * (firstLayer < 0 ? 0 : depth - firstLayer);
+            scored.push_back({score, s});
+            if (layerBest < 0 || score < scored[std::size_t(layerBest)].first)
+                layerBest = int(scored.size()) - 1;
         }
-        if (bestState >= 0)
+        if (layerBest < 0)
+            continue;
+        // Among plans as good as the best, the one that leaves the least to
+        // stretch: that is less music through the tempo filter, or none.
+        const double layerScore = scored[std::size_t(layerBest)].first;
+        int chosen = scored[std::size_t(layerBest)].second;
+        for (const auto &[score, s] : scored)
+            if (score <= layerScore + kEqualPlanScore && remainderOf(depth, s) < remainderOf(depth, chosen))
+                chosen = s;
+        if (firstLayer < 0)
+            firstLayer = depth;
+        if (bestLayer < 0 || layerScore < bestScore) {
             bestLayer = depth;
-        layers.push_back(std::move(layer));
+            bestState = chosen;
+            bestScore = layerScore;
+        }
     }
     if (bestLayer < 0)
         return plan;

@@ -103,10 +103,11 @@ struct FitLimits {
 // no acceptable plan exists.
 FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {});
 
-// Where the rest (target less played length) is taken up: the fewest of the
-// longest stretches between the untouched ends and the seams, all at one
-// speed within largestTempoChange. Empty when rest is 0; nullopt when it is
-// more than they can take.
+// Where the rest (target less played length) is taken up: only as much
+// music as it needs at a change somewhat under largestTempoChange (two
+// seconds at least), from the middle of the longest stretches between the
+// untouched ends and the seams, all at one speed. Empty when rest is 0;
+// nullopt when it is more than they can take.
 std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &sequence, std::int64_t rest,
                                                            int sampleRate, const FitLimits &limits = {});
 

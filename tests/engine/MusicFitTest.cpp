@@ -9,6 +9,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <tuple>
 
 namespace melvora {
 namespace {
@@ -125,6 +126,12 @@ TEST_P(FitToLength, EndsOnItsEndingJumpingOnBeatsBetweenMatchingSections) {
     std::vector<std::int64_t> seams;
     for (std::size_t k = 0; k + 1 < spans.size(); ++k)
         seams.push_back((seams.empty() ? 0 : seams.back()) + spans[k].to - spans[k].from);
+    // Only as much as the rest needs at 1.2 % is stretched (two seconds at least).
+    const std::int64_t rest = target - plan.sequence.playedLength();
+    std::int64_t stretched = 0;
+    for (const SequenceStretch &stretch : plan.stretches)
+        stretched += stretch.to - stretch.from;
+    EXPECT_LE(stretched, std::max<std::int64_t>(2 * kRate, std::llround(std::ceil(std::abs(rest) / 0.012))));
     for (const SequenceStretch &stretch : plan.stretches) {
         EXPECT_GE(stretch.from, 3 * kRate);
         EXPECT_LE(stretch.to, plan.sequence.playedLength() - 5 * kRate);
@@ -151,18 +158,21 @@ INSTANTIATE_TEST_SUITE_P(Lengths, FitToLength,
 
 TEST(MusicFit, ASongWithinTheTempoNeedsNoJumpAndOneWithoutRepeatsHasNoPlan) {
     const MusicAnalysis &analysis = analysed();
-    const FitPlan close = planFit(analysis, std::llround(songSeconds() * 1.01 * kRate));
-    ASSERT_TRUE(close.found);
-    EXPECT_TRUE(close.jumps.empty());
-    // One stretch, all the song but its untouched ends, a little slower.
-    EXPECT_EQ(close.fittedLength(), std::llround(songSeconds() * 1.01 * kRate));
-    ASSERT_EQ(close.stretches.size(), 1u);
-    EXPECT_EQ(close.stretches[0].from, 3 * kRate);
-    EXPECT_EQ(close.stretches[0].to, analysis.length - 5 * kRate);
-    EXPECT_LT(close.tempo, 1);
-    // Beyond what that stretch can take, the song needs a jump.
-    EXPECT_FALSE(placeStretches(close.sequence,
-                                std::int64_t(0.016 * double(close.stretches[0].to - close.stretches[0].from)), kRate));
+    // 1 % longer needs all the song but its untouched ends, a little slower;
+    // 0.3 % only the stretch that takes it at 1.2 %, from the middle.
+    for (const auto &[factor, from, to] : {std::tuple{1.01, 3.0, songSeconds() - 5}, std::tuple{1.003, 11.0, 19.0}}) {
+        const FitPlan close = planFit(analysis, std::llround(songSeconds() * factor * kRate));
+        ASSERT_TRUE(close.found) << factor;
+        EXPECT_TRUE(close.jumps.empty()) << factor;
+        EXPECT_EQ(close.fittedLength(), std::llround(songSeconds() * factor * kRate)) << factor;
+        ASSERT_EQ(close.stretches.size(), 1u) << factor;
+        EXPECT_NEAR(double(close.stretches[0].from) / kRate, from, 0.01) << factor;
+        EXPECT_NEAR(double(close.stretches[0].to) / kRate, to, 0.01) << factor;
+        EXPECT_LT(close.tempo, 1) << factor;
+        EXPECT_GT(close.tempo, 1 - 0.015) << factor;
+        // Beyond what the middle can take, the song needs a jump.
+        EXPECT_FALSE(placeStretches(close.sequence, std::int64_t(0.016 * double(analysis.length - 8 * kRate)), kRate));
+    }
 
     // A sweep never sounds the same twice: nothing to jump between.
     std::vector<float> sweep(std::size_t(30 * kRate));
