@@ -3,7 +3,7 @@
 # target, the integrated loudness and the true peak (4x oversampled, of the
 # decoded AAC) of melvora-cli's output, and what the measuring passes cost
 # as a share of the run (CPU time with --loudness against without), with a
-# second encoding ("+2nd") where the first one's peaks went over the ceiling.
+# second or third encoding ("+2nd", "+3rd") where the peaks went over the ceiling.
 #
 #   bench/loudness.sh [-n RUNS]
 #
@@ -107,6 +107,7 @@ for music in "${musics[@]}"; do
       --true-peak "$ceiling" 2>&1)
     passes=$(sed -n 's/.*(\([0-9]\) measuring pass.*/\1/p' <<<"$told")
     grep -q "encoded twice" <<<"$told" && passes="$passes+2nd"
+    grep -q "encoded 3 times" <<<"$told" && passes="$passes+3rd"
     share=$(echo "scale=2; ($cost - $plain) / $plain" | bc)
     printf '%-10s %-8s %-7s %9s %9s %7s %11s%%\n' "$music" "$target" "$ceiling" "$lufs" "$peak" "$passes" \
       "$(echo "$share * 100" | bc | cut -d. -f1)"

@@ -25,7 +25,7 @@ namespace {
 std::string tenths(double value) { return formatMixNumber(std::round(value * 10) / 10); }
 
 // "mix loudness -20.3 LUFS, raised 6.3 dB to -14 LUFS, true peak -1.4 dBTP under the -1 dBTP ceiling
-// (1 measuring pass)", and ", encoded twice" where the first encoding's peaks went over
+// (1 measuring pass)", and ", encoded twice" (or 3 times) where the peaks went over
 std::string wholeMixLoudnessLine(const MixResult &result) {
     const double gain = result.appliedMixSettings.wholeMixGainDb.value_or(0);
     std::string line = "mix loudness " + tenths(result.measuredMixLoudness) + " LUFS, ";
@@ -41,7 +41,9 @@ std::string wholeMixLoudnessLine(const MixResult &result) {
     const int passes = result.loudnessPasses;
     return line + formatMixNumber(ceiling) + " dBTP ceiling (" + std::to_string(passes) +
            (passes == 1 ? " measuring pass" : " measuring passes") +
-           (result.encodings > 1 ? ", encoded twice)" : ")");
+           (result.encodings == 2   ? ", encoded twice)"
+            : result.encodings > 2 ? ", encoded " + std::to_string(result.encodings) + " times)"
+                                   : ")");
 }
 
 // One run at a time on its own job record.

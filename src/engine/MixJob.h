@@ -94,8 +94,9 @@ struct MixResult {
     int loudnessPasses = 0;
     double outputLoudness = std::numeric_limits<double>::quiet_NaN();
     double outputTruePeak = std::numeric_limits<double>::quiet_NaN(); // dBTP of the sound written
-    // 2 when the written peaks came out over the ceiling and the file was
-    // made again with a lower limit, else 1.
+    // How often the sound was encoded: more than 1 where the written peaks
+    // came out over the ceiling and the file was made again with a lower
+    // limit (3 at most).
     int encodings = 1;
     bool stopped = false; // the user stopped the run; its output is finalised
     // What --fit or the loop at the song's seams did.

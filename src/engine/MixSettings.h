@@ -85,7 +85,7 @@ struct MixSettings {
     double truePeakDb = -1; // dBTP; counts only with a loudness target
     // The gain the run found for the loudness target; never stored or typed.
     std::optional<double> wholeMixGainDb;
-    // How much lower still the limit sits where a first encoding's peaks
+    // How much lower still the limit sits where an earlier encoding's peaks
     // came out over the ceiling (dB); never stored or typed.
     double encoderPeakRoomDb = 0;
 

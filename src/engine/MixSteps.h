@@ -76,8 +76,8 @@ struct MixRun {
     // A pass that makes the new sound only to measure it: nothing is opened
     // for output and nothing is written or encoded.
     bool measuringOnly = false;
-    // The warnings told before the output was opened: a second encoding of
-    // the same job tells the rest anew.
+    // The warnings told before the output was opened: encoding the same job
+    // again tells the rest anew.
     std::size_t warningsBeforeOutput = 0;
     LoudnessMeter *soundMeter = nullptr; // hears every frame of the new sound, when set
     // Hears the new sound as the file holds it (its packets decoded), when

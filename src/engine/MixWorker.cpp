@@ -320,31 +320,34 @@ RunEnd runStepsGuarded(MixRun &run, const MixSettings *measured) {
     return RunEnd::Failed;
 }
 
-// How much further the limit goes down for a second encoding, beyond what
-// the first one's peaks rose over the ceiling: the encoder's noise differs
+// How much further the limit goes down for another encoding, beyond what
+// the last one's peaks rose over the ceiling: the encoder's noise differs
 // with what it is given, and the lower limit gives it something else.
-constexpr double kSecondEncodingSpareDb = 0.3;
+constexpr double kEncodingAgainSpareDb = 0.3;
 constexpr double kMostEncoderPeakRoomDb = 3.0;
+constexpr int kMostEncodings = 3;
 
 // The encoder's noise on the limited peaks differs from one stretch of sound
 // to the next (up to 2.4 dB over the limit on a recorded orchestra at 128
 // kbit/s), which no fixed room under the ceiling holds for every sound. A
-// file whose written peaks came out over the ceiling is therefore made once
-// more with the limit lowered by as much; its measuring and planning stand.
-std::optional<MixSettings> settingsForSecondEncoding(const MixRun &run, RunEnd ending) {
+// file whose written peaks came out over the ceiling is therefore made again
+// with the limit lowered by as much, up to twice; its measuring and planning
+// stand.
+std::optional<MixSettings> settingsForEncodingAgain(const MixRun &run, RunEnd ending) {
     const MixSettings &applied = run.result.appliedMixSettings;
     const double peak = toTenths(run.result.outputTruePeak);
     if (ending != RunEnd::Finished || !applied.loudnessLufs || !std::isfinite(peak) || peak <= applied.truePeakDb ||
-        applied.encoderPeakRoomDb > 0)
+        run.result.encodings >= kMostEncodings || applied.encoderPeakRoomDb >= kMostEncoderPeakRoomDb)
         return std::nullopt;
     MixSettings lowered = applied;
     lowered.encoderPeakRoomDb =
-        std::min(kMostEncoderPeakRoomDb, run.result.outputTruePeak - applied.truePeakDb + kSecondEncodingSpareDb);
+        std::min(kMostEncoderPeakRoomDb, applied.encoderPeakRoomDb + run.result.outputTruePeak - applied.truePeakDb +
+                                             kEncodingAgainSpareDb);
     return lowered;
 }
 
-// The first file stays until the second is finished, under its own partial
-// name: a second encoding that fails or is stopped leaves the first one, with
+// The last file stays until the new one is finished, under its own partial
+// name: an encoding again that fails or is stopped leaves the last one, with
 // what was told of it, as the run's output.
 RunEnd encodeAgain(MixJob &job, std::unique_ptr<MixRun> &run, const MixSettings &lowered) {
     const MixResult first = job.result;
@@ -365,9 +368,9 @@ RunEnd encodeAgain(MixJob &job, std::unique_ptr<MixRun> &run, const MixSettings 
         removeIfSameFile(run->partialOutputPath, run->writtenOutput);
     job.result = first;
     if (ending == RunEnd::Failed)
-        job.result.warnings.push_back("The second encoding, to hold the ceiling, failed (" + why +
-                                      "); the first is kept");
-    run = std::make_unique<MixRun>(job); // the second's objects go; the first file is the output
+        job.result.warnings.push_back("Encoding the sound again, to hold the ceiling, failed (" + why +
+                                      "); the file encoded before is kept");
+    run = std::make_unique<MixRun>(job); // the new encoding's objects go; the last file is the output
     run->writtenOutput = firstWritten;
     run->partialOutputPath = firstPartial;
     return RunEnd::Finished;
@@ -385,8 +388,12 @@ void mixWorker(MixJob &job) {
     {
         auto run = std::make_unique<MixRun>(job);
         ending = runStepsGuarded(*run, nullptr);
-        if (const std::optional<MixSettings> lowered = settingsForSecondEncoding(*run, ending))
+        while (const std::optional<MixSettings> lowered = settingsForEncodingAgain(*run, ending)) {
+            const int encodings = job.result.encodings;
             ending = encodeAgain(job, run, *lowered);
+            if (job.result.encodings == encodings)
+                break; // stopped or failed: the file before stands
+        }
         unreadable = unreadableWhenEmpty(*run);
         written = run->writtenOutput;
         partial = run->partialOutputPath;

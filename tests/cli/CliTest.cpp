@@ -38,7 +38,7 @@ std::string fixtures() {
                   f + "/long.mp4");
         makeMedia("-f lavfi -i sine=frequency=1000:duration=1 -ac 2 -c:a libmp3lame", f + "/music.mp3");
         makeMedia("-f lavfi -i testsrc=size=160x90:rate=25:duration=3 -f lavfi -i "
-                  "anoisesrc=color=pink:amplitude=0.2:duration=3 -c:v libx264 -preset ultrafast -c:a aac -ac 2 -shortest",
+                  "anoisesrc=color=pink:amplitude=0.2:duration=3:seed=7 -c:v libx264 -preset ultrafast -c:a aac -ac 2 -shortest",
                   f + "/noise.mp4");
         makeMedia("-f lavfi -i testsrc=size=160x90:rate=25:duration=3 -c:v libx264 -preset ultrafast "
                   "-pix_fmt yuv420p",
@@ -250,7 +250,7 @@ TEST(CliMix, MixControlsShapeTheSound) {
 // measures the mix first and brings the output there, under the true-peak
 // ceiling as the decoded AAC has it (which the run measures and reports
 // too), taking a second measuring pass where the limiter has work to do,
-// and a second encoding where the first one's peaks went over the ceiling.
+// and encoding again where the written peaks went over the ceiling.
 TEST(CliMix, LoudnessTargetsAreMetAndReported) {
     struct Case {
         const char *video;
@@ -262,7 +262,7 @@ TEST(CliMix, LoudnessTargetsAreMetAndReported) {
         {"silent.mp4", "--music-loudness -30", "LUFS, music level set to", -30, 1.5, 0},
         {"video.mp4", "--loudness -16", "dBTP under the -1 dBTP ceiling (1 measuring pass)", -16, 0.5, -1},
         // Noise peaks 10 dB over its loudness: the limiter works, and the gain makes up for it. Held
-        // that hard, the encoder's noise lifts its peaks over the ceiling, and a second encoding with
+        // that hard, the encoder's noise lifts its peaks over the ceiling, and encoding again with
         // the limit lowered by as much brings them under it.
         {"noise.mp4", "--music-gain -30 --loudness -12 --true-peak -3", " measuring passes", -12, 0.5, -3},
         // Two tones peak only a few dB over their loudness: held at the ceiling, they fall well
@@ -279,7 +279,7 @@ TEST(CliMix, LoudnessTargetsAreMetAndReported) {
                                          c.options + " 2>&1");
         ASSERT_EQ(result.exitCode, 0) << result.output;
         EXPECT_NE(result.output.find(c.report), std::string::npos) << result.output;
-        // A second encoding leaves no first file beside the output.
+        // Encoding again leaves no earlier file beside the output.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 1) << result.output;
         const CommandResult measured = runCommand("ffmpeg -hide_banner -nostdin -i " +
                                                   shellQuote(out + "/" + c.video) +
