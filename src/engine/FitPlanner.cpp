@@ -194,8 +194,8 @@ std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &s
     // from the middle of the longest plain stretches: the time-stretching
     // costs by the second, and the rest keeps the song's own samples.
     const double aim = std::min(kStretchTempoChange, limits.largestTempoChange);
-    const auto needed = std::max(std::int64_t(std::ceil(double(std::abs(rest)) / aim)),
-                                 std::int64_t(kShortestTempoStretchSeconds * double(sampleRate)));
+    const auto shortestPiece = std::int64_t(kShortestTempoStretchSeconds * double(sampleRate));
+    const auto needed = std::max(std::int64_t(std::ceil(double(std::abs(rest)) / aim)), shortestPiece);
     const auto reach = [&](std::int64_t total) { return limits.largestTempoChange * double(total); };
     std::vector<MusicSpan> used;
     std::int64_t total = 0;
@@ -203,12 +203,10 @@ std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &s
         const std::int64_t missing = needed - total;
         // A short leftover is taken a little faster by the pieces already
         // chosen rather than by a piece of its own.
-        if (missing <= 0 || (missing < std::int64_t(kShortestTempoStretchSeconds * sampleRate) &&
-                             double(std::abs(rest)) <= reach(total)))
+        if (missing <= 0 || (missing < shortestPiece && double(std::abs(rest)) <= reach(total)))
             break;
         const std::int64_t length = span.to - span.from;
-        const std::int64_t taken =
-            std::min(length, std::max(missing, std::int64_t(kShortestTempoStretchSeconds * sampleRate)));
+        const std::int64_t taken = std::min(length, std::max(missing, shortestPiece));
         const std::int64_t from = span.from + (length - taken) / 2;
         used.push_back({from, from + taken});
         total += taken;

@@ -213,25 +213,20 @@ std::string videoCutShort(const MixRun &run) {
 RunEnd runSteps(MixRun &run, const MixSettings *measured) {
     if (allocateLoopFrames(run) < 0)
         return RunEnd::Failed;
-    int result = 0;
-    if (!measured) {
-        run.result.appliedMixSettings = run.request.mixSettings;
-        result = openMusicInput(run);
-        if (result >= 0)
-            result = measureMusicLoudness(run);
-        if (result >= 0)
-            result = openVideoInput(run);
+    run.result.appliedMixSettings = measured ? *measured : run.request.mixSettings;
+    const std::size_t told = run.result.warnings.size();
+    int result = openMusicInput(run);
+    if (result >= 0 && !measured)
+        result = measureMusicLoudness(run);
+    if (result >= 0)
+        result = openVideoInput(run);
+    if (measured) {
+        run.result.warnings.resize(told);
+    } else {
         if (result >= 0)
             result = fitMusic(run);
         if (result >= 0)
             result = measureWholeMix(run);
-    } else {
-        run.result.appliedMixSettings = *measured;
-        const std::size_t told = run.result.warnings.size();
-        result = openMusicInput(run);
-        if (result >= 0)
-            result = openVideoInput(run);
-        run.result.warnings.resize(told);
     }
     run.warningsBeforeOutput = run.result.warnings.size();
     // The sound written is measured too, as a player decodes it, to tell
@@ -340,9 +335,9 @@ std::optional<MixSettings> settingsForEncodingAgain(const MixRun &run, RunEnd en
         run.result.encodings >= kMostEncodings || applied.encoderPeakRoomDb >= kMostEncoderPeakRoomDb)
         return std::nullopt;
     MixSettings lowered = applied;
+    const double over = run.result.outputTruePeak - applied.truePeakDb;
     lowered.encoderPeakRoomDb =
-        std::min(kMostEncoderPeakRoomDb, applied.encoderPeakRoomDb + run.result.outputTruePeak - applied.truePeakDb +
-                                             kEncodingAgainSpareDb);
+        std::min(kMostEncoderPeakRoomDb, applied.encoderPeakRoomDb + over + kEncodingAgainSpareDb);
     return lowered;
 }
 
