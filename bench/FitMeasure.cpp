@@ -307,6 +307,10 @@ Made mix(const std::string &folder, const std::string &music, double videoSecond
     made.warnings = job.result.warnings;
     if (made.ok) {
         made.out = test::decodeSound(output);
+        // That decoding sums the two channels at 1/sqrt(2) each; the song
+        // here is their mean, and the seams' high band is held against it.
+        for (float &sample : made.out.samples)
+            sample *= float(std::numbers::sqrt2 / 2);
         made.pictureEnd = test::pictureLengthSeconds(output);
     }
     return made;
@@ -358,7 +362,7 @@ void measureFit(const std::string &folder, const Song &song, double mode2Seconds
                 const FitJump &jump = {std::llround(made.fit.jumps[k].fromSeconds * kRate),
                                        std::llround(made.fit.jumps[k].toSeconds * kRate), 0};
                 const double novelty = p90 > 0 ? seamNovelty(analysis, jump.from, jump.to) / p90 : 0;
-                const double click = loudestAround(band, start + double(seams[k]) / kRate, half) / p99;
+                const double click = loudestAround(band, double(seams[k]) / kRate - start, half) / p99;
                 worstSeam = std::max(worstSeam, novelty), worstClick = std::max(worstClick, click);
                 loud += novelty > 1, clicks += click > 1;
             }
@@ -416,7 +420,7 @@ void measureLoop(const std::string &folder, const Song &song) {
         int clicks = 0;
         const double p99 = ownClick(songBand, analysis, half);
         for (std::int64_t seam : seams) {
-            const double click = loudestAround(band, made.out.startSeconds + double(seam) / kRate, half) / p99;
+            const double click = loudestAround(band, double(seam) / kRate - made.out.startSeconds, half) / p99;
             worstClick = std::max(worstClick, click);
             clicks += click > 1;
         }

@@ -501,6 +501,39 @@ std::int64_t SpanPlayer::render(float *left, float *right, std::int64_t count) {
     return produced;
 }
 
+void SpanPlayer::measureSeam(std::int64_t a, std::int64_t b, std::int64_t length) {
+    m_seamCorrelation.assign(std::size_t((length + kSeamBlock - 1) / kSeamBlock), 0.0f);
+    for (std::size_t block = 0; block < m_seamCorrelation.size(); ++block) {
+        // The samples and their differences, which hear the highs that make
+        // a hit: the two sides count as together when either moves alike.
+        double product[2] = {}, aEnergy[2] = {}, bEnergy[2] = {};
+        const std::int64_t from = std::int64_t(block) * kSeamBlock, to = std::min(length, from + kSeamBlock);
+        for (int c = 0; c < 2; ++c) {
+            for (std::int64_t t = from; t < to; ++t) {
+                const double x = sample(c, a + t), y = sample(c, b + t);
+                const double dx = x - sample(c, a + t - 1), dy = y - sample(c, b + t - 1);
+                product[0] += x * y, aEnergy[0] += x * x, bEnergy[0] += y * y;
+                product[1] += dx * dy, aEnergy[1] += dx * dx, bEnergy[1] += dy * dy;
+            }
+        }
+        double together = 0;
+        for (int k = 0; k < 2; ++k)
+            if (aEnergy[k] > 1e-12 && bEnergy[k] > 1e-12)
+                together = std::max(together, product[k] / std::sqrt(aEnergy[k] * bEnergy[k]));
+        m_seamCorrelation[block] = float(std::clamp(together, 0.0, 1.0));
+    }
+}
+
+double SpanPlayer::seamCorrelation(std::int64_t t) const {
+    // Between the blocks' centres, so that the gains have no step.
+    const double at = (double(t) + 0.5) / kSeamBlock - 0.5;
+    const auto last = std::int64_t(m_seamCorrelation.size()) - 1;
+    const auto below = std::clamp<std::int64_t>(std::int64_t(std::floor(at)), 0, last);
+    const std::int64_t above = std::min(below + 1, last);
+    const double w = std::clamp(at - double(below), 0.0, 1.0);
+    return m_seamCorrelation[std::size_t(below)] * (1 - w) + m_seamCorrelation[std::size_t(above)] * w;
+}
+
 float SpanPlayer::sample(int channel, std::int64_t at) const {
     const std::vector<float> &plane = channel == 0 ? m_left : m_right;
     return at >= 0 && at < std::int64_t(plane.size()) ? plane[std::size_t(at)] : 0.0f;
@@ -530,10 +563,19 @@ std::int64_t SpanPlayer::renderSequence(float *left, float *right, std::int64_t 
         } else if (m_position < plain + 2 * out) {
             const MusicSpan &next = spans[nextIndex];
             const std::int64_t n = std::min(count - produced, plain + 2 * out - m_position);
+            if (m_seamCorrelationOf != m_span) {
+                measureSeam(span.to - out, next.from - out, 2 * out);
+                m_seamCorrelationOf = m_span;
+            }
             for (std::int64_t k = 0; k < n; ++k) {
                 const std::int64_t t = m_position + k - plain;
                 const double angle = std::numbers::pi / 2 * (double(t) + 0.5) / double(2 * out);
-                const double fadingOut = std::cos(angle), fadingIn = std::sin(angle);
+                // Equal power for sounds that differ; where the two sides
+                // move together (the same drum hit on both) the gains are
+                // brought down to sum to one, so that the hit is not doubled.
+                const double together = seamCorrelation(t);
+                const double keep = 1 / std::sqrt(1 + together * std::sin(2 * angle));
+                const double fadingOut = std::cos(angle) * keep, fadingIn = std::sin(angle) * keep;
                 const std::int64_t a = span.to - out + t, b = next.from - out + t;
                 left[produced + k] = float(sample(0, a) * fadingOut + sample(0, b) * fadingIn);
                 right[produced + k] = float(sample(1, a) * fadingOut + sample(1, b) * fadingIn);

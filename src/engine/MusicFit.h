@@ -53,7 +53,8 @@ struct MusicSpan {
 };
 
 // The order the song is played in: the spans one after another, each seam
-// an equal-power crossfade of seamSamples centred on it. With repeatLast the
+// a crossfade of seamSamples centred on it (equal in power where the two
+// sides differ, in amplitude where they move together). With repeatLast the
 // last span plays again and again (a loop at the song's own seam).
 struct SpanSequence {
     std::vector<MusicSpan> spans;
@@ -136,6 +137,14 @@ public:
 private:
     float sample(int channel, std::int64_t at) const;
     std::int64_t renderSequence(float *left, float *right, std::int64_t count);
+    // How alike the two sides of a seam are, block by block: a from one
+    // side's start, b from the other's, length samples.
+    void measureSeam(std::int64_t a, std::int64_t b, std::int64_t length);
+    double seamCorrelation(std::int64_t t) const;
+
+    static constexpr std::int64_t kSeamBlock = 256;
+    std::vector<float> m_seamCorrelation;
+    std::size_t m_seamCorrelationOf = std::size_t(-1); // the span whose seam it is
 
     const std::vector<ReplacedStretch> *m_replaced;
     std::size_t m_replacedIndex = 0;

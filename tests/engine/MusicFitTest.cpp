@@ -225,6 +225,32 @@ TEST(MusicFit, LoopsBetweenMatchingBeatsAndThePlayerKeepsTheSongsOwnSamples) {
     EXPECT_EQ(out[std::size_t(to + 49)], -1.0f);
     EXPECT_EQ(out[std::size_t(to + 50)], float(to));
     EXPECT_EQ(out[std::size_t(made - 1)], float(analysis.length - 1));
+
+    // Across a seam between the same sound the sides sum to it, no louder;
+    // between two unrelated noises the power holds.
+    for (const bool same : {true, false}) {
+        std::mt19937 random(11);
+        std::normal_distribution<float> noise(0, 0.1f);
+        std::vector<float> song(std::size_t(4 * kRate));
+        for (float &s : song)
+            s = noise(random);
+        const SpanSequence sequence{{{0, kRate}, {3 * kRate, 4 * kRate}}, kRate / 4, false};
+        const std::int64_t side = sequence.seamSamples / 2;
+        if (same)
+            std::copy_n(song.begin() + kRate - side, 2 * side, song.begin() + 3 * kRate - side);
+        SpanPlayer seamed(song, song, sequence);
+        std::vector<float> l(std::size_t(2 * kRate)), r(l.size());
+        ASSERT_EQ(seamed.render(l.data(), r.data(), 2 * kRate), 2 * kRate);
+        double played = 0, own = 0, worst = 0;
+        for (std::int64_t t = kRate - side; t < kRate + side; ++t) {
+            played += double(l[std::size_t(t)]) * l[std::size_t(t)];
+            own += double(song[std::size_t(t)]) * song[std::size_t(t)];
+            worst = std::max(worst, double(std::abs(l[std::size_t(t)] - song[std::size_t(t)])));
+        }
+        EXPECT_NEAR(played / own, 1, 0.05) << same;
+        if (same)
+            EXPECT_LT(worst, 1e-4);
+    }
 }
 
 // The whole step on a song file: the plan lasts the video to the sample, and
