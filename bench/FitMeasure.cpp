@@ -199,6 +199,52 @@ std::size_t spanAt(const MusicAnalysis &analysis, std::int64_t at) {
     return span;
 }
 
+// How far (ms) the attacks after a landing at to lie from those after from,
+// where the song would have gone on: how much the drums flam at the seam.
+// The first difference's RMS in 0.7 ms blocks over 0.4 s, within 40 ms;
+// NaN where the attacks are not alike enough (correlation under 0.5, or
+// best at the search's edge) to tell.
+double flamMs(const std::vector<float> &song, std::int64_t from, std::int64_t to) {
+    constexpr std::int64_t kBlock = 32, kBlocks = 550, kMost = 55;
+    const auto envelope = [&](std::int64_t at, std::int64_t blocks) {
+        std::vector<double> e(static_cast<std::size_t>(blocks));
+        for (std::int64_t b = 0; b < blocks; ++b)
+            for (std::int64_t i = at + b * kBlock; i < at + (b + 1) * kBlock; ++i)
+                if (i > 0 && i < std::int64_t(song.size()))
+                    e[std::size_t(b)] += double(song[std::size_t(i)] - song[std::size_t(i - 1)]) *
+                                         (song[std::size_t(i)] - song[std::size_t(i - 1)]);
+        for (double &v : e)
+            v = std::sqrt(v);
+        return e;
+    };
+    const std::vector<double> after = envelope(from, kBlocks), landed = envelope(to - kMost * kBlock, kBlocks + 2 * kMost);
+    double best = -2;
+    std::int64_t bestLag = 0;
+    for (std::int64_t lag = -kMost; lag <= kMost; ++lag) {
+        double ab = 0, aa = 0, bb = 0;
+        for (std::int64_t i = 0; i < kBlocks; ++i) {
+            const double x = after[std::size_t(i)], y = landed[std::size_t(i + kMost + lag)];
+            ab += x * y, aa += x * x, bb += y * y;
+        }
+        const double r = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : -1;
+        if (r > best)
+            best = r, bestLag = lag;
+    }
+    if (best < 0.5 || std::abs(bestLag) == kMost)
+        return std::nan("");
+    return std::abs(double(bestLag * kBlock) * 1000 / kRate);
+}
+
+std::int64_t nearestBeat(const MusicAnalysis &analysis, std::int64_t at) {
+    if (analysis.beats.empty())
+        return at;
+    std::int64_t nearest = analysis.beats.front();
+    for (std::int64_t beat : analysis.beats)
+        if (std::abs(beat - at) < std::abs(nearest - at))
+            nearest = beat;
+    return nearest;
+}
+
 // The novelty heard across a jump from sample from to sample to: the beat
 // before it against the beat after it.
 double seamNovelty(const MusicAnalysis &analysis, std::int64_t from, std::int64_t to) {
@@ -351,8 +397,8 @@ void measureFit(const std::string &folder, const Song &song, double mode2Seconds
         // The song's last 3 s should end on the last picture.
         const auto [last, lastLag] =
             matched(made.out.samples, made.pictureEnd - start - 3, samples, songSeconds - 3, 300);
-        double worstSeam = 0, worstClick = 0;
-        int loud = 0, clicks = 0;
+        double worstSeam = 0, worstClick = 0, worstFlam = 0, worstBeatFlam = 0;
+        int loud = 0, clicks = 0, flamsTold = 0;
         if (!fellBack && step.planned) {
             const std::vector<double> band = highBand(made.out.samples);
             const std::vector<std::int64_t> seams = seamsOf(*step.planned, std::int64_t(videoSeconds * kRate));
@@ -365,13 +411,20 @@ void measureFit(const std::string &folder, const Song &song, double mode2Seconds
                 const double click = loudestAround(band, double(seams[k]) / kRate - start, half) / p99;
                 worstSeam = std::max(worstSeam, novelty), worstClick = std::max(worstClick, click);
                 loud += novelty > 1, clicks += click > 1;
+                // Judged where the attacks tell at both landings.
+                const double landed = flamMs(samples, jump.from, jump.to);
+                const double onBeat = flamMs(samples, jump.from, nearestBeat(analysis, jump.to));
+                if (!std::isnan(landed) && !std::isnan(onBeat)) {
+                    worstFlam = std::max(worstFlam, landed), worstBeatFlam = std::max(worstBeatFlam, onBeat);
+                    ++flamsTold;
+                }
             }
             totals.seams += int(seams.size());
         }
         totals.loudSeams += loud, totals.clicks += clicks;
-        std::printf("  %4.1fx %6s %+6.2f %+6d %6.3f %6.3f %8.2f %5d %8.2f %5d %6.2f %6s\n", factor,
+        std::printf("  %4.1fx %6s %+6.2f %+6d %6.3f %6.3f %8.2f %5d %8.2f %5d %4.1f/%-4.1f%2d %6.2f %6s\n", factor,
                     fellBack ? "fade" : std::to_string(made.fit.jumps.size()).c_str(), made.fit.tempoPercent, lastLag,
-                    first, last, worstSeam, loud, worstClick, clicks, made.fit.analysisSeconds,
+                    first, last, worstSeam, loud, worstClick, clicks, worstFlam, worstBeatFlam, flamsTold, made.fit.analysisSeconds,
                     mode2Seconds > 0
                         ? (std::to_string(100 * made.fit.analysisSeconds / mode2Seconds).substr(0, 4) + "%").c_str()
                         : "n/a");
@@ -473,9 +526,11 @@ int main(int argc, char **argv) {
     std::printf("--fit:   x = video/song; jumps (fade: fell back); tempo %%; end ms (+: the song's ending plays "
                 "later than the last picture); first, last 3 s envelope correlation; worst seam novelty/p90 and "
                 "seams above; worst seam click (loudest 2.9 ms above 4 kHz across the crossfade) against the song's "
-                "own 99th percentile across a beat, and seams above; analysis s and share of a 10-min mode-2 run\n");
-    std::printf("  %5s %6s %6s %6s %6s %6s %8s %5s %8s %5s %6s %6s\n", "x", "jumps", "tempo", "endms", "first", "last",
-                "nov/p90", ">1", "clk/p99", ">1", "anal.s", "share");
+                "own 99th percentile across a beat, and seams above; worst flam ms (attacks after the landing against "
+                "where the song would have gone on), as landed / on the tracker's nearest beat, and the seams where the attacks tell; analysis s and share "
+                "of a 10-min mode-2 run\n");
+    std::printf("  %5s %6s %6s %6s %6s %6s %8s %5s %8s %5s %11s %6s %6s\n", "x", "jumps", "tempo", "endms", "first",
+                "last", "nov/p90", ">1", "clk/p99", ">1", "flam ms", "anal.s", "share");
     for (const Song &song : songs)
         if (song.fit)
             measureFit(folder, song, mode2Seconds, totals);

@@ -116,6 +116,14 @@ std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &s
 // early beat that sounds like it, for ever. found is false without one.
 FitPlan planLoop(const MusicAnalysis &analysis);
 
+// Moves each jump's landing (by up to 30 ms) to where the song's attacks
+// around it line up with those where it leaves, so that the drums do not
+// flam across the seam; a fit's stretches are placed again to keep
+// targetSamples (0 for a loop, which has no length to keep). The plan stays
+// as it was where the shifts cannot be taken up.
+void alignJumps(FitPlan &plan, const std::vector<float> &left, const std::vector<float> &right,
+                std::int64_t targetSamples, int sampleRate, const FitLimits &limits = {});
+
 // Samples that play instead of [from, to) of a sequence's output (a
 // stretch, time-stretched).
 struct ReplacedStretch {

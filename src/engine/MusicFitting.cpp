@@ -257,6 +257,8 @@ int fitMusic(MixRun &run) {
     if (!plan.found)
         return fallBack(run, settings.fit ? "no place in the music where a jump would go unheard"
                                           : "no place in the music to loop at unheard");
+    alignJumps(plan, planned->left, planned->right, settings.fit ? secondsToSamples(span) : 0,
+               kOutputSampleRate);
     planned->sequence = plan.sequence;
     for (const SequenceStretch &stretch : plan.stretches) {
         ReplacedStretch piece;

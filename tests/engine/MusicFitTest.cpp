@@ -248,8 +248,35 @@ TEST(MusicFit, LoopsBetweenMatchingBeatsAndThePlayerKeepsTheSongsOwnSamples) {
             worst = std::max(worst, double(std::abs(l[std::size_t(t)] - song[std::size_t(t)])));
         }
         EXPECT_NEAR(played / own, 1, 0.05) << same;
-        if (same)
+        if (same) {
             EXPECT_LT(worst, 1e-4);
+        }
+    }
+}
+
+// A jump lands where the hits line up: the song's second half has its clicks
+// 9 ms late, which the landing takes up (in a fit, a stretch keeps the length).
+TEST(MusicFit, AJumpLandsWhereTheHitsLineUp) {
+    constexpr double kLate = 0.009;
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0, 0.3f);
+    std::vector<float> song(std::size_t(40 * kRate));
+    for (std::size_t i = 0; i < song.size(); ++i) {
+        const double t = double(i) / kRate - (i >= std::size_t(20 * kRate) ? kLate : 0);
+        song[i] = 0.01f * noise(random) + float(std::exp(-std::fmod(t + kBeat, kBeat) * 200)) * noise(random);
+    }
+    for (const std::int64_t target : {std::int64_t(20) * kRate, std::int64_t(0)}) {
+        FitPlan plan;
+        plan.found = true;
+        plan.jumps = {{10 * kRate, 30 * kRate, 0}};
+        plan.sequence = {{{0, 10 * kRate}, {30 * kRate, 40 * kRate}}, kRate / 4, target == 0};
+        alignJumps(plan, song, song, target, kRate);
+        EXPECT_NEAR(double(plan.jumps[0].to - 30 * kRate) / kRate, kLate, 0.001) << target;
+        EXPECT_EQ(plan.sequence.spans[1].from, plan.jumps[0].to);
+        if (target > 0) {
+            EXPECT_EQ(plan.fittedLength(), target);
+            EXPECT_FALSE(plan.stretches.empty());
+        }
     }
 }
 
