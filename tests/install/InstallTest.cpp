@@ -173,8 +173,20 @@ TEST(InstallTree, HoldsTheProgramsTheirDataAndTheDesktopFiles) {
     using namespace settingkeys;
     for (const IniKey &key :
          {mixMusicGain, mixOwnGain, mixReplace, mixFadeIn, mixFadeOut, mixDelay, mixMusicStart, mixLoop, mixCrossfade,
-          mixDuck, mixMusicLoudness, mixDuckLookahead, mixDuckHold, mixDuckOn, mixLoudness, mixTruePeak})
+          mixDuck, mixMusicLoudness, mixDuckLookahead, mixDuckHold, mixDuckOn, mixLoudness, mixTruePeak, mixFit})
         EXPECT_NE(help.find("<code>" + std::string(key.key)), std::string::npos) << key.key;
+    // ... and every option of a mix, as --help gives them.
+    const fs::path folder = freshFolder("help");
+    const ProgramRun options = runToEnd({(kPrefix / "bin/melvora-cli").string(), "mix", "--help"}, {}, folder);
+    EXPECT_NE(options.output.find("--fit"), std::string::npos) << options.output;
+    for (std::size_t at = options.output.find("\n  --"); at != std::string::npos;
+         at = options.output.find("\n  --", at + 1)) {
+        const std::string option = options.output.substr(at + 3, options.output.find_first_of(" =[\n", at + 3) - at - 3);
+        if (option != "--help") {
+            EXPECT_NE(help.find("<code>" + option), std::string::npos) << option;
+        }
+    }
+    fs::remove_all(folder);
     for (const char *picture : {"main-window.png", "mix-settings.png"})
         EXPECT_TRUE(fs::is_regular_file(kPrefix / "share/melvora/help" / picture)) << picture;
 }
