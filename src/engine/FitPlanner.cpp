@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace melvora {
@@ -130,6 +129,68 @@ struct State {
     std::int64_t gain;
     double cost;
     int parent; // in the layer before, -1 in the first
+};
+
+// The cheapest path to each (last jump, length bin) of a layer, in a flat
+// open-addressed table: a layer offers millions of paths, and a node per
+// entry cost more than the search itself. The first path offered keeps its
+// place unless a later one is cheaper, and the entries come out in the
+// order they were first offered.
+class ReachedPaths {
+public:
+    void clear() {
+        for (std::uint32_t slot : m_used)
+            m_keys[slot] = kEmpty;
+        m_used.clear();
+    }
+    void offer(std::uint64_t key, const State &state) {
+        if (2 * (m_used.size() + 1) > m_keys.size())
+            grow();
+        std::size_t slot = slotOf(key);
+        while (m_keys[slot] != kEmpty && m_keys[slot] != key)
+            slot = (slot + 1) & (m_keys.size() - 1);
+        if (m_keys[slot] == kEmpty) {
+            m_keys[slot] = key;
+            m_states[slot] = state;
+            m_used.push_back(std::uint32_t(slot));
+        } else if (state.cost < m_states[slot].cost) {
+            m_states[slot] = state;
+        }
+    }
+    std::size_t size() const { return m_used.size(); }
+    template <typename F> void forEach(F &&f) const {
+        for (std::uint32_t slot : m_used)
+            f(m_states[slot]);
+    }
+
+private:
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t(0);
+    std::size_t slotOf(std::uint64_t key) const {
+        key ^= key >> 31; // both halves of the key reach the low bits
+        key *= 0x9E3779B97F4A7C15ull;
+        key ^= key >> 29;
+        return std::size_t(key) & (m_keys.size() - 1);
+    }
+    void grow() {
+        std::vector<std::uint64_t> keys = std::move(m_keys);
+        std::vector<State> states = std::move(m_states);
+        std::vector<std::uint32_t> used = std::move(m_used);
+        m_keys.assign(std::max<std::size_t>(1024, 2 * keys.size()), kEmpty);
+        m_states.resize(m_keys.size());
+        m_used.clear();
+        m_used.reserve(used.size());
+        for (std::uint32_t old : used) {
+            std::size_t slot = slotOf(keys[old]);
+            while (m_keys[slot] != kEmpty)
+                slot = (slot + 1) & (m_keys.size() - 1);
+            m_keys[slot] = keys[old];
+            m_states[slot] = states[old];
+            m_used.push_back(std::uint32_t(slot));
+        }
+    }
+    std::vector<std::uint64_t> m_keys;
+    std::vector<State> m_states;
+    std::vector<std::uint32_t> m_used;
 };
 
 SpanSequence sequenceOf(const MusicAnalysis &analysis, const std::vector<FitJump> &jumps) {
@@ -295,7 +356,7 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     const double gainBin = std::max<double>(1, double(beat) / 4);
 
     std::vector<std::vector<State>> layers;
-    std::unordered_map<std::uint64_t, State> reached;
+    ReachedPaths reached;
     std::vector<int> byFrom(candidates.size());
     for (int c = 0; c < int(candidates.size()); ++c)
         byFrom[std::size_t(c)] = c;
@@ -321,9 +382,7 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
             const auto bin = std::int64_t(std::floor(double(state.gain) / gainBin));
             const std::uint64_t key =
                 std::uint64_t(state.candidate) << 40 ^ std::uint64_t(bin + (std::int64_t(1) << 39));
-            const auto [found, fresh] = reached.try_emplace(key, state);
-            if (!fresh && state.cost < found->second.cost)
-                found->second = state;
+            reached.offer(key, state);
         };
         if (depth == 0) {
             for (int c = 0; c < int(candidates.size()); ++c)
@@ -350,9 +409,8 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         }
         std::vector<State> layer;
         layer.reserve(reached.size());
-        for (const auto &entry : reached)
-            layer.push_back(entry.second);
-        // The hash map's order is not the layer's: ties go by jump and gain.
+        reached.forEach([&](const State &state) { layer.push_back(state); });
+        // Ties go by jump and gain.
         std::sort(layer.begin(), layer.end(), [](const State &a, const State &b) {
             return a.cost != b.cost ? a.cost < b.cost
                                     : (a.candidate != b.candidate ? a.candidate < b.candidate : a.gain < b.gain);

@@ -7,6 +7,7 @@
 // deterministic: the same song and length give the same jumps on every run.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,8 +43,10 @@ struct MusicAnalysis {
 };
 
 // Beats (aubio's tempo tracker) and beat-synchronous chroma, cepstrum and
-// loudness of a mono signal.
-MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate);
+// loudness of a mono signal, on two threads. Once stop is set it returns
+// soon, without beats or features.
+MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate,
+                           const std::atomic<std::uint8_t> *stop = nullptr);
 
 // A stretch of the song, [from, to) in samples.
 struct MusicSpan {
