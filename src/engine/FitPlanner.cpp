@@ -294,7 +294,8 @@ std::int64_t SpanSequence::playedLength() const {
     return length;
 }
 
-FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits) {
+FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits,
+                const std::atomic<std::uint8_t> *stop) {
     FitPlan plan;
     const std::int64_t length = analysis.length;
     if (length <= 0 || targetSamples <= 0)
@@ -373,6 +374,8 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         return bestLayer < 0 || (depth <= firstLayer + kExtraLayers && remainderOf(bestLayer, bestState) > beat);
     };
     for (int depth = 0; depth < limits.mostJumps && searching(depth); ++depth) {
+        if (stop && stop->load())
+            return plan;
         reached.clear();
         const auto offer = [&](const State &state) {
             const double total = double(length + state.gain);

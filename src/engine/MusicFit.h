@@ -103,8 +103,9 @@ struct FitLimits {
 // The fewest jumps that make the song last targetSamples, spread out, on
 // beats, between places that sound alike; the rest is left to the tempo.
 // A song already within the tempo's reach gets no jump. found is false when
-// no acceptable plan exists.
-FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {});
+// no acceptable plan exists, or once stop is set (looked at every jump).
+FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {},
+                const std::atomic<std::uint8_t> *stop = nullptr);
 
 // Where the rest (target less played length) is taken up: only as much
 // music as it needs at a change somewhat under largestTempoChange (two
