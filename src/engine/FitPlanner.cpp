@@ -131,68 +131,6 @@ struct State {
     int parent; // in the layer before, -1 in the first
 };
 
-// The cheapest path to each (last jump, length bin) of a layer, in a flat
-// open-addressed table: a layer offers millions of paths, and a node per
-// entry cost more than the search itself. The first path offered keeps its
-// place unless a later one is cheaper, and the entries come out in the
-// order they were first offered.
-class ReachedPaths {
-public:
-    void clear() {
-        for (std::uint32_t slot : m_used)
-            m_keys[slot] = kEmpty;
-        m_used.clear();
-    }
-    void offer(std::uint64_t key, const State &state) {
-        if (2 * (m_used.size() + 1) > m_keys.size())
-            grow();
-        std::size_t slot = slotOf(key);
-        while (m_keys[slot] != kEmpty && m_keys[slot] != key)
-            slot = (slot + 1) & (m_keys.size() - 1);
-        if (m_keys[slot] == kEmpty) {
-            m_keys[slot] = key;
-            m_states[slot] = state;
-            m_used.push_back(std::uint32_t(slot));
-        } else if (state.cost < m_states[slot].cost) {
-            m_states[slot] = state;
-        }
-    }
-    std::size_t size() const { return m_used.size(); }
-    template <typename F> void forEach(F &&f) const {
-        for (std::uint32_t slot : m_used)
-            f(m_states[slot]);
-    }
-
-private:
-    static constexpr std::uint64_t kEmpty = ~std::uint64_t(0);
-    std::size_t slotOf(std::uint64_t key) const {
-        key ^= key >> 31; // both halves of the key reach the low bits
-        key *= 0x9E3779B97F4A7C15ull;
-        key ^= key >> 29;
-        return std::size_t(key) & (m_keys.size() - 1);
-    }
-    void grow() {
-        std::vector<std::uint64_t> keys = std::move(m_keys);
-        std::vector<State> states = std::move(m_states);
-        std::vector<std::uint32_t> used = std::move(m_used);
-        m_keys.assign(std::max<std::size_t>(1024, 2 * keys.size()), kEmpty);
-        m_states.resize(m_keys.size());
-        m_used.clear();
-        m_used.reserve(used.size());
-        for (std::uint32_t old : used) {
-            std::size_t slot = slotOf(keys[old]);
-            while (m_keys[slot] != kEmpty)
-                slot = (slot + 1) & (m_keys.size() - 1);
-            m_keys[slot] = keys[old];
-            m_states[slot] = states[old];
-            m_used.push_back(std::uint32_t(slot));
-        }
-    }
-    std::vector<std::uint64_t> m_keys;
-    std::vector<State> m_states;
-    std::vector<std::uint32_t> m_used;
-};
-
 SpanSequence sequenceOf(const MusicAnalysis &analysis, const std::vector<FitJump> &jumps) {
     SpanSequence sequence;
     sequence.seamSamples = seamLength(analysis);
@@ -357,7 +295,6 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     const double gainBin = std::max<double>(1, double(beat) / 4);
 
     std::vector<std::vector<State>> layers;
-    ReachedPaths reached;
     std::vector<int> byFrom(candidates.size());
     for (int c = 0; c < int(candidates.size()); ++c)
         byFrom[std::size_t(c)] = c;
@@ -376,43 +313,61 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     for (int depth = 0; depth < limits.mostJumps && searching(depth); ++depth) {
         if (stop && stop->load())
             return plan;
-        reached.clear();
-        const auto offer = [&](const State &state) {
-            const double total = double(length + state.gain);
+        // The cheapest path to each (last jump, length bin): jump by jump,
+        // the paths before it in a small array by bin. Among equally cheap
+        // ones the path from the earliest state of the layer before stays.
+        const auto pastTarget = [&](std::int64_t gain) {
+            const double total = double(length + gain);
             // Past the target already: more jumps the same way only take it further.
-            if ((direction > 0 && total > highest) || (direction < 0 && total < lowest))
-                return;
-            const auto bin = std::int64_t(std::floor(double(state.gain) / gainBin));
-            const std::uint64_t key =
-                std::uint64_t(state.candidate) << 40 ^ std::uint64_t(bin + (std::int64_t(1) << 39));
-            reached.offer(key, state);
+            return (direction > 0 && total > highest) || (direction < 0 && total < lowest);
         };
+        const auto binOf = [&](std::int64_t gain) { return std::int64_t(std::floor(double(gain) / gainBin)); };
+        std::vector<State> layer;
         if (depth == 0) {
             for (int c = 0; c < int(candidates.size()); ++c)
-                offer({c, candidates[c].gain, candidates[c].cost + crowding(analysis.beats[candidates[c].from]), -1});
+                if (!pastTarget(candidates[c].gain))
+                    layer.push_back(
+                        {c, candidates[c].gain, candidates[c].cost + crowding(analysis.beats[candidates[c].from]), -1});
         } else {
             const std::vector<State> &previous = layers.back();
+            std::vector<int> byLanding(previous.size());
+            std::int64_t fewest = previous[0].gain, most = previous[0].gain;
             for (int s = 0; s < int(previous.size()); ++s) {
-                const Candidate &last = candidates[previous[s].candidate];
-                // Only jumps from far enough on: those after it in beat order.
-                const auto first = std::partition_point(byFrom.begin(), byFrom.end(), [&](int c) {
-                    return candidates[c].from - last.to < kShortestStretchBeats;
+                byLanding[std::size_t(s)] = s;
+                fewest = std::min(fewest, previous[s].gain), most = std::max(most, previous[s].gain);
+            }
+            std::stable_sort(byLanding.begin(), byLanding.end(), [&](int a, int b) {
+                return candidates[previous[a].candidate].to < candidates[previous[b].candidate].to;
+            });
+            std::vector<int> atBin;
+            for (int c = 0; c < int(candidates.size()); ++c) {
+                const Candidate &next = candidates[c];
+                // Only paths whose last jump lands far enough before it.
+                const auto end = std::partition_point(byLanding.begin(), byLanding.end(), [&](int s) {
+                    return next.from - candidates[previous[s].candidate].to >= kShortestStretchBeats;
                 });
-                for (auto at = first; at != byFrom.end(); ++at) {
-                    const int c = *at;
-                    const Candidate &next = candidates[c];
+                const std::int64_t firstBin = binOf(fewest + next.gain);
+                atBin.assign(std::size_t(binOf(most + next.gain) - firstBin + 1), -1);
+                for (auto at = byLanding.begin(); at != end; ++at) {
+                    const int s = *at;
+                    const Candidate &last = candidates[previous[s].candidate];
                     const std::int64_t stretch = analysis.beats[next.from] - analysis.beats[last.to];
-                    if (stretch < shortestStretch)
+                    const std::int64_t gain = previous[s].gain + next.gain;
+                    if (stretch < shortestStretch || pastTarget(gain))
                         continue;
                     const double repeat = c == previous[s].candidate ? kRepeatCost : 0;
-                    offer({c, previous[s].gain + next.gain, previous[s].cost + next.cost + crowding(stretch) + repeat,
-                           s});
+                    const State state{c, gain, previous[s].cost + next.cost + crowding(stretch) + repeat, s};
+                    int &kept = atBin[std::size_t(binOf(gain) - firstBin)];
+                    if (kept < 0) {
+                        kept = int(layer.size());
+                        layer.push_back(state);
+                    } else if (State &old = layer[std::size_t(kept)];
+                               state.cost < old.cost || (state.cost == old.cost && s < old.parent)) {
+                        old = state;
+                    }
                 }
             }
         }
-        std::vector<State> layer;
-        layer.reserve(reached.size());
-        reached.forEach([&](const State &state) { layer.push_back(state); });
         // Ties go by jump and gain.
         std::sort(layer.begin(), layer.end(), [](const State &a, const State &b) {
             return a.cost != b.cost ? a.cost < b.cost
