@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <unordered_set>
 
 namespace melvora {
 namespace {
@@ -369,21 +368,40 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
             }
         }
         // Ties go by jump and gain.
-        std::sort(layer.begin(), layer.end(), [](const State &a, const State &b) {
+        const auto before = [](const State &a, const State &b) {
             return a.cost != b.cost ? a.cost < b.cost
                                     : (a.candidate != b.candidate ? a.candidate < b.candidate : a.gain < b.gain);
-        });
-        if (layer.size() > kMostStates) {
+        };
+        if (layer.size() <= kMostStates) {
+            std::sort(layer.begin(), layer.end(), before);
+        } else {
             // The cheapest path to each length first, so that every length
             // reached stays on offer to the next jump; then the cheapest.
-            std::vector<State> kept, rest;
-            std::unordered_set<std::int64_t> lengths;
+            // Only what is kept is sorted.
+            std::int64_t lowest = binOf(layer[0].gain), highest = lowest;
             for (const State &state : layer)
-                (lengths.insert(std::int64_t(std::floor(double(state.gain) / gainBin))).second ? kept : rest)
-                    .push_back(state);
+                lowest = std::min(lowest, binOf(state.gain)), highest = std::max(highest, binOf(state.gain));
+            std::vector<int> cheapestAt(std::size_t(highest - lowest + 1), -1);
+            for (int k = 0; k < int(layer.size()); ++k) {
+                int &at = cheapestAt[std::size_t(binOf(layer[std::size_t(k)].gain) - lowest)];
+                if (at < 0 || before(layer[std::size_t(k)], layer[std::size_t(at)]))
+                    at = k;
+            }
+            std::vector<State> kept, rest;
+            std::vector<bool> isKept(layer.size(), false);
+            for (int at : cheapestAt)
+                if (at >= 0)
+                    kept.push_back(layer[std::size_t(at)]), isKept[std::size_t(at)] = true;
+            for (std::size_t k = 0; k < layer.size(); ++k)
+                if (!isKept[k])
+                    rest.push_back(layer[k]);
+            std::sort(kept.begin(), kept.end(), before);
             kept.resize(std::min(kept.size(), kMostStates));
-            kept.insert(kept.end(), rest.begin(),
-                        rest.begin() + std::ptrdiff_t(std::min(rest.size(), kMostStates - kept.size())));
+            const std::size_t more = std::min(rest.size(), kMostStates - kept.size());
+            std::nth_element(rest.begin(), rest.begin() + std::ptrdiff_t(more), rest.end(), before);
+            rest.resize(more);
+            std::sort(rest.begin(), rest.end(), before);
+            kept.insert(kept.end(), rest.begin(), rest.end());
             std::stable_sort(kept.begin(), kept.end(), [](const State &a, const State &b) { return a.cost < b.cost; });
             layer = std::move(kept);
         }
