@@ -102,9 +102,9 @@ int appendSinkFrames(AVFilterContext *sink, AVFrame *frame, std::vector<float> (
 int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMusic &planned,
                  const SequenceStretch &stretch, ReplacedStretch &piece, std::string &error) {
     MixJob own;
-    MixRun run(own);
+    MixRun graph(own);
     const auto failed = [&](std::string_view step, int code) {
-        fail(run, step, code);
+        fail(graph, step, code);
         error = own.result.errorMessage;
         return code;
     };
@@ -118,7 +118,6 @@ int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMu
     // Transients reset the phases only above the notes' own range: with the
     // default (crisp) a held tone sped up was measured 1.2 % sharp.
     std::snprintf(description, sizeof description, "rubberband=tempo=%.9f:transients=mixed", tempo);
-    MixRun &graph = run;
     int result = buildSingleInputGraph(graph, description);
     if (result < 0) {
         error = own.result.errorMessage;
