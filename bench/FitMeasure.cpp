@@ -5,9 +5,9 @@
 // made in the middle only), how every seam's novelty compares with the
 // song's own 90th-percentile beat-to-beat novelty, how loud the high band
 // gets across each seam against the song's own 99th percentile (a click),
-// the tempo change and the analysis time. Songs named for the loop are also
-// looped under a video three times their length, at their own seam and from
-// their end to their start. For bench/fit.sh; not part of the product.
+// the tempo change and the times of reading, analysing and stretching.
+// Songs named for the loop are also looped under a video three times their
+// length, at their own seam and from their end to their start. For bench/fit.sh; not part of the product.
 //
 //   melvora-fit-measure FOLDER MODE2_SECONDS [generated] [fit:NAME=FILE]... [loop:NAME=FILE]...
 //
@@ -422,9 +422,10 @@ void measureFit(const std::string &folder, const Song &song, double mode2Seconds
             totals.seams += int(seams.size());
         }
         totals.loudSeams += loud, totals.clicks += clicks;
-        std::printf("  %4.1fx %6s %+6.2f %+6d %6.3f %6.3f %8.2f %5d %8.2f %5d %4.1f/%-4.1f%2d %6.2f %6s\n", factor,
-                    fellBack ? "fade" : std::to_string(made.fit.jumps.size()).c_str(), made.fit.tempoPercent, lastLag,
-                    first, last, worstSeam, loud, worstClick, clicks, worstFlam, worstBeatFlam, flamsTold, made.fit.analysisSeconds,
+        std::printf("  %4.1fx %6s %+6.2f %+6d %6.3f %6.3f %8.2f %5d %8.2f %5d %4.1f/%-4.1f%2d %6.2f %6.2f %6.2f %6s\n",
+                    factor, fellBack ? "fade" : std::to_string(made.fit.jumps.size()).c_str(), made.fit.tempoPercent,
+                    lastLag, first, last, worstSeam, loud, worstClick, clicks, worstFlam, worstBeatFlam, flamsTold,
+                    made.fit.decodeSeconds, made.fit.analysisSeconds, made.fit.stretchSeconds,
                     mode2Seconds > 0
                         ? (std::to_string(100 * made.fit.analysisSeconds / mode2Seconds).substr(0, 4) + "%").c_str()
                         : "n/a");
@@ -527,10 +528,11 @@ int main(int argc, char **argv) {
                 "later than the last picture); first, last 3 s envelope correlation; worst seam novelty/p90 and "
                 "seams above; worst seam click (loudest 2.9 ms above 4 kHz across the crossfade) against the song's "
                 "own 99th percentile across a beat, and seams above; worst flam ms (attacks after the landing against "
-                "where the song would have gone on), as landed / on the tracker's nearest beat, and the seams where the attacks tell; analysis s and share "
-                "of a 10-min mode-2 run\n");
-    std::printf("  %5s %6s %6s %6s %6s %6s %8s %5s %8s %5s %11s %6s %6s\n", "x", "jumps", "tempo", "endms", "first",
-                "last", "nov/p90", ">1", "clk/p99", ">1", "flam ms", "anal.s", "share");
+                "where the song would have gone on), as landed / on the tracker's nearest beat, and the seams where "
+                "the attacks tell; seconds reading the song, analysing it (beats, features, plan) and "
+                "time-stretching; the analysis's share of a 10-min mode-2 run\n");
+    std::printf("  %5s %6s %6s %6s %6s %6s %8s %5s %8s %5s %11s %6s %6s %6s %6s\n", "x", "jumps", "tempo", "endms",
+                "first", "last", "nov/p90", ">1", "clk/p99", ">1", "flam ms", "read.s", "anal.s", "strt.s", "share");
     for (const Song &song : songs)
         if (song.fit)
             measureFit(folder, song, mode2Seconds, totals);

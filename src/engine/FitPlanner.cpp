@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace melvora {
 namespace {
@@ -233,7 +231,8 @@ std::int64_t SpanSequence::playedLength() const {
     return length;
 }
 
-FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits) {
+FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits,
+                const std::atomic<std::uint8_t> *stop) {
     FitPlan plan;
     const std::int64_t length = analysis.length;
     if (length <= 0 || targetSamples <= 0)
@@ -295,7 +294,6 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     const double gainBin = std::max<double>(1, double(beat) / 4);
 
     std::vector<std::vector<State>> layers;
-    std::unordered_map<std::uint64_t, State> reached;
     std::vector<int> byFrom(candidates.size());
     for (int c = 0; c < int(candidates.size()); ++c)
         byFrom[std::size_t(c)] = c;
@@ -312,62 +310,98 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
         return bestLayer < 0 || (depth <= firstLayer + kExtraLayers && remainderOf(bestLayer, bestState) > beat);
     };
     for (int depth = 0; depth < limits.mostJumps && searching(depth); ++depth) {
-        reached.clear();
-        const auto offer = [&](const State &state) {
-            const double total = double(length + state.gain);
+        if (stop && stop->load())
+            return plan;
+        // The cheapest path to each (last jump, length bin): jump by jump,
+        // the paths before it in a small array by bin. Among equally cheap
+        // ones the path from the earliest state of the layer before stays.
+        const auto pastTarget = [&](std::int64_t gain) {
+            const double total = double(length + gain);
             // Past the target already: more jumps the same way only take it further.
-            if ((direction > 0 && total > highest) || (direction < 0 && total < lowest))
-                return;
-            const auto bin = std::int64_t(std::floor(double(state.gain) / gainBin));
-            const std::uint64_t key =
-                std::uint64_t(state.candidate) << 40 ^ std::uint64_t(bin + (std::int64_t(1) << 39));
-            const auto [found, fresh] = reached.try_emplace(key, state);
-            if (!fresh && state.cost < found->second.cost)
-                found->second = state;
+            return (direction > 0 && total > highest) || (direction < 0 && total < lowest);
         };
+        const auto binOf = [&](std::int64_t gain) { return std::int64_t(std::floor(double(gain) / gainBin)); };
+        std::vector<State> layer;
         if (depth == 0) {
             for (int c = 0; c < int(candidates.size()); ++c)
-                offer({c, candidates[c].gain, candidates[c].cost + crowding(analysis.beats[candidates[c].from]), -1});
+                if (!pastTarget(candidates[c].gain))
+                    layer.push_back(
+                        {c, candidates[c].gain, candidates[c].cost + crowding(analysis.beats[candidates[c].from]), -1});
         } else {
             const std::vector<State> &previous = layers.back();
+            std::vector<int> byLanding(previous.size());
+            std::int64_t fewest = previous[0].gain, most = previous[0].gain;
             for (int s = 0; s < int(previous.size()); ++s) {
-                const Candidate &last = candidates[previous[s].candidate];
-                // Only jumps from far enough on: those after it in beat order.
-                const auto first = std::partition_point(byFrom.begin(), byFrom.end(), [&](int c) {
-                    return candidates[c].from - last.to < kShortestStretchBeats;
+                byLanding[std::size_t(s)] = s;
+                fewest = std::min(fewest, previous[s].gain), most = std::max(most, previous[s].gain);
+            }
+            std::stable_sort(byLanding.begin(), byLanding.end(), [&](int a, int b) {
+                return candidates[previous[a].candidate].to < candidates[previous[b].candidate].to;
+            });
+            std::vector<int> atBin;
+            for (int c = 0; c < int(candidates.size()); ++c) {
+                const Candidate &next = candidates[c];
+                // Only paths whose last jump lands far enough before it.
+                const auto end = std::partition_point(byLanding.begin(), byLanding.end(), [&](int s) {
+                    return next.from - candidates[previous[s].candidate].to >= kShortestStretchBeats;
                 });
-                for (auto at = first; at != byFrom.end(); ++at) {
-                    const int c = *at;
-                    const Candidate &next = candidates[c];
+                const std::int64_t firstBin = binOf(fewest + next.gain);
+                atBin.assign(std::size_t(binOf(most + next.gain) - firstBin + 1), -1);
+                for (auto at = byLanding.begin(); at != end; ++at) {
+                    const int s = *at;
+                    const Candidate &last = candidates[previous[s].candidate];
                     const std::int64_t stretch = analysis.beats[next.from] - analysis.beats[last.to];
-                    if (stretch < shortestStretch)
+                    const std::int64_t gain = previous[s].gain + next.gain;
+                    if (stretch < shortestStretch || pastTarget(gain))
                         continue;
                     const double repeat = c == previous[s].candidate ? kRepeatCost : 0;
-                    offer({c, previous[s].gain + next.gain, previous[s].cost + next.cost + crowding(stretch) + repeat,
-                           s});
+                    const State state{c, gain, previous[s].cost + next.cost + crowding(stretch) + repeat, s};
+                    int &kept = atBin[std::size_t(binOf(gain) - firstBin)];
+                    if (kept < 0) {
+                        kept = int(layer.size());
+                        layer.push_back(state);
+                    } else if (State &old = layer[std::size_t(kept)];
+                               state.cost < old.cost || (state.cost == old.cost && s < old.parent)) {
+                        old = state;
+                    }
                 }
             }
         }
-        std::vector<State> layer;
-        layer.reserve(reached.size());
-        for (const auto &entry : reached)
-            layer.push_back(entry.second);
-        // The hash map's order is not the layer's: ties go by jump and gain.
-        std::sort(layer.begin(), layer.end(), [](const State &a, const State &b) {
+        // Ties go by jump and gain.
+        const auto before = [](const State &a, const State &b) {
             return a.cost != b.cost ? a.cost < b.cost
                                     : (a.candidate != b.candidate ? a.candidate < b.candidate : a.gain < b.gain);
-        });
-        if (layer.size() > kMostStates) {
+        };
+        if (layer.size() <= kMostStates) {
+            std::sort(layer.begin(), layer.end(), before);
+        } else {
             // The cheapest path to each length first, so that every length
             // reached stays on offer to the next jump; then the cheapest.
-            std::vector<State> kept, rest;
-            std::unordered_set<std::int64_t> lengths;
+            // Only what is kept is sorted.
+            std::int64_t lowest = binOf(layer[0].gain), highest = lowest;
             for (const State &state : layer)
-                (lengths.insert(std::int64_t(std::floor(double(state.gain) / gainBin))).second ? kept : rest)
-                    .push_back(state);
+                lowest = std::min(lowest, binOf(state.gain)), highest = std::max(highest, binOf(state.gain));
+            std::vector<int> cheapestAt(std::size_t(highest - lowest + 1), -1);
+            for (int k = 0; k < int(layer.size()); ++k) {
+                int &at = cheapestAt[std::size_t(binOf(layer[std::size_t(k)].gain) - lowest)];
+                if (at < 0 || before(layer[std::size_t(k)], layer[std::size_t(at)]))
+                    at = k;
+            }
+            std::vector<State> kept, rest;
+            std::vector<bool> isKept(layer.size(), false);
+            for (int at : cheapestAt)
+                if (at >= 0)
+                    kept.push_back(layer[std::size_t(at)]), isKept[std::size_t(at)] = true;
+            for (std::size_t k = 0; k < layer.size(); ++k)
+                if (!isKept[k])
+                    rest.push_back(layer[k]);
+            std::sort(kept.begin(), kept.end(), before);
             kept.resize(std::min(kept.size(), kMostStates));
-            kept.insert(kept.end(), rest.begin(),
-                        rest.begin() + std::ptrdiff_t(std::min(rest.size(), kMostStates - kept.size())));
+            const std::size_t more = std::min(rest.size(), kMostStates - kept.size());
+            std::nth_element(rest.begin(), rest.begin() + std::ptrdiff_t(more), rest.end(), before);
+            rest.resize(more);
+            std::sort(rest.begin(), rest.end(), before);
+            kept.insert(kept.end(), rest.begin(), rest.end());
             std::stable_sort(kept.begin(), kept.end(), [](const State &a, const State &b) { return a.cost < b.cost; });
             layer = std::move(kept);
         }

@@ -7,6 +7,7 @@
 // deterministic: the same song and length give the same jumps on every run.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,8 +43,10 @@ struct MusicAnalysis {
 };
 
 // Beats (aubio's tempo tracker) and beat-synchronous chroma, cepstrum and
-// loudness of a mono signal.
-MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate);
+// loudness of a mono signal, on two threads. Once stop is set it returns
+// soon, without beats or features.
+MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate,
+                           const std::atomic<std::uint8_t> *stop = nullptr);
 
 // A stretch of the song, [from, to) in samples.
 struct MusicSpan {
@@ -101,8 +104,9 @@ struct FitLimits {
 // The fewest jumps that make the song last targetSamples, spread out, on
 // beats, between places that sound alike; the rest is left to the tempo.
 // A song already within the tempo's reach gets no jump. found is false when
-// no acceptable plan exists.
-FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {});
+// no acceptable plan exists, or once stop is set (looked at every jump).
+FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const FitLimits &limits = {},
+                const std::atomic<std::uint8_t> *stop = nullptr);
 
 // Where the rest (target less played length) is taken up: only as much
 // music as it needs at a change somewhat under largestTempoChange (two

@@ -20,7 +20,12 @@ struct MusicFitReport {
     Kind kind = Kind::None;
     std::vector<Jump> jumps;
     double tempoPercent = 0; // +0.8: played 0.8 % faster
-    double analysisSeconds = 0; // how long the analysis took
+    // How long the step took, in three parts: reading the song whole (which
+    // the run then plays from memory instead of decoding it during the mix),
+    // the analysis (beats, features and the plan) and the time-stretching.
+    double decodeSeconds = 0;
+    double analysisSeconds = 0;
+    double stretchSeconds = 0;
 };
 
 // One line: "fit: 2 jumps, 1:12→1:48 and 2:30→2:34, tempo +0.8 %",

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -96,8 +97,17 @@ int appendSinkFrames(AVFilterContext *sink, AVFrame *frame, std::vector<float> (
 
 // One stretch of the plan through FFmpeg's rubberband filter (the pitch
 // kept), cut to its new length and joined to the plan's own samples at both
-// ends.
-int stretchPiece(MixRun &run, const PlannedMusic &planned, const SequenceStretch &stretch, ReplacedStretch &piece) {
+// ends. Runs beside the other pieces: its graph and its error text are its
+// own (a job of its own), only the stop flag is the run's.
+int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMusic &planned,
+                 const SequenceStretch &stretch, ReplacedStretch &piece, std::string &error) {
+    MixJob own;
+    MixRun graph(own);
+    const auto failed = [&](std::string_view step, int code) {
+        fail(graph, step, code);
+        error = own.result.errorMessage;
+        return code;
+    };
     const std::int64_t context = secondsToSamples(kStretchContextSeconds);
     const std::int64_t from = std::max<std::int64_t>(0, stretch.from - context);
     const std::int64_t to = std::min(planned.sequence.playedLength(), stretch.to + context);
@@ -108,17 +118,18 @@ int stretchPiece(MixRun &run, const PlannedMusic &planned, const SequenceStretch
     // Transients reset the phases only above the notes' own range: with the
     // default (crisp) a held tone sped up was measured 1.2 % sharp.
     std::snprintf(description, sizeof description, "rubberband=tempo=%.9f:transients=mixed", tempo);
-    MixRun graph(run.job);
     int result = buildSingleInputGraph(graph, description);
-    if (result < 0)
+    if (result < 0) {
+        error = own.result.errorMessage;
         return result;
+    }
     FramePtr frame(av_frame_alloc()), out(av_frame_alloc());
     if (!frame || !out)
-        return fail(run, "Out of memory", AVERROR(ENOMEM));
+        return failed("Out of memory", AVERROR(ENOMEM));
     std::vector<float> stretched[2];
     const auto count = std::int64_t(in[0].size());
     for (std::int64_t at = 0; result >= 0 && at < count; at += kStretchBlock) {
-        if (run.job.stopRequested.load())
+        if (stopRequested.load())
             return AVERROR_EXIT;
         const int n = int(std::min<std::int64_t>(kStretchBlock, count - at));
         frame->nb_samples = n;
@@ -153,7 +164,7 @@ int stretchPiece(MixRun &run, const PlannedMusic &planned, const SequenceStretch
     if (result >= 0 && (start - warp < 0 || std::int64_t(stretched[0].size()) < tailFrom + join + kAlignSamples + 1))
         result = AVERROR_BUG;
     if (result < 0)
-        return fail(run, "Could not time-stretch the music", result);
+        return failed("Could not time-stretch the music", result);
 
     piece.from = stretch.from;
     piece.to = stretch.to;
@@ -226,7 +237,11 @@ int fitMusic(MixRun &run) {
     if (settings.fit && !(span > 0))
         return fallBack(run, "the video's length is not known, or the delay covers it");
 
-    const auto started = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const auto secondsSince = [](Clock::time_point from) {
+        return std::chrono::duration<double>(Clock::now() - from).count();
+    };
+    auto started = Clock::now();
     MixSettings onePass;
     onePass.musicStartSeconds = settings.musicStartSeconds;
     onePass.loop = false;
@@ -243,33 +258,60 @@ int fitMusic(MixRun &run) {
         if (result < 0)
             return fail(run, "Could not read the music", result);
     }
+    const double decodeSeconds = secondsSince(started);
+    started = Clock::now();
     std::vector<float> mono(planned->left.size());
     for (std::size_t i = 0; i < mono.size(); ++i)
         mono[i] = 0.5f * (planned->left[i] + planned->right[i]);
-    const MusicAnalysis analysis = analyseMusic(mono.data(), mono.size(), kOutputSampleRate);
+    const MusicAnalysis analysis = analyseMusic(mono.data(), mono.size(), kOutputSampleRate, &run.job.stopRequested);
     mono = {};
 
     FitPlan plan;
     if (settings.fit)
-        plan = planFit(analysis, secondsToSamples(span));
+        plan = planFit(analysis, secondsToSamples(span), {}, &run.job.stopRequested);
     else
         plan = planLoop(analysis);
+    if (run.job.stopRequested.load())
+        return AVERROR_EXIT;
     if (!plan.found)
         return fallBack(run, settings.fit ? "no place in the music where a jump would go unheard"
                                           : "no place in the music to loop at unheard");
     alignJumps(plan, planned->left, planned->right, settings.fit ? secondsToSamples(span) : 0,
                kOutputSampleRate);
     planned->sequence = plan.sequence;
-    for (const SequenceStretch &stretch : plan.stretches) {
-        ReplacedStretch piece;
-        const int result = stretchPiece(run, *planned, stretch, piece);
-        if (result < 0)
-            return result;
-        planned->stretched.push_back(std::move(piece));
+    const double analysisSeconds = secondsSince(started);
+    started = Clock::now();
+    // The pieces are independent: each on a thread of its own, as many at a
+    // time as there are cores; the first failure in the plan's order is told.
+    const std::size_t pieces = plan.stretches.size();
+    planned->stretched.resize(pieces);
+    std::vector<int> results(pieces, 0);
+    std::vector<std::string> errors(pieces);
+    std::atomic<std::size_t> next{0};
+    const auto stretchSome = [&] {
+        for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
+            results[k] = stretchPiece(run.job.stopRequested, *planned, plan.stretches[k], planned->stretched[k],
+                                      errors[k]);
+    };
+    std::vector<std::thread> helpers(std::min<std::size_t>(pieces, std::max(1u, std::thread::hardware_concurrency())) -
+                                     std::min<std::size_t>(pieces, 1));
+    for (std::thread &helper : helpers)
+        helper = std::thread(stretchSome);
+    stretchSome();
+    for (std::thread &helper : helpers)
+        helper.join();
+    for (std::size_t k = 0; k < pieces; ++k) {
+        if (results[k] < 0) {
+            if (results[k] != AVERROR_EXIT && run.result.errorMessage.empty())
+                run.result.errorMessage = errors[k];
+            return results[k];
+        }
     }
     run.result.fit = reportOf(plan, settings.fit ? MusicFitReport::Kind::Fitted : MusicFitReport::Kind::Looped,
                               settings.musicStartSeconds);
-    run.result.fit.analysisSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.result.fit.decodeSeconds = decodeSeconds;
+    run.result.fit.analysisSeconds = analysisSeconds;
+    run.result.fit.stretchSeconds = secondsSince(started);
     run.plannedMusic = std::move(planned);
     return 0;
 }

@@ -45,9 +45,13 @@ std::vector<float> structuredSong() {
     return song;
 }
 
-const MusicAnalysis &analysed() {
+const std::vector<float> &structuredSamples() {
     static const std::vector<float> song = structuredSong();
-    static const MusicAnalysis analysis = analyseMusic(song.data(), song.size(), kRate);
+    return song;
+}
+
+const MusicAnalysis &analysed() {
+    static const MusicAnalysis analysis = analyseMusic(structuredSamples().data(), structuredSamples().size(), kRate);
     return analysis;
 }
 
@@ -85,6 +89,16 @@ TEST(MusicFit, FindsTheBeatAndTheBar) {
         on += onBeat(beat);
     EXPECT_GE(on, int(analysis.beats.size()) * 9 / 10);
     EXPECT_EQ(analysis.barBeats, 4);
+    // Beats and frames on two threads come out the same every time; once
+    // stopped, the analysis and the planner give nothing.
+    const std::vector<float> &samples = structuredSamples();
+    const MusicAnalysis again = analyseMusic(samples.data(), samples.size(), kRate);
+    EXPECT_EQ(again.beats, analysis.beats);
+    EXPECT_EQ(again.features, analysis.features);
+    const std::atomic<std::uint8_t> stop{1};
+    const MusicAnalysis stopped = analyseMusic(samples.data(), samples.size(), kRate, &stop);
+    EXPECT_TRUE(stopped.beats.empty() && stopped.features.empty());
+    EXPECT_FALSE(planFit(analysis, std::llround(0.75 * songSeconds() * kRate), {}, &stop).found);
 
     for (int beatsPerBar : {3, 4}) {
         const std::vector<float> song = barredSong(beatsPerBar, 60);
