@@ -43,7 +43,6 @@ std::int64_t samplesAt(double seconds, int rate) {
 // its harmonics as they were and took only 4 dB off white noise at -39 dBFS;
 // sidechaincompress ties its hold and return to the depth and does not hold
 // a level flat through pauses.
-constexpr int kDuckControlStep = 42; // samples at 44100 Hz per step of the control rate
 // A sketch at a lower rate, whose picture has a step of 10 ms, takes the
 // envelope at 105 Hz: the expression is as costly at any rate of the sound.
 constexpr int kSketchDuckControlStep = 420;

@@ -455,6 +455,8 @@ void MixPreviewDlg::restartRendering(const MixSettings &settings) {
     m_render.reset();
     m_shownRender = nullptr;
     m_render = std::make_unique<MixPreviewRender>(m_inputs, settings, playing());
+    if (playing())
+        m_render->playFrom(m_playSample); // made from where the sound is, not from the start
 }
 
 void MixPreviewDlg::showStatus() {
@@ -515,7 +517,7 @@ void MixPreviewDlg::play() {
     m_playSample = std::llround(m_timeline->pointSeconds() * kPreviewSampleRate);
     m_playStart = m_playSample;
     if (m_render)
-        m_render->hurrySound();
+        m_render->playFrom(m_playSample);
     m_play->setText(previewText(keys::stop));
     feedSink(); // the first sound goes out now, not a tick later
 }
