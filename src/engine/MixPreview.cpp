@@ -158,6 +158,7 @@ int ownSoundFrame(MixRun &run, const MixPreviewInputs &inputs, std::int64_t from
 // music feed's sound for the settings that shape it, kept while they stay.
 struct MixPreviewInputs::SketchSources {
     std::mutex mutex;
+    std::atomic<bool> making{false}; // held for longer than a look: a sound is being made
     bool ownMade = false;
     std::vector<float> own; // mono
     struct Music {
@@ -892,14 +893,19 @@ int MixPreviewRender::makeAhead(std::int64_t point, const MixSettings &settings,
     const std::int64_t warmUp = secondsToSamples(kAheadWarmUpSeconds + settings.delaySeconds);
     const std::int64_t from = std::max<std::int64_t>(0, point - warmUp) / kAheadAlignment * kAheadAlignment;
     std::shared_ptr<const MixPreviewInputs::SketchSources::Music> kept;
-    if (inputs.sketchSources && inputs.sketchSources->mutex.try_lock()) {
-        // Being made, the feed's samples are no nearer than decoding.
-        kept = inputs.sketchSources->music;
-        inputs.sketchSources->mutex.unlock();
-        if (kept && (!(kept->shaping == musicShaping(settings)) || kept->planned != planned ||
-                     std::int64_t(kept->fullLeft.size()) < total))
-            kept.reset();
+    // The sketch looks at its sources for a moment; while it makes them,
+    // the feed's samples are no nearer than decoding.
+    for (MixPreviewInputs::SketchSources *sources = inputs.sketchSources.get(); sources && !sources->making;
+         std::this_thread::yield()) {
+        if (sources->mutex.try_lock()) {
+            kept = sources->music;
+            sources->mutex.unlock();
+            break;
+        }
     }
+    if (kept && (!(kept->shaping == musicShaping(settings)) || kept->planned != planned ||
+                 std::int64_t(kept->fullLeft.size()) < total))
+        kept.reset();
     {
         std::lock_guard lock(m_mutex);
         // The mix from the start is as near: nothing to gain.
@@ -1048,13 +1054,19 @@ void MixPreviewRender::runSketch() {
     std::shared_ptr<const MixPreviewInputs::SketchSources::Music> music;
     if (result >= 0) {
         std::lock_guard lock(sources->mutex);
+        struct Making {
+            std::atomic<bool> &flag;
+            ~Making() { flag = false; }
+        } making{sources->making};
         if (!sources->ownMade && inputs.hasOwnSound) {
+            sources->making = true;
             result = sketchOwnSound(inputs, sources->own, m_stop);
             sources->ownMade = result >= 0;
         }
         const MixSettings shaping = musicShaping(applied);
         if (result >= 0 &&
             (!sources->music || !(sources->music->shaping == shaping) || sources->music->planned != planned)) {
+            sources->making = true;
             std::vector<std::vector<float>> made;
             auto kept = std::make_shared<MixPreviewInputs::SketchSources::Music>();
             std::vector<float> full[2];
