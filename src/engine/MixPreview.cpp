@@ -632,8 +632,7 @@ int MixPreviewRender::appendBlock(const Block &block, Meter &meter, bool keepSam
         ++m_changes;
         // What is played goes first: the pass from a point has the cores
         // until it is its lead ahead of the point (or at the end).
-        const std::int64_t lead =
-            std::min<std::int64_t>(kAheadLeadSamples, m_inputs->videoSamples() - m_aheadFrom);
+        const std::int64_t lead = std::min<std::int64_t>(kAheadLeadSamples, m_inputs->videoSamples() - m_aheadFrom);
         m_over.wait(lock, [&] { return !m_aheadMaking || m_aheadDone >= lead || m_stop.load(); });
     }
     return 0;
@@ -679,6 +678,8 @@ int drainSink(AVFilterContext *sink, AVFrame *frame, AudioFifoPtr &fifo, Loudnes
 int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::atomic<std::uint8_t> &stop) {
     const bool ownSound = plan.ownSound;
     const bool withBed = ownSound && plan.withBed;
+    // Whether the bed's sink is fed by a graph of its own.
+    const bool bedGraph = withBed && bedRun.firstSource;
     FramePtr sinkFrame(av_frame_alloc());
     if (!sinkFrame)
         return AVERROR(ENOMEM);
@@ -715,7 +716,7 @@ int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::a
     };
     // A frame to a source of each graph: the mix's takes it, the bed's a copy.
     const auto pushToBoth = [&](AVFilterContext *mixSource, AVFilterContext *bedSource, FramePtr &frame) {
-        if (!withBed)
+        if (!bedGraph)
             return pushToSource(mixRun, mixSource, frame.get());
         FramePtr copy(frame ? av_frame_clone(frame.get()) : nullptr);
         if (!copy)
@@ -753,12 +754,18 @@ int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::a
     return result;
 }
 
-// Builds the mix graph and, with own sound and withBed, the music-as-laid
-// graph beside it; a video without sound gets the music alone, which is both.
+// Builds the mix graph and, with own sound and withBed, the music as laid
+// beside it; a video without sound gets the music alone, which is both.
 int buildGraphs(MixRun &mixRun, MixRun &bedRun, const MixSettings &applied, double videoSeconds, bool ownSound,
                 int rate, bool withBed = true) {
     if (!ownSound)
         return buildSingleInputGraph(mixRun, musicGraphDescription(applied, videoSeconds, rate).c_str(), rate);
+    if (withBed) {
+        // With ducking one graph makes both, its envelope made once; the bed
+        // has a sink in it and no graph of its own.
+        if (const std::string both = mixAndLaidGraphDescription(applied, videoSeconds, rate); !both.empty())
+            return buildMixAndLaidGraph(mixRun, both.c_str(), bedRun.sinkFilter, rate);
+    }
     int result = buildMixGraph(mixRun, mixGraphDescription(applied, videoSeconds, rate).c_str(), rate);
     if (result >= 0 && withBed)
         result = buildMixGraph(bedRun, musicBedGraphDescription(applied, videoSeconds, rate).c_str(), rate);
@@ -939,49 +946,48 @@ int MixPreviewRender::makeAhead(std::int64_t point, const MixSettings &settings,
         }
     }
     if (result >= 0)
-        result = buildGraphs(mixRun, bedRun, settings, inputs.videoSeconds, inputs.hasOwnSound, kPreviewSampleRate,
-                             false);
-    PassPlan plan{kPreviewSampleRate,
-                  total,
-                  inputs.hasOwnSound,
-                  [&](std::int64_t at, int count, FramePtr &frame) {
-                      return ownSoundFrame(mixRun, inputs, at, count, frame);
-                  },
-                  [&](std::int64_t at, int count, FramePtr &frame) {
-                      if (!kept) {
-                          const int step = readNextMusicFrame(mixRun, mixRun.musicFifo, count);
-                          return step < 0 ? step : takeFifoFrame(mixRun, mixRun.musicFifo.get(), count, at, frame);
-                      }
-                      const int step = allocEncoderFrame(mixRun, frame, count);
-                      if (step < 0)
-                          return step;
-                      std::copy_n(kept->fullLeft.data() + at, count, reinterpret_cast<float *>(frame->data[0]));
-                      std::copy_n(kept->fullRight.data() + at, count, reinterpret_cast<float *>(frame->data[1]));
-                      frame->pts = at;
-                      return 0;
-                  },
-                  nullptr,
-                  [&, at = from](const float *const mix[2], const float *const *, int count) mutable {
-                      const std::int64_t first = std::max<std::int64_t>(at, point);
-                      const std::int64_t end = at + count;
-                      at = end;
-                      if (end <= point)
-                          return 0;
-                      std::lock_guard lock(m_mutex);
-                      // The mix from the start got here: it has the rest.
-                      if (m_done >= point + m_aheadDone)
-                          return AVERROR_EXIT;
-                      std::int16_t *into = m_ahead.get() + (first - point) * 2;
-                      for (std::int64_t i = first - (end - count); i < count; ++i) {
-                          *into++ = toSample(mix[0][i]);
-                          *into++ = toSample(mix[1][i]);
-                      }
-                      m_aheadDone = end - point;
-                      m_over.notify_all();
-                      return 0;
-                  },
-                  from,
-                  false};
+        result =
+            buildGraphs(mixRun, bedRun, settings, inputs.videoSeconds, inputs.hasOwnSound, kPreviewSampleRate, false);
+    PassPlan plan{
+        kPreviewSampleRate,
+        total,
+        inputs.hasOwnSound,
+        [&](std::int64_t at, int count, FramePtr &frame) { return ownSoundFrame(mixRun, inputs, at, count, frame); },
+        [&](std::int64_t at, int count, FramePtr &frame) {
+            if (!kept) {
+                const int step = readNextMusicFrame(mixRun, mixRun.musicFifo, count);
+                return step < 0 ? step : takeFifoFrame(mixRun, mixRun.musicFifo.get(), count, at, frame);
+            }
+            const int step = allocEncoderFrame(mixRun, frame, count);
+            if (step < 0)
+                return step;
+            std::copy_n(kept->fullLeft.data() + at, count, reinterpret_cast<float *>(frame->data[0]));
+            std::copy_n(kept->fullRight.data() + at, count, reinterpret_cast<float *>(frame->data[1]));
+            frame->pts = at;
+            return 0;
+        },
+        nullptr,
+        [&, at = from](const float *const mix[2], const float *const *, int count) mutable {
+            const std::int64_t first = std::max<std::int64_t>(at, point);
+            const std::int64_t end = at + count;
+            at = end;
+            if (end <= point)
+                return 0;
+            std::lock_guard lock(m_mutex);
+            // The mix from the start got here: it has the rest.
+            if (m_done >= point + m_aheadDone)
+                return AVERROR_EXIT;
+            std::int16_t *into = m_ahead.get() + (first - point) * 2;
+            for (std::int64_t i = first - (end - count); i < count; ++i) {
+                *into++ = toSample(mix[0][i]);
+                *into++ = toSample(mix[1][i]);
+            }
+            m_aheadDone = end - point;
+            m_over.notify_all();
+            return 0;
+        },
+        from,
+        false};
     if (result >= 0)
         result = runGraphs(mixRun, bedRun, plan, m_aheadStop);
     return result;

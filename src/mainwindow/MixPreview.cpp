@@ -105,7 +105,8 @@ QPainterPath columnPath(const std::vector<float> &steps, std::size_t stepsShown,
     for (int x = 0; x < columns; ++x) {
         const auto first = static_cast<std::size_t>(x * stepsPerPixel);
         const auto last = std::min(stepsShown, std::max(first + 1, static_cast<std::size_t>((x + 1) * stepsPerPixel)));
-        const float largest = *std::max_element(steps.begin() + std::ptrdiff_t(first), steps.begin() + std::ptrdiff_t(last));
+        const float largest =
+            *std::max_element(steps.begin() + std::ptrdiff_t(first), steps.begin() + std::ptrdiff_t(last));
         const QPointF point(area.left() + x, area.bottom() - height(largest) * area.height());
         if (!filled && x == 0)
             path.moveTo(point);

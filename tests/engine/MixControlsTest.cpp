@@ -155,6 +155,12 @@ TEST(MixGraphs, DefaultSettingsGiveTheDescriptionsOfAlways) {
     MixSettings idle;
     idle.duckHoldSeconds = 2, idle.duckKey = DuckKey::Any, idle.truePeakDb = -3;
     EXPECT_EQ(mixGraphDescription(idle, 1), "[in0][in1]amix=inputs=2[out]");
+    // The preview's graph of the mix and the music as laid together is only ducking's.
+    EXPECT_EQ(mixAndLaidGraphDescription(idle, 1), "");
+    idle.duckDb = 10;
+    const std::string both = mixAndLaidGraphDescription(idle, 1);
+    EXPECT_EQ(both.substr(0, both.find("[bed]asplit")),
+              mixGraphDescription(idle, 1).substr(0, both.find("[bed]asplit")));
 }
 
 TEST(MixGraphs, NumbersAreWrittenWithoutADecimalPoint) {
