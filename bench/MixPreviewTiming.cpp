@@ -106,5 +106,19 @@ int main(int argc, char **argv) {
     melvora::MixSettings started;
     started.musicStartSeconds = 1;
     timeRendering("another music start (the feed's sound made anew)", inputs, started);
+    // Play in the middle right after the music start changes: the sketch is
+    // making the feed's sound, so the pass from there reads the music itself.
+    started.musicStartSeconds = 2;
+    const auto pressed = std::chrono::steady_clock::now();
+    {
+        melvora::MixPreviewRender played(inputs, started, true);
+        const std::int64_t middle = inputs->videoSamples() / 2;
+        std::int16_t probe[2 * 441];
+        played.playFrom(middle);
+        while (played.readMixed(middle, 441, probe) < 441 && !played.finished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::printf("Play in the middle right after a new music start: playable there after %.3f s\n",
+                secondsSince(pressed));
     return 0;
 }
