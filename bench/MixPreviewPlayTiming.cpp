@@ -1,7 +1,8 @@
 // Times the mix preview's Play: from the press to the first sound handed to
-// the sound output, at the start and in the middle of the video, once the
-// mix is made and right after a change of the settings (with a sound server,
-// such as the null sink test.sh starts).
+// the sound output, at the start and in the middle of the video once the mix
+// is made, and at the start, 0:10, the middle and near the end right after a
+// change of the settings (with a sound server, such as the null sink test.sh
+// starts).
 //
 //   melvora-mix-preview-play-timing VIDEO MUSIC
 
@@ -71,9 +72,12 @@ int main(int argc, char **argv) {
         current.fadeInSeconds += 1;
         QTest::qWait(60);
         const double changedMiddle = timePlay(dialog, length / 2);
+        current.fadeInSeconds += 1;
+        QTest::qWait(60);
+        const double changedEnd = timePlay(dialog, length - 10);
         std::printf("%s: first sound after %.3f s at the start, %.3f s in the middle; after a change %.3f s at the "
-                    "start, %.3f s at 0:10, %.3f s in the middle\n",
-                    name, made, madeMiddle, changed, changedTen, changedMiddle);
+                    "start, %.3f s at 0:10, %.3f s in the middle, %.3f s 10 s before the end\n",
+                    name, made, madeMiddle, changed, changedTen, changedMiddle, changedEnd);
     }
     return 0;
 }

@@ -1,7 +1,8 @@
 // Times the mix preview inside the process: the reading of the files, and
 // for each kind of settings the picture (the sketch), the mix playable from
 // the start and from the middle, and the whole mix, with the multiple of the
-// video's length it took.
+// video's length it took; then, in a render of its own, how soon Play pressed
+// in the middle as the settings change has the mix there.
 //
 //   melvora-mix-preview-timing VIDEO MUSIC
 
@@ -48,6 +49,17 @@ void timeRendering(const char *name, const std::shared_ptr<const melvora::MixPre
     std::printf("%s: picture (sketch) after %.3f s, playable from the start after %.3f s and from the middle "
                 "after %.3f s, whole mix in %.2f s (%.0fx the video's length)\n",
                 name, sketch, fromStart, fromMiddle, whole, inputs->videoSeconds / whole);
+    // Play pressed in the middle as the settings change: the pass from there.
+    const auto pressed = std::chrono::steady_clock::now();
+    double playable = -1;
+    {
+        melvora::MixPreviewRender played(inputs, settings, true);
+        played.playFrom(middle);
+        while (played.readMixed(middle, 441, probe) < 441 && !played.finished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        playable = secondsSince(pressed);
+    }
+    std::printf("  with Play pressed in the middle at once: playable there after %.3f s\n", playable);
     const melvora::MixPreviewRender::Levels levels = render.levels();
     if (levels.targetLufs)
         std::printf("  loudness: mix %.1f LUFS, gain %+.1f dB, reached %.1f LUFS (target %.1f)\n",
@@ -94,5 +106,19 @@ int main(int argc, char **argv) {
     melvora::MixSettings started;
     started.musicStartSeconds = 1;
     timeRendering("another music start (the feed's sound made anew)", inputs, started);
+    // Play in the middle right after the music start changes: the sketch is
+    // making the feed's sound, so the pass from there reads the music itself.
+    started.musicStartSeconds = 2;
+    const auto pressed = std::chrono::steady_clock::now();
+    {
+        melvora::MixPreviewRender played(inputs, started, true);
+        const std::int64_t middle = inputs->videoSamples() / 2;
+        std::int16_t probe[2 * 441];
+        played.playFrom(middle);
+        while (played.readMixed(middle, 441, probe) < 441 && !played.finished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::printf("Play in the middle right after a new music start: playable there after %.3f s\n",
+                secondsSince(pressed));
     return 0;
 }

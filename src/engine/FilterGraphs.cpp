@@ -17,8 +17,7 @@ namespace {
 
 // Argument text of an abuffer source, e.g.
 // "time_base=1/44100:sample_rate=44100:sample_fmt=fltp:channel_layout=0x3".
-std::string sourceArguments(AVRational timeBase, int sampleRate, AVSampleFormat format,
-                            const AVChannelLayout &layout) {
+std::string sourceArguments(AVRational timeBase, int sampleRate, AVSampleFormat format, const AVChannelLayout &layout) {
     const AVChannelLayout usable = effectiveLayout(layout);
     const char *formatName = av_get_sample_fmt_name(format);
     char text[512];
@@ -73,13 +72,12 @@ int parseAndConfigure(MixRun &run, const char *description, FilterInOutPtr outpu
     return 0;
 }
 
-int createSink(MixRun &run, int sampleRate) {
+int createSink(MixRun &run, int sampleRate, AVFilterContext *&sink, const char *name) {
     const AVFilter *abuffersink = avfilter_get_by_name("abuffersink");
-    int result = avfilter_graph_create_filter(&run.sinkFilter, abuffersink, "out", nullptr, nullptr,
-                                              run.filterGraph.get());
+    int result = avfilter_graph_create_filter(&sink, abuffersink, name, nullptr, nullptr, run.filterGraph.get());
     if (result < 0)
         return fail(run, "Could not create the audio sink", result);
-    result = constrainSink(run.sinkFilter, sampleRate);
+    result = constrainSink(sink, sampleRate);
     if (result < 0)
         return fail(run, "Could not set the audio sink's formats", result);
     return 0;
@@ -106,7 +104,7 @@ int buildSingleInputGraph(MixRun &run, const char *description, int sampleRate) 
     int result = createSource(run, run.firstSource, "in", resampledSourceArguments(sampleRate));
     if (result < 0)
         return result;
-    result = createSink(run, sampleRate);
+    result = createSink(run, sampleRate, run.sinkFilter, "out");
     if (result < 0)
         return result;
 
@@ -117,7 +115,10 @@ int buildSingleInputGraph(MixRun &run, const char *description, int sampleRate) 
     return parseAndConfigure(run, description, std::move(outputs), std::move(inputs));
 }
 
-int buildMixGraph(MixRun &run, const char *description, int sampleRate) {
+namespace {
+
+// Two sources, the sink "out" and, when laidSink is given, the sink "laid".
+int buildTwoInputGraph(MixRun &run, const char *description, AVFilterContext **laidSink, int sampleRate) {
     run.filterGraph.reset(avfilter_graph_alloc());
     if (!run.filterGraph)
         return fail(run, "Could not allocate the audio filter graph", AVERROR(ENOMEM));
@@ -130,20 +131,34 @@ int buildMixGraph(MixRun &run, const char *description, int sampleRate) {
     result = createSource(run, run.secondSource, "in1", resampledSourceArguments(sampleRate));
     if (result < 0)
         return result;
-    result = createSink(run, sampleRate);
+    result = createSink(run, sampleRate, run.sinkFilter, "out");
+    if (result >= 0 && laidSink)
+        result = createSink(run, sampleRate, *laidSink, "laid");
     if (result < 0)
         return result;
     FilterInOutPtr outputs = linkRecord("in0", run.firstSource);
     FilterInOutPtr second = linkRecord("in1", run.secondSource);
     FilterInOutPtr inputs = linkRecord("out", run.sinkFilter);
-    if (!outputs || !second || !inputs)
+    FilterInOutPtr laid = laidSink ? linkRecord("laid", *laidSink) : nullptr;
+    if (!outputs || !second || !inputs || (laidSink && !laid))
         return fail(run, "Could not allocate the audio filter links", AVERROR(ENOMEM));
     outputs->next = second.release();
+    inputs->next = laid.release();
     result = parseAndConfigure(run, description, std::move(outputs), std::move(inputs));
     // The encoder takes whole frames of its frame size only.
     if (result >= 0)
         av_buffersink_set_frame_size(run.sinkFilter, kMixChunkSamples);
     return result;
+}
+
+} // namespace
+
+int buildMixGraph(MixRun &run, const char *description, int sampleRate) {
+    return buildTwoInputGraph(run, description, nullptr, sampleRate);
+}
+
+int buildMixAndLaidGraph(MixRun &run, const char *description, AVFilterContext *&laidSink, int sampleRate) {
+    return buildTwoInputGraph(run, description, &laidSink, sampleRate);
 }
 
 } // namespace melvora

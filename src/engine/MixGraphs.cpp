@@ -43,7 +43,6 @@ std::int64_t samplesAt(double seconds, int rate) {
 // its harmonics as they were and took only 4 dB off white noise at -39 dBFS;
 // sidechaincompress ties its hold and return to the depth and does not hold
 // a level flat through pauses.
-constexpr int kDuckControlStep = 42; // samples at 44100 Hz per step of the control rate
 // A sketch at a lower rate, whose picture has a step of 10 ms, takes the
 // envelope at 105 Hz: the expression is as costly at any rate of the sound.
 constexpr int kSketchDuckControlStep = 420;
@@ -278,9 +277,9 @@ std::string ownAndBedChains(const MixSettings &settings, double videoSeconds, in
     return description;
 }
 
-// Where [own] and [bed] meet.
-std::string mixJoint(const MixSettings &settings, int rate) {
-    std::string description = "[own][bed]amix=inputs=2";
+// Where [own] and the music as laid meet.
+std::string mixJoint(const MixSettings &settings, int rate, const std::string &bed = "bed") {
+    std::string description = "[own][" + bed + "]amix=inputs=2";
     if (settings.levelsSet())
         description += ":normalize=0";
     if (const std::string end = chainEnd(settings, rate); !end.empty())
@@ -305,6 +304,13 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
     if (settings.replaceOwnSound)
         return replacingDescription(settings, videoSeconds, sampleRate);
     return ownAndBedChains(settings, videoSeconds, sampleRate) + mixJoint(settings, sampleRate);
+}
+
+std::string mixAndLaidGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate) {
+    if (!settings.duckDb || settings.replaceOwnSound || settings.isDefault())
+        return {};
+    return ownAndBedChains(settings, videoSeconds, sampleRate) + "[bed]asplit=2[mixedbed][laid];" +
+           mixJoint(settings, sampleRate, "mixedbed");
 }
 
 std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate) {

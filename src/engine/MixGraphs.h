@@ -32,6 +32,17 @@ std::string mixGraphDescription(const MixSettings &settings, double videoSeconds
 // limiter; the mix preview draws it.
 std::string musicBedGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate = 44100);
 
+// Samples at 44100 Hz per step of the ducking's control rate (1050 Hz). A
+// graph started later makes the same steps as one started at 0 when it
+// starts on a multiple of this.
+inline constexpr int kDuckControlStep = 42;
+
+// With ducking: the mix into "out" and, split from the same ducked music,
+// the music as laid (musicBedGraphDescription's) into "laid", one graph that
+// makes the ducking's envelope once for both. Empty without ducking (or with
+// the music alone), where the two graphs share nothing costly.
+std::string mixAndLaidGraphDescription(const MixSettings &settings, double videoSeconds, int sampleRate = 44100);
+
 // Where the limiter of a whole-mix loudness target holds the peaks, in dB:
 // under the true-peak ceiling by what resampling and encoding add to them.
 double wholeMixLimitDb(const MixSettings &settings);

@@ -158,12 +158,17 @@ int ownSoundFrame(MixRun &run, const MixPreviewInputs &inputs, std::int64_t from
 // music feed's sound for the settings that shape it, kept while they stay.
 struct MixPreviewInputs::SketchSources {
     std::mutex mutex;
+    std::atomic<bool> making{false}; // held for longer than a look: a sound is being made
     bool ownMade = false;
     std::vector<float> own; // mono
     struct Music {
         MixSettings shaping;                         // only what the music feed reads
         std::shared_ptr<const PlannedMusic> planned; // what it plays instead, when set
         std::vector<float> left, right;
+        // The feed's own samples at 44100 Hz, where the video is not too
+        // long to keep them: a pass from a point takes them from there
+        // rather than decode the music up to it.
+        std::vector<float> fullLeft, fullRight;
     };
     std::shared_ptr<const Music> music;
 };
@@ -242,6 +247,21 @@ namespace {
 
 // The momentary loudness is looked at every tenth step: each look sums 400 ms.
 constexpr int kStepsPerLoudness = 10;
+
+// A pass from a point starts this long before it, and before it once more
+// by the music's delay, and drops what it made there. The ducking's noise
+// floor, starting at full scale, falls 200 dB/s to the key's first dip and
+// is the run's from there; its hold and ramp are the run's once the key has
+// come and gone, the limiters' and resamplers' memory is milliseconds long;
+// the delay's filter lets out silence for as long as the delay before the
+// music it holds.
+constexpr double kAheadWarmUpSeconds = 3;
+// It starts where the run hands its graph a chunk and the ducking takes a
+// step, so that both fall where they fall in the run.
+constexpr std::int64_t kAheadAlignment = std::int64_t(kMixChunkSamples) * kDuckControlStep;
+// The mix from the start waits until the pass from a point is this far
+// past it.
+constexpr std::int64_t kAheadLeadSamples = 5 * kPreviewSampleRate;
 
 std::int64_t samplesAtRate(double seconds, int rate) {
     return seconds > 0 ? std::llround(seconds * rate) : 0;
@@ -346,11 +366,15 @@ int sketchOwnSound(const MixPreviewInputs &inputs, std::vector<float> &into, con
     return result;
 }
 
+// Up to this length the feed's samples are kept at 44100 Hz as well (212 MB
+// for ten minutes); beyond it a pass from a point decodes the music itself.
+constexpr double kLongestKeptFeedSeconds = 30 * 60;
+
 // The music feed's sound over the whole video, as a run's feed gives it,
-// brought to the sketch's rate.
+// brought to the sketch's rate; into full, when given, as it is.
 int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping,
                 const std::shared_ptr<const PlannedMusic> &planned, std::vector<std::vector<float>> &into,
-                const std::atomic<std::uint8_t> &stop) {
+                std::vector<float> *full, const std::atomic<std::uint8_t> &stop) {
     MixJob job;
     job.request.musicPath = inputs.musicPath;
     MixRun run(job);
@@ -377,6 +401,9 @@ int sketchMusic(const MixPreviewInputs &inputs, const MixSettings &shaping,
         if (read < count)
             return read < 0 ? read : AVERROR_BUG;
         const float *made[2] = {left.data(), right.data()};
+        if (full)
+            for (int c = 0; c < 2; ++c)
+                full[c].insert(full[c].end(), made[c], made[c] + count);
         result = resampler.add(made, count);
         if (result < 0)
             return result;
@@ -400,11 +427,22 @@ MixPreviewRender::MixPreviewRender(std::shared_ptr<const MixPreviewInputs> input
 }
 
 MixPreviewRender::~MixPreviewRender() {
-    m_stop = 1;
+    stopMaking();
+    if (m_aheadThread.joinable())
+        m_aheadThread.join();
     if (m_sketchThread.joinable())
         m_sketchThread.join();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+void MixPreviewRender::stopMaking() {
+    m_stop = 1;
+    m_aheadStop = 1;
+    // A pass that waits for the pass from a point, or that one for a pass
+    // to begin, sees it at once.
+    std::lock_guard lock(m_mutex);
+    m_over.notify_all();
 }
 
 MixPreviewRender::Levels MixPreviewRender::levels() const {
@@ -507,10 +545,40 @@ void MixPreviewRender::wait() const {
 
 std::int64_t MixPreviewRender::readMixed(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const {
     std::lock_guard lock(m_mutex);
-    const std::int64_t frames = std::clamp<std::int64_t>(m_readable - fromSample, 0, count);
+    // The pass under way where it got, then the pass from a point, then
+    // what an earlier pass left.
+    std::int64_t copied = 0;
+    while (copied < count) {
+        const std::int64_t at = fromSample + copied;
+        std::int64_t frames = std::clamp<std::int64_t>(m_done - at, 0, count - copied);
+        if (frames > 0) {
+            std::copy_n(m_mixed.get() + at * 2, frames * 2, into + copied * 2);
+        } else if ((frames = copyAhead(at, count - copied, into + copied * 2)) > 0) {
+        } else if ((frames = std::clamp<std::int64_t>(m_readable - at, 0, count - copied)) > 0) {
+            // Up to where the pass from a point (or the pass under way) has it.
+            if (m_ahead && at < m_aheadFrom)
+                frames = std::min(frames, m_aheadFrom - at);
+            std::copy_n(m_mixed.get() + at * 2, frames * 2, into + copied * 2);
+        } else {
+            break;
+        }
+        copied += frames;
+    }
+    return copied;
+}
+
+std::int64_t MixPreviewRender::copyAhead(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const {
+    if (!m_ahead || fromSample < m_aheadFrom)
+        return 0;
+    const std::int64_t frames = std::clamp<std::int64_t>(m_aheadFrom + m_aheadDone - fromSample, 0, count);
     if (frames > 0)
-        std::copy_n(m_mixed.get() + fromSample * 2, frames * 2, into);
+        std::copy_n(m_ahead.get() + (fromSample - m_aheadFrom) * 2, frames * 2, into);
     return frames;
+}
+
+std::int64_t MixPreviewRender::readAhead(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const {
+    std::lock_guard lock(m_mutex);
+    return copyAhead(fromSample, count, into);
 }
 
 int MixPreviewRender::appendBlock(const Block &block, Meter &meter, bool keepSamples) {
@@ -562,6 +630,10 @@ int MixPreviewRender::appendBlock(const Block &block, Meter &meter, bool keepSam
         m_done += block.samples;
         m_readable = std::max(m_readable, m_done);
         ++m_changes;
+        // What is played goes first: the pass from a point has the cores
+        // until it is its lead ahead of the point (or at the end).
+        const std::int64_t lead = std::min<std::int64_t>(kAheadLeadSamples, m_inputs->videoSamples() - m_aheadFrom);
+        m_over.wait(lock, [&] { return !m_aheadMaking || m_aheadDone >= lead || m_stop.load(); });
     }
     return 0;
 }
@@ -578,6 +650,10 @@ struct PassPlan {
     std::function<int(std::int64_t from, int count, FramePtr &frame)> music;
     LoudnessMeter *whole; // hears every frame of the mix, when given
     std::function<int(const float *const mix[2], const float *const bed[2], int count)> take;
+    // Where the pass starts (a multiple of kMixChunkSamples), and whether
+    // the music as laid is made beside the mix (else take gets the mix twice).
+    std::int64_t from = 0;
+    bool withBed = true;
 };
 
 // Moves every frame the sink has ready into the FIFO, and to the meter.
@@ -601,16 +677,19 @@ int drainSink(AVFilterContext *sink, AVFrame *frame, AudioFifoPtr &fifo, Loudnes
 // with own sound) over the whole video, as the run hands its graph chunks.
 int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::atomic<std::uint8_t> &stop) {
     const bool ownSound = plan.ownSound;
+    const bool withBed = ownSound && plan.withBed;
+    // Whether the bed's sink is fed by a graph of its own.
+    const bool bedGraph = withBed && bedRun.firstSource;
     FramePtr sinkFrame(av_frame_alloc());
     if (!sinkFrame)
         return AVERROR(ENOMEM);
     AudioFifoPtr mixOut, bedOut;
-    std::int64_t handed = 0;
+    std::int64_t handed = plan.from;
     std::vector<float> planes[4];
     // Hands on what both graphs have made, as far as both have it.
     const auto handOn = [&]() {
         int ready = mixOut ? av_audio_fifo_size(mixOut.get()) : 0;
-        if (ownSound)
+        if (withBed)
             ready = std::min(ready, bedOut ? av_audio_fifo_size(bedOut.get()) : 0);
         ready = static_cast<int>(std::min<std::int64_t>(ready, plan.total - handed));
         if (ready <= 0)
@@ -621,22 +700,24 @@ int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::a
         void *bedPlanes[2] = {planes[2].data(), planes[3].data()};
         if (av_audio_fifo_read(mixOut.get(), mixPlanes, ready) < ready)
             return AVERROR_BUG;
-        if (ownSound && av_audio_fifo_read(bedOut.get(), bedPlanes, ready) < ready)
+        if (withBed && av_audio_fifo_read(bedOut.get(), bedPlanes, ready) < ready)
             return AVERROR_BUG;
         handed += ready;
-        const int bed = ownSound ? 2 : 0;
+        const int bed = withBed ? 2 : 0;
         const float *const mix[2] = {planes[0].data(), planes[1].data()};
         const float *const laid[2] = {planes[bed].data(), planes[bed + 1].data()};
         return plan.take(mix, laid, ready);
     };
     const auto drain = [&]() {
         int step = drainSink(mixRun.sinkFilter, sinkFrame.get(), mixOut, plan.whole);
-        if (step >= 0 && ownSound)
+        if (step >= 0 && withBed)
             step = drainSink(bedRun.sinkFilter, sinkFrame.get(), bedOut, nullptr);
         return step < 0 ? step : handOn();
     };
     // A frame to a source of each graph: the mix's takes it, the bed's a copy.
     const auto pushToBoth = [&](AVFilterContext *mixSource, AVFilterContext *bedSource, FramePtr &frame) {
+        if (!bedGraph)
+            return pushToSource(mixRun, mixSource, frame.get());
         FramePtr copy(frame ? av_frame_clone(frame.get()) : nullptr);
         if (!copy)
             return AVERROR(ENOMEM);
@@ -645,7 +726,7 @@ int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::a
     };
     int result = 0;
     // The chunks the run hands its graph: the own sound and as much music.
-    for (std::int64_t position = 0; result >= 0 && position < plan.total; position += kMixChunkSamples) {
+    for (std::int64_t position = plan.from; result >= 0 && position < plan.total; position += kMixChunkSamples) {
         if (stop.load())
             return AVERROR_EXIT;
         const int chunk = static_cast<int>(std::min<std::int64_t>(kMixChunkSamples, plan.total - position));
@@ -673,14 +754,20 @@ int runGraphs(MixRun &mixRun, MixRun &bedRun, const PassPlan &plan, const std::a
     return result;
 }
 
-// Builds the mix graph and, with own sound, the music-as-laid graph beside
-// it; a video without sound gets the music alone, which is both.
+// Builds the mix graph and, with own sound and withBed, the music as laid
+// beside it; a video without sound gets the music alone, which is both.
 int buildGraphs(MixRun &mixRun, MixRun &bedRun, const MixSettings &applied, double videoSeconds, bool ownSound,
-                int rate) {
+                int rate, bool withBed = true) {
     if (!ownSound)
         return buildSingleInputGraph(mixRun, musicGraphDescription(applied, videoSeconds, rate).c_str(), rate);
+    if (withBed) {
+        // With ducking one graph makes both, its envelope made once; the bed
+        // has a sink in it and no graph of its own.
+        if (const std::string both = mixAndLaidGraphDescription(applied, videoSeconds, rate); !both.empty())
+            return buildMixAndLaidGraph(mixRun, both.c_str(), bedRun.sinkFilter, rate);
+    }
     int result = buildMixGraph(mixRun, mixGraphDescription(applied, videoSeconds, rate).c_str(), rate);
-    if (result >= 0)
+    if (result >= 0 && withBed)
         result = buildMixGraph(bedRun, musicBedGraphDescription(applied, videoSeconds, rate).c_str(), rate);
     return result;
 }
@@ -708,9 +795,14 @@ int MixPreviewRender::renderPass(const MixSettings &applied, const std::shared_p
     MixRun bedRun(job); // its graph only
     Meter meter(kPreviewSampleRate);
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_done = 0; // the samples beyond stay readable until this pass gets there
         m_levels = Levels{};
+        m_passSettings = settings;
+        m_passPlanned = planned;
+        m_over.notify_all();
+        // A pass from a point that waits for this one starts first.
+        m_over.wait(lock, [&] { return !m_aheadWaiting || !aheadTakes(settings) || m_stop.load(); });
     }
     int result = openMusicInput(mixRun);
     if (result >= 0) {
@@ -740,6 +832,164 @@ int MixPreviewRender::renderPass(const MixSettings &applied, const std::shared_p
         std::lock_guard lock(m_mutex);
         m_error = failureText(job, result);
     }
+    return result;
+}
+
+void MixPreviewRender::playFrom(std::int64_t sample) {
+    hurrySound();
+    if (m_stop.load())
+        return;
+    if (m_aheadThread.joinable()) {
+        m_aheadStop = 1;
+        {
+            std::lock_guard lock(m_mutex);
+            m_over.notify_all();
+        }
+        m_aheadThread.join();
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        // Played at once from what the pass under way has made.
+        if (sample < 0 || sample >= m_inputs->videoSamples() || sample < m_done || (m_finished && m_result >= 0))
+            return;
+        m_ahead.reset();
+        m_aheadFrom = sample;
+        m_aheadDone = 0;
+        m_aheadWaiting = true;
+    }
+    m_aheadStop = 0;
+    m_aheadThread = std::thread(&MixPreviewRender::runAhead, this, sample);
+}
+
+bool MixPreviewRender::aheadTakes(const MixSettings &settings) {
+    // With a loudness target: a pass made with the gain a measurement found.
+    return !settings.loudnessLufs || settings.wholeMixGainDb;
+}
+
+void MixPreviewRender::runAhead(std::int64_t point) {
+    MixSettings settings;
+    std::shared_ptr<const PlannedMusic> planned;
+    bool going = false;
+    {
+        // The pass under way, once there is one it makes the same mix as.
+        std::unique_lock lock(m_mutex);
+        m_over.wait(lock, [this] {
+            return m_aheadStop.load() || m_finished || (m_passSettings && aheadTakes(*m_passSettings));
+        });
+        going = !m_aheadStop.load() && !m_finished;
+        if (going) {
+            settings = *m_passSettings;
+            planned = m_passPlanned;
+        }
+    }
+    const int result = going ? makeAhead(point, settings, planned) : 0;
+    std::lock_guard lock(m_mutex);
+    m_aheadMaking = false;
+    m_aheadWaiting = false;
+    if (result < 0 && result != AVERROR_EXIT && m_error.empty())
+        m_error = "Could not make the mix from the chosen point";
+    m_over.notify_all();
+}
+
+// The mix from a little before the point, by the pass's own feed (its
+// samples kept by the sketch, else decoded up to there) and graph.
+int MixPreviewRender::makeAhead(std::int64_t point, const MixSettings &settings,
+                                const std::shared_ptr<const PlannedMusic> &planned) {
+    const MixPreviewInputs &inputs = *m_inputs;
+    const std::int64_t total = inputs.videoSamples();
+    const std::int64_t warmUp = secondsToSamples(kAheadWarmUpSeconds + settings.delaySeconds);
+    const std::int64_t from = std::max<std::int64_t>(0, point - warmUp) / kAheadAlignment * kAheadAlignment;
+    std::shared_ptr<const MixPreviewInputs::SketchSources::Music> kept;
+    // The sketch looks at its sources for a moment; while it makes them,
+    // the feed's samples are no nearer than decoding.
+    for (MixPreviewInputs::SketchSources *sources = inputs.sketchSources.get(); sources && !sources->making;
+         std::this_thread::yield()) {
+        if (sources->mutex.try_lock()) {
+            kept = sources->music;
+            sources->mutex.unlock();
+            break;
+        }
+    }
+    if (kept && (!(kept->shaping == musicShaping(settings)) || kept->planned != planned ||
+                 std::int64_t(kept->fullLeft.size()) < total))
+        kept.reset();
+    {
+        std::lock_guard lock(m_mutex);
+        // The mix from the start is as near: nothing to gain.
+        m_aheadWaiting = false;
+        m_over.notify_all();
+        if (from <= m_done)
+            return 0;
+        m_ahead.reset(new std::int16_t[std::size_t(total - point) * 2]);
+        m_aheadMaking = true;
+    }
+    MixJob job;
+    job.request.videoPath = inputs.videoPath;
+    job.request.musicPath = inputs.musicPath;
+    MixRun mixRun(job), bedRun(job);
+    int result = 0;
+    if (!kept) {
+        result = openMusicInput(mixRun);
+        if (result >= 0) {
+            mixRun.musicFeed = std::make_unique<MusicFeed>(mixRun.musicInput.get(), mixRun.musicStreamIndex,
+                                                           mixRun.musicDecoder.get(), settings, &m_aheadStop);
+            if (planned)
+                mixRun.musicFeed->playPlanned(planned);
+        }
+        // The feed's samples before the start, read and dropped.
+        for (std::int64_t skipped = 0; result >= 0 && skipped < from;) {
+            const int piece = int(std::min<std::int64_t>(1 << 15, from - skipped));
+            result = readNextMusicFrame(mixRun, mixRun.musicFifo, piece);
+            if (result >= 0)
+                result = av_audio_fifo_drain(mixRun.musicFifo.get(), piece);
+            skipped += piece;
+        }
+    }
+    if (result >= 0)
+        result =
+            buildGraphs(mixRun, bedRun, settings, inputs.videoSeconds, inputs.hasOwnSound, kPreviewSampleRate, false);
+    PassPlan plan{
+        kPreviewSampleRate,
+        total,
+        inputs.hasOwnSound,
+        [&](std::int64_t at, int count, FramePtr &frame) { return ownSoundFrame(mixRun, inputs, at, count, frame); },
+        [&](std::int64_t at, int count, FramePtr &frame) {
+            if (!kept) {
+                const int step = readNextMusicFrame(mixRun, mixRun.musicFifo, count);
+                return step < 0 ? step : takeFifoFrame(mixRun, mixRun.musicFifo.get(), count, at, frame);
+            }
+            const int step = allocEncoderFrame(mixRun, frame, count);
+            if (step < 0)
+                return step;
+            std::copy_n(kept->fullLeft.data() + at, count, reinterpret_cast<float *>(frame->data[0]));
+            std::copy_n(kept->fullRight.data() + at, count, reinterpret_cast<float *>(frame->data[1]));
+            frame->pts = at;
+            return 0;
+        },
+        nullptr,
+        [&, at = from](const float *const mix[2], const float *const *, int count) mutable {
+            const std::int64_t first = std::max<std::int64_t>(at, point);
+            const std::int64_t end = at + count;
+            at = end;
+            if (end <= point)
+                return 0;
+            std::lock_guard lock(m_mutex);
+            // The mix from the start got here: it has the rest.
+            if (m_done >= point + m_aheadDone)
+                return AVERROR_EXIT;
+            std::int16_t *into = m_ahead.get() + (first - point) * 2;
+            for (std::int64_t i = first - (end - count); i < count; ++i) {
+                *into++ = toSample(mix[0][i]);
+                *into++ = toSample(mix[1][i]);
+            }
+            m_aheadDone = end - point;
+            m_over.notify_all();
+            return 0;
+        },
+        from,
+        false};
+    if (result >= 0)
+        result = runGraphs(mixRun, bedRun, plan, m_aheadStop);
     return result;
 }
 
@@ -810,21 +1060,34 @@ void MixPreviewRender::runSketch() {
     std::shared_ptr<const MixPreviewInputs::SketchSources::Music> music;
     if (result >= 0) {
         std::lock_guard lock(sources->mutex);
+        struct Making {
+            std::atomic<bool> &flag;
+            ~Making() { flag = false; }
+        } making{sources->making};
         if (!sources->ownMade && inputs.hasOwnSound) {
+            sources->making = true;
             result = sketchOwnSound(inputs, sources->own, m_stop);
             sources->ownMade = result >= 0;
         }
         const MixSettings shaping = musicShaping(applied);
         if (result >= 0 &&
             (!sources->music || !(sources->music->shaping == shaping) || sources->music->planned != planned)) {
+            sources->making = true;
             std::vector<std::vector<float>> made;
-            result = sketchMusic(inputs, shaping, planned, made, m_stop);
+            auto kept = std::make_shared<MixPreviewInputs::SketchSources::Music>();
+            std::vector<float> full[2];
+            if (inputs.videoSeconds <= kLongestKeptFeedSeconds)
+                for (std::vector<float> &plane : full)
+                    plane.reserve(std::size_t(inputs.videoSamples()));
+            result = sketchMusic(inputs, shaping, planned, made,
+                                 inputs.videoSeconds <= kLongestKeptFeedSeconds ? full : nullptr, m_stop);
             if (result >= 0) {
-                auto kept = std::make_shared<MixPreviewInputs::SketchSources::Music>();
                 kept->shaping = shaping;
                 kept->planned = planned;
                 kept->left = std::move(made[0]);
                 kept->right = std::move(made[1]);
+                kept->fullLeft = std::move(full[0]);
+                kept->fullRight = std::move(full[1]);
                 sources->music = std::move(kept);
             }
         }

@@ -111,9 +111,20 @@ public:
     void wait() const;
     // Ends the making early (the threads end within a chunk); what is made
     // stays readable.
-    void stopMaking() { m_stop = 1; }
+    void stopMaking();
     // The mix starts now if it still waits for the sketch: Play was pressed.
     void hurrySound();
+    // Play was pressed at this sample. Where the mix is not made that far
+    // (nor about to be), a second pass makes it from a little before the
+    // point, by the same feed and graph and with the gain of the pass under
+    // way (with a loudness target: once a pass has one), and keeps it from
+    // the point on; the mix from the start goes on for the picture, held
+    // back until that pass is a few seconds ahead. A later call takes the
+    // place of an earlier one's pass. Hurries the sound as well.
+    void playFrom(std::int64_t sample);
+    // What the pass from the point made so far (as readMixed), for tests
+    // and the bench.
+    std::int64_t readAhead(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const;
     // The song's plan is being made (with --fit or the loop at its seams).
     bool planning() const;
     // What the run says when it finds no plan and goes on without; "" else.
@@ -122,7 +133,8 @@ public:
     // Copies at most count frames of the mix (interleaved stereo, 16 bits)
     // from fromSample on, as far as it is made; the frames copied. While a
     // loudness target is measured, that is the latest pass's mix as far as
-    // it got and the one before it beyond.
+    // it got and the one before it beyond. Where the pass from a point has
+    // made more, its samples come before an earlier pass's.
     std::int64_t readMixed(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const;
 
     const MixSettings &settings() const { return m_settings; }
@@ -139,6 +151,9 @@ private:
     int renderPass(const MixSettings &applied, const std::shared_ptr<const PlannedMusic> &planned,
                    std::optional<double> gainDb, LoudnessMeter *whole);
     int appendBlock(const Block &block, Meter &meter, bool keepSamples);
+    void runAhead(std::int64_t point);
+    int makeAhead(std::int64_t point, const MixSettings &settings, const std::shared_ptr<const PlannedMusic> &planned);
+    std::int64_t copyAhead(std::int64_t fromSample, std::int64_t count, std::int16_t *into) const;
 
     std::shared_ptr<const MixPreviewInputs> m_inputs;
     MixSettings m_settings;
@@ -162,9 +177,24 @@ private:
     std::string m_planWarning;
     int m_result = 0;
     std::string m_error;
+    // The pass under way, as the pass from a point makes it too.
+    std::optional<MixSettings> m_passSettings;
+    std::shared_ptr<const PlannedMusic> m_passPlanned;
+    // The pass from a point: its samples from m_aheadFrom, m_aheadDone of
+    // them made; while it makes them, the mix from the start waits for its
+    // lead.
+    std::unique_ptr<std::int16_t[]> m_ahead;
+    std::int64_t m_aheadFrom = 0;
+    std::int64_t m_aheadDone = 0;
+    bool m_aheadMaking = false;
+    bool m_aheadWaiting = false; // for the pass whose mix it makes too
+    // Whether the pass from a point makes the mix of a pass with these settings.
+    static bool aheadTakes(const MixSettings &settings);
+    std::atomic<std::uint8_t> m_aheadStop{0};
 
     std::thread m_sketchThread;
     std::thread m_thread;
+    std::thread m_aheadThread;
 };
 
 } // namespace melvora

@@ -185,6 +185,10 @@ void dropMusicPlan(MixSettings &settings);
 // sketch builds the same graphs at a lower rate.
 int buildSingleInputGraph(MixRun &run, const char *description, int sampleRate = kOutputSampleRate);
 int buildMixGraph(MixRun &run, const char *description, int sampleRate = kOutputSampleRate);
+// The same with a second sink, "laid", for the music as the mix lays it
+// (mixAndLaidGraphDescription); it belongs to the run's graph.
+int buildMixAndLaidGraph(MixRun &run, const char *description, AVFilterContext *&laidSink,
+                         int sampleRate = kOutputSampleRate);
 
 // MixingLoop.cpp
 // Lines the new sound up with the start of the video's own clock; call after

@@ -66,6 +66,9 @@ constexpr double kFloorDb = -60;
 // How often the settings are looked at and the picture and the sound output
 // are fed: well inside the 0.3 s a change may take to show.
 constexpr int kTickMs = 40;
+// While Play waits for the mix to get to its point: the first sound goes out
+// within this of being made.
+constexpr int kWaitingTickMs = 5;
 // What the sound output is handed ahead of what it plays.
 constexpr int kSinkBufferMs = 200;
 
@@ -86,6 +89,10 @@ double loudnessHeight(float lufs) {
 }
 
 // The loudest step of each pixel column, so that short sounds stay visible.
+// A height grows with its step's value, so each column takes the height of
+// its largest value: one logarithm a column rather than one a step (a
+// 10-minute picture has 60000 steps, and redrawing it while the mix is made
+// held Play's first sound back).
 template <typename Height>
 QPainterPath columnPath(const std::vector<float> &steps, std::size_t stepsShown, double stepsPerPixel, QRectF area,
                         bool filled, Height height) {
@@ -98,10 +105,9 @@ QPainterPath columnPath(const std::vector<float> &steps, std::size_t stepsShown,
     for (int x = 0; x < columns; ++x) {
         const auto first = static_cast<std::size_t>(x * stepsPerPixel);
         const auto last = std::min(stepsShown, std::max(first + 1, static_cast<std::size_t>((x + 1) * stepsPerPixel)));
-        double top = 0;
-        for (std::size_t i = first; i < last; ++i)
-            top = std::max(top, height(steps[i]));
-        const QPointF point(area.left() + x, area.bottom() - top * area.height());
+        const float largest =
+            *std::max_element(steps.begin() + std::ptrdiff_t(first), steps.begin() + std::ptrdiff_t(last));
+        const QPointF point(area.left() + x, area.bottom() - height(largest) * area.height());
         if (!filled && x == 0)
             path.moveTo(point);
         else
@@ -400,6 +406,8 @@ void MixPreviewDlg::tick() {
     }
     if (playing())
         feedSink();
+    if (const int interval = playing() && m_waitingForMix ? kWaitingTickMs : kTickMs; m_ticker->interval() != interval)
+        m_ticker->setInterval(interval);
     m_timeline->setNotice(m_render->planning() ? previewText(keys::planning) : QString());
     showLegend(!m_timeline->rendering().seamSeconds.empty());
     showStatus();
@@ -455,6 +463,8 @@ void MixPreviewDlg::restartRendering(const MixSettings &settings) {
     m_render.reset();
     m_shownRender = nullptr;
     m_render = std::make_unique<MixPreviewRender>(m_inputs, settings, playing());
+    if (playing())
+        m_render->playFrom(m_playSample); // made from where the sound is, not from the start
 }
 
 void MixPreviewDlg::showStatus() {
@@ -515,9 +525,11 @@ void MixPreviewDlg::play() {
     m_playSample = std::llround(m_timeline->pointSeconds() * kPreviewSampleRate);
     m_playStart = m_playSample;
     if (m_render)
-        m_render->hurrySound();
+        m_render->playFrom(m_playSample);
     m_play->setText(previewText(keys::stop));
     feedSink(); // the first sound goes out now, not a tick later
+    if (m_waitingForMix && m_ticker)
+        m_ticker->setInterval(kWaitingTickMs);
 }
 
 void MixPreviewDlg::stopPlaying() {
