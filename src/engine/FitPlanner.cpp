@@ -224,6 +224,19 @@ std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &s
     return chosen;
 }
 
+bool stretchToLength(FitPlan &plan, std::int64_t targetSamples, int sampleRate, const FitLimits &limits) {
+    std::optional<std::vector<SequenceStretch>> stretches =
+        placeStretches(plan.sequence, targetSamples - plan.sequence.playedLength(), sampleRate, limits);
+    if (!stretches)
+        return false;
+    plan.stretches = std::move(*stretches);
+    std::int64_t from = 0, to = 0;
+    for (const SequenceStretch &stretch : plan.stretches)
+        from += stretch.to - stretch.from, to += stretch.length;
+    plan.tempo = to > 0 ? double(from) / double(to) : 1;
+    return true;
+}
+
 std::int64_t SpanSequence::playedLength() const {
     std::int64_t length = 0;
     for (const MusicSpan &span : spans)
@@ -248,16 +261,8 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
                limits.largestTempoChange * stretchable(played, jumps, seam, analysis.sampleRate, limits);
     };
     const auto finish = [&](FitPlan &done) {
-        std::optional<std::vector<SequenceStretch>> stretches =
-            placeStretches(done.sequence, targetSamples - done.sequence.playedLength(), analysis.sampleRate, limits);
-        if (!stretches)
-            return;
-        done.stretches = std::move(*stretches);
-        std::int64_t from = 0, to = 0;
-        for (const SequenceStretch &stretch : done.stretches)
-            from += stretch.to - stretch.from, to += stretch.length;
-        done.tempo = to > 0 ? double(from) / double(to) : 1;
-        done.found = true;
+        if (stretchToLength(done, targetSamples, analysis.sampleRate, limits))
+            done.found = true;
     };
     if (reaches(double(length), 0)) {
         plan.sequence = sequenceOf(analysis, {});
@@ -294,11 +299,6 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     const double gainBin = std::max<double>(1, double(beat) / 4);
 
     std::vector<std::vector<State>> layers;
-    std::vector<int> byFrom(candidates.size());
-    for (int c = 0; c < int(candidates.size()); ++c)
-        byFrom[std::size_t(c)] = c;
-    std::stable_sort(byFrom.begin(), byFrom.end(),
-                     [&](int a, int b) { return candidates[a].from < candidates[b].from; });
     int bestLayer = -1, bestState = -1, firstLayer = -1;
     double bestScore = 0;
     const auto remainderOf = [&](int depth, int s) {

@@ -549,19 +549,21 @@ std::int64_t MixPreviewRender::readMixed(std::int64_t fromSample, std::int64_t c
     // what an earlier pass left.
     std::int64_t copied = 0;
     while (copied < count) {
-        const std::int64_t at = fromSample + copied;
-        std::int64_t frames = std::clamp<std::int64_t>(m_done - at, 0, count - copied);
-        if (frames > 0) {
-            std::copy_n(m_mixed.get() + at * 2, frames * 2, into + copied * 2);
-        } else if ((frames = copyAhead(at, count - copied, into + copied * 2)) > 0) {
-        } else if ((frames = std::clamp<std::int64_t>(m_readable - at, 0, count - copied)) > 0) {
-            // Up to where the pass from a point (or the pass under way) has it.
+        const std::int64_t at = fromSample + copied, wanted = count - copied;
+        std::int64_t frames = std::clamp<std::int64_t>(m_done - at, 0, wanted);
+        if (frames == 0) {
+            if (const std::int64_t ahead = copyAhead(at, wanted, into + copied * 2); ahead > 0) {
+                copied += ahead;
+                continue;
+            }
+            // An earlier pass's, up to where the pass from a point has it.
+            frames = std::clamp<std::int64_t>(m_readable - at, 0, wanted);
             if (m_ahead && at < m_aheadFrom)
                 frames = std::min(frames, m_aheadFrom - at);
-            std::copy_n(m_mixed.get() + at * 2, frames * 2, into + copied * 2);
-        } else {
-            break;
         }
+        if (frames <= 0)
+            break;
+        std::copy_n(m_mixed.get() + at * 2, frames * 2, into + copied * 2);
         copied += frames;
     }
     return copied;

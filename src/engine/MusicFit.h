@@ -116,6 +116,11 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
 std::optional<std::vector<SequenceStretch>> placeStretches(const SpanSequence &sequence, std::int64_t rest,
                                                            int sampleRate, const FitLimits &limits = {});
 
+// The stretches (placeStretches) that take a plan's sequence to
+// targetSamples, and their tempo; false, the plan as it was, when the
+// sequence cannot be taken there.
+bool stretchToLength(FitPlan &plan, std::int64_t targetSamples, int sampleRate, const FitLimits &limits = {});
+
 // The song's own best loop: from its start to a late beat, then back to an
 // early beat that sounds like it, for ever. found is false without one.
 FitPlan planLoop(const MusicAnalysis &analysis);

@@ -190,6 +190,35 @@ int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMu
     return 0;
 }
 
+// The pieces are independent: each on a thread of its own, as many at a
+// time as there are cores; the first failure in the plan's order is told.
+int stretchPieces(MixRun &run, const std::vector<SequenceStretch> &stretches, PlannedMusic &planned) {
+    const std::size_t pieces = stretches.size();
+    planned.stretched.resize(pieces);
+    std::vector<int> results(pieces, 0);
+    std::vector<std::string> errors(pieces);
+    std::atomic<std::size_t> next{0};
+    const auto stretchSome = [&] {
+        for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
+            results[k] = stretchPiece(run.job.stopRequested, planned, stretches[k], planned.stretched[k], errors[k]);
+    };
+    const std::size_t threads = std::min<std::size_t>(pieces, std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> helpers(threads > 0 ? threads - 1 : 0); // this thread is one of them
+    for (std::thread &helper : helpers)
+        helper = std::thread(stretchSome);
+    stretchSome();
+    for (std::thread &helper : helpers)
+        helper.join();
+    for (std::size_t k = 0; k < pieces; ++k) {
+        if (results[k] < 0) {
+            if (results[k] != AVERROR_EXIT && run.result.errorMessage.empty())
+                run.result.errorMessage = errors[k];
+            return results[k];
+        }
+    }
+    return 0;
+}
+
 // The decoder goes back to the file's start for the plain feed.
 int rewindForPlainFeed(MixRun &run) {
     avcodec_flush_buffers(run.musicDecoder.get());
@@ -281,32 +310,9 @@ int fitMusic(MixRun &run) {
     planned->sequence = plan.sequence;
     const double analysisSeconds = secondsSince(started);
     started = Clock::now();
-    // The pieces are independent: each on a thread of its own, as many at a
-    // time as there are cores; the first failure in the plan's order is told.
-    const std::size_t pieces = plan.stretches.size();
-    planned->stretched.resize(pieces);
-    std::vector<int> results(pieces, 0);
-    std::vector<std::string> errors(pieces);
-    std::atomic<std::size_t> next{0};
-    const auto stretchSome = [&] {
-        for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
-            results[k] = stretchPiece(run.job.stopRequested, *planned, plan.stretches[k], planned->stretched[k],
-                                      errors[k]);
-    };
-    std::vector<std::thread> helpers(std::min<std::size_t>(pieces, std::max(1u, std::thread::hardware_concurrency())) -
-                                     std::min<std::size_t>(pieces, 1));
-    for (std::thread &helper : helpers)
-        helper = std::thread(stretchSome);
-    stretchSome();
-    for (std::thread &helper : helpers)
-        helper.join();
-    for (std::size_t k = 0; k < pieces; ++k) {
-        if (results[k] < 0) {
-            if (results[k] != AVERROR_EXIT && run.result.errorMessage.empty())
-                run.result.errorMessage = errors[k];
-            return results[k];
-        }
-    }
+    const int stretched = stretchPieces(run, plan.stretches, *planned);
+    if (stretched < 0)
+        return stretched;
     run.result.fit = reportOf(plan, settings.fit ? MusicFitReport::Kind::Fitted : MusicFitReport::Kind::Looped,
                               settings.musicStartSeconds);
     run.result.fit.decodeSeconds = decodeSeconds;

@@ -92,17 +92,9 @@ void alignJumps(FitPlan &plan, const std::vector<float> &left, const std::vector
     }
     if (!moved)
         return;
-    if (targetSamples > 0) {
-        std::optional<std::vector<SequenceStretch>> stretches =
-            placeStretches(aligned.sequence, targetSamples - aligned.sequence.playedLength(), sampleRate, limits);
-        if (!stretches)
-            return; // what the shifts add or take cannot be taken up: the plan stays as it was
-        aligned.stretches = std::move(*stretches);
-        std::int64_t from = 0, to = 0;
-        for (const SequenceStretch &stretch : aligned.stretches)
-            from += stretch.to - stretch.from, to += stretch.length;
-        aligned.tempo = to > 0 ? double(from) / double(to) : 1;
-    }
+    // What the shifts add or take must be taken up, or the plan stays as it was.
+    if (targetSamples > 0 && !stretchToLength(aligned, targetSamples, sampleRate, limits))
+        return;
     plan = std::move(aligned);
 }
 
