@@ -283,6 +283,7 @@ FitPlan planFit(const MusicAnalysis &analysis, std::int64_t targetSamples, const
     const std::vector<Candidate> candidates = findCandidates(analysis, earliest, latest, direction, 2);
     if (candidates.empty())
         return plan;
+    plan.placesToJump = true;
 
     const double need = target - double(length);
     std::int64_t largestGain = 0;

@@ -84,6 +84,9 @@ struct SequenceStretch {
 
 struct FitPlan {
     bool found = false;
+    // Whether the song has places a jump would go unheard at; without found,
+    // none of their combinations makes the length.
+    bool placesToJump = false;
     std::vector<FitJump> jumps;
     SpanSequence sequence;
     // Played slower or faster, these take the sequence to exactly the target

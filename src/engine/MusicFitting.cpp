@@ -304,6 +304,14 @@ int fitMusic(MixRun &run) {
         plan = planLoop(analysis);
     if (run.job.stopRequested.load())
         return AVERROR_EXIT;
+    if (!plan.found && settings.fit && plan.placesToJump) {
+        char reason[120];
+        std::snprintf(reason, sizeof reason,
+                      "no jumps where the music repeats itself make it this long, with at most a %.1f %% tempo "
+                      "change",
+                      100 * FitLimits{}.largestTempoChange);
+        return fallBack(run, reason);
+    }
     if (!plan.found)
         return fallBack(run, settings.fit ? "no place in the music where a jump would go unheard"
                                           : "no place in the music to loop at unheard");

@@ -195,8 +195,13 @@ TEST(MusicFit, ASongWithinTheTempoNeedsNoJumpAndOneWithoutRepeatsHasNoPlan) {
         sweep[i] = float(0.3 * std::sin(2 * std::numbers::pi * (100 * t + 40 * t * t)));
     }
     const MusicAnalysis unique = analyseMusic(sweep.data(), sweep.size(), kRate);
-    EXPECT_FALSE(planFit(unique, 20 * kRate).found);
+    const FitPlan none = planFit(unique, 20 * kRate);
+    EXPECT_FALSE(none.found || none.placesToJump);
     EXPECT_FALSE(planLoop(unique).found);
+    // The song has its places, but hardly more than its untouched ends is beyond them.
+    const FitPlan tooShort = planFit(analysis, std::llround(0.26 * songSeconds() * kRate));
+    EXPECT_FALSE(tooShort.found);
+    EXPECT_TRUE(tooShort.placesToJump);
 }
 
 TEST(MusicFit, LoopsBetweenMatchingBeatsAndThePlayerKeepsTheSongsOwnSamples) {
