@@ -8,8 +8,18 @@
 namespace melvora {
 namespace {
 
+std::string tenthsText(double seconds) {
+    const double tenths = std::round(seconds * 10);
+    return clockText(std::floor(tenths / 10)) + "." + std::to_string(int(std::fmod(tenths, 10)));
+}
+
+// A jump of under a second or so would read as going nowhere ("0:37→0:37"):
+// there the two are given to the tenth.
 std::string jumpText(const MusicFitReport::Jump &jump) {
-    return clockText(jump.fromSeconds) + "\u2192" + clockText(jump.toSeconds);
+    const std::string from = clockText(jump.fromSeconds), to = clockText(jump.toSeconds);
+    if (from == to)
+        return tenthsText(jump.fromSeconds) + "\u2192" + tenthsText(jump.toSeconds);
+    return from + "\u2192" + to;
 }
 
 std::string percentText(double percent) {

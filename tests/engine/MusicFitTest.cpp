@@ -1,4 +1,5 @@
 #include "engine/MusicFit.h"
+#include "engine/MusicFitReport.h"
 #include "engine/MixGraphs.h"
 #include "engine/MixSteps.h"
 
@@ -297,6 +298,16 @@ TEST(MusicFit, AJumpLandsWhereTheHitsLineUp) {
             EXPECT_FALSE(plan.stretches.empty());
         }
     }
+}
+
+// The jumps in the music file's time, to the tenth where the two read the same second.
+TEST(MusicFit, TheReportNamesEveryJump) {
+    MusicFitReport report;
+    report.kind = MusicFitReport::Kind::Fitted;
+    report.jumps = {{72.2, 108.4}, {36.61, 37.49}, {59.96, 60.3}};
+    report.tempoPercent = 1.42;
+    EXPECT_EQ(musicFitText(report),
+              "fit: 3 jumps, 1:12\u2192" "1:48, 0:36.6\u2192" "0:37.5 and 1:00.0\u2192" "1:00.3, tempo +1.4 %");
 }
 
 // The whole step on a song file: the plan lasts the video to the sample, and
