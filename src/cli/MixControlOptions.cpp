@@ -81,8 +81,7 @@ void addMixControlOptions(CLI::App &command, MixControlOptions &options) {
                           "Fit the song to the video: it starts on its start and ends on its ending exactly with "
                           "the video, lengthened or shortened by a few jumps on beats where the music repeats "
                           "itself, the rest by a tempo change of at most 1.5 % (pitch kept) in its middle only; "
-                          "without such a place "
-                          "it fades out at the end, with a warning")
+                          "where no such jumps make the length, it fades out at the end, with a warning")
                 ->group(group);
         }
     }
