@@ -1078,11 +1078,11 @@ void MixPreviewRender::runSketch() {
             std::vector<std::vector<float>> made;
             auto kept = std::make_shared<MixPreviewInputs::SketchSources::Music>();
             std::vector<float> full[2];
-            if (inputs.videoSeconds <= kLongestKeptFeedSeconds)
+            const bool keepFull = inputs.videoSeconds <= kLongestKeptFeedSeconds;
+            if (keepFull)
                 for (std::vector<float> &plane : full)
                     plane.reserve(std::size_t(inputs.videoSamples()));
-            result = sketchMusic(inputs, shaping, planned, made,
-                                 inputs.videoSeconds <= kLongestKeptFeedSeconds ? full : nullptr, m_stop);
+            result = sketchMusic(inputs, shaping, planned, made, keepFull ? full : nullptr, m_stop);
             if (result >= 0) {
                 kept->shaping = shaping;
                 kept->planned = planned;

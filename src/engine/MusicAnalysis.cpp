@@ -26,7 +26,6 @@ constexpr uint_t kWindow = 2048; // at the song's rate
 constexpr uint_t kHop = 512;
 constexpr uint_t kTempoWindow = 1024;
 constexpr uint_t kFilters = 40;
-constexpr int kCoefficients = MusicAnalysis::kTimbre + 1; // the first, the level, is left out
 constexpr int kLowestDecimatedRate = 16000;
 // Stand-in beats for music without a beat.
 constexpr double kGridSeconds = 0.5;
@@ -44,9 +43,12 @@ bool stopped(StopFlag stop) {
 
 struct AubioDeleter {
     void operator()(fvec_t *p) const { del_fvec(p); }
+    void operator()(cvec_t *p) const { del_cvec(p); }
     void operator()(aubio_fft_t *p) const { del_aubio_fft(p); }
     void operator()(aubio_filterbank_t *p) const { del_aubio_filterbank(p); }
-    void operator()(aubio_tempo_t *p) const { del_aubio_tempo(p); }
+    void operator()(aubio_specdesc_t *p) const { del_aubio_specdesc(p); }
+    void operator()(aubio_peakpicker_t *p) const { del_aubio_peakpicker(p); }
+    void operator()(aubio_beattracking_t *p) const { del_aubio_beattracking(p); }
 };
 template <typename T> using AubioPtr = std::unique_ptr<T, AubioDeleter>;
 
@@ -58,7 +60,8 @@ void fillHop(fvec_t *hop, const float *mono, std::size_t count, std::size_t at) 
 // A half-band low-pass (Blackman-windowed sinc, 63 taps: flat to about
 // 9 kHz at 44.1 kHz, 70 dB down from 13 kHz), every other output kept.
 constexpr int kHalfBandReach = 31;
-void halveRate(const float *in, std::size_t count, float *out, std::size_t from, std::size_t to) {
+// out holds count / 2 samples.
+void halveRate(const float *in, std::size_t count, float *out) {
     static const std::array<float, (kHalfBandReach + 1) / 2> taps = [] {
         std::array<float, (kHalfBandReach + 1) / 2> odd{};
         for (int k = 0; k < int(odd.size()); ++k) {
@@ -71,7 +74,7 @@ void halveRate(const float *in, std::size_t count, float *out, std::size_t from,
         return odd;
     }();
     const auto at = [&](std::ptrdiff_t i) { return i >= 0 && std::size_t(i) < count ? in[i] : 0.0f; };
-    for (std::size_t m = from; m < to; ++m) {
+    for (std::size_t m = 0; m < count / 2; ++m) {
         const auto centre = std::ptrdiff_t(2 * m);
         float sum = 0.5f * in[centre];
         if (centre >= kHalfBandReach && std::size_t(centre + kHalfBandReach) < count) {
@@ -95,13 +98,12 @@ void halveRate(const float *in, std::size_t count, float *out, std::size_t from,
 class BeatTracker {
 public:
     explicit BeatTracker(int rate)
-        : m_rate(uint_t(rate)),
-          m_length(std::max<uint_t>(4, aubio_next_power_of_two(uint_t(5.8 * double(rate) / kHop)))),
+        : m_length(std::max<uint_t>(4, aubio_next_power_of_two(uint_t(5.8 * double(rate) / kHop)))),
           m_step(m_length / 4), m_buffer(kTempoWindow, 0.0f), m_fft(new_aubio_fft(kTempoWindow)),
           m_window(new_aubio_window(const_cast<char_t *>("hanningz"), kTempoWindow)), m_frame(new_fvec(kTempoWindow)),
           m_complex(new_fvec(kTempoWindow)), m_spectrum(new_cvec(kTempoWindow)),
           m_flux(new_aubio_specdesc("specflux", kTempoWindow)), m_picker(new_aubio_peakpicker()),
-          m_tracker(new_aubio_beattracking(m_length, kHop, m_rate)), m_onsetValue(new_fvec(1)), m_onset(new_fvec(1)),
+          m_tracker(new_aubio_beattracking(m_length, kHop, uint_t(rate))), m_onsetValue(new_fvec(1)), m_onset(new_fvec(1)),
           m_detection(new_fvec(m_length)), m_candidates(new_fvec(m_step)) {
         if (m_picker)
             aubio_peakpicker_set_threshold(m_picker.get(), smpl_t(0.3));
@@ -153,27 +155,16 @@ public:
     double bpm() const { return aubio_beattracking_get_bpm(m_tracker.get()); }
 
 private:
-    struct Deleter {
-        void operator()(fvec_t *p) const { del_fvec(p); }
-        void operator()(cvec_t *p) const { del_cvec(p); }
-        void operator()(aubio_fft_t *p) const { del_aubio_fft(p); }
-        void operator()(aubio_specdesc_t *p) const { del_aubio_specdesc(p); }
-        void operator()(aubio_peakpicker_t *p) const { del_aubio_peakpicker(p); }
-        void operator()(aubio_beattracking_t *p) const { del_aubio_beattracking(p); }
-    };
-    template <typename T> using Owned = std::unique_ptr<T, Deleter>;
-
-    uint_t m_rate;
     uint_t m_length; // onset values the beat tracking looks at (about 6 s)
     uint_t m_step;   // and how many of them it moves on at a time
     std::vector<float> m_buffer;
-    Owned<aubio_fft_t> m_fft;
-    Owned<fvec_t> m_window, m_frame, m_complex;
-    Owned<cvec_t> m_spectrum;
-    Owned<aubio_specdesc_t> m_flux;
-    Owned<aubio_peakpicker_t> m_picker;
-    Owned<aubio_beattracking_t> m_tracker;
-    Owned<fvec_t> m_onsetValue, m_onset, m_detection, m_candidates;
+    AubioPtr<aubio_fft_t> m_fft;
+    AubioPtr<fvec_t> m_window, m_frame, m_complex;
+    AubioPtr<cvec_t> m_spectrum;
+    AubioPtr<aubio_specdesc_t> m_flux;
+    AubioPtr<aubio_peakpicker_t> m_picker;
+    AubioPtr<aubio_beattracking_t> m_tracker;
+    AubioPtr<fvec_t> m_onsetValue, m_onset, m_detection, m_candidates;
     std::int64_t m_position = 0; // in the current step
     std::int64_t m_frames = 0;   // samples so far
     std::int64_t m_lastBeat = 0;
@@ -305,7 +296,7 @@ namespace {
 
 // What one frame adds to its beat: the power of each pitch class, the
 // cepstrum (coefficients 1 on) and the power of the whole frame.
-using FrameFeatures = std::array<float, MusicAnalysis::kChroma + MusicAnalysis::kTimbre + 1>;
+using FrameFeatures = MusicAnalysis::Features;
 
 // One triangle of the mel bank: its weights from bin first on.
 struct MelFilter {
@@ -410,19 +401,17 @@ MusicAnalysis analyseMusic(const float *mono, std::size_t count, int sampleRate,
     // (at half of it, low-passed).
     std::thread beatThread([&] { analysis.beats = trackBeats(mono, count, sampleRate, analysis.tempoBpm, stop); });
     const int factor = sampleRate / 2 >= kLowestDecimatedRate ? 2 : 1;
-    std::vector<float> halved;
-    if (factor == 2) {
-        halved.resize(count / 2);
-        halveRate(mono, count, halved.data(), 0, halved.size());
-    }
+    std::vector<float> halved(factor == 2 ? count / 2 : 0);
+    if (factor == 2)
+        halveRate(mono, count, halved.data());
+    const float *framed = factor == 2 ? halved.data() : mono;
     const auto hopLength = uint_t(kHop / factor), window = uint_t(kWindow / factor);
     std::vector<FrameFeatures> frames;
-    const bool framed = factor == 2 ? frameFeatures(halved.data(), halved.size(), sampleRate / 2, window, hopLength,
-                                                    frames, stop)
-                                    : frameFeatures(mono, count, sampleRate, window, hopLength, frames, stop);
+    const bool made =
+        frameFeatures(framed, count / std::size_t(factor), sampleRate / factor, window, hopLength, frames, stop);
     beatThread.join();
     halved = {};
-    if (!framed || stopped(stop)) {
+    if (!made || stopped(stop)) {
         analysis.beats.clear();
         return analysis;
     }

@@ -98,16 +98,10 @@ int appendSinkFrames(AVFilterContext *sink, AVFrame *frame, std::vector<float> (
 // One stretch of the plan through FFmpeg's atempo filter (the pitch
 // kept), cut to its new length and joined to the plan's own samples at both
 // ends. Runs beside the other pieces: its graph and its error text are its
-// own (a job of its own), only the stop flag is the run's.
+// own job's, only the stop flag is the run's.
 int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMusic &planned,
-                 const SequenceStretch &stretch, ReplacedStretch &piece, std::string &error) {
-    MixJob own;
+                 const SequenceStretch &stretch, ReplacedStretch &piece, MixJob &own) {
     MixRun graph(own);
-    const auto failed = [&](std::string_view step, int code) {
-        fail(graph, step, code);
-        error = own.result.errorMessage;
-        return code;
-    };
     const std::int64_t context = secondsToSamples(kStretchContextSeconds);
     const std::int64_t from = std::max<std::int64_t>(0, stretch.from - context);
     const std::int64_t to = std::min(planned.sequence.playedLength(), stretch.to + context);
@@ -121,13 +115,11 @@ int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMu
     char description[64];
     std::snprintf(description, sizeof description, "atempo=%.9f", tempo);
     int result = buildSingleInputGraph(graph, description);
-    if (result < 0) {
-        error = own.result.errorMessage;
+    if (result < 0)
         return result;
-    }
     FramePtr frame(av_frame_alloc()), out(av_frame_alloc());
     if (!frame || !out)
-        return failed("Out of memory", AVERROR(ENOMEM));
+        return fail(graph, "Out of memory", AVERROR(ENOMEM));
     std::vector<float> stretched[2];
     const auto count = std::int64_t(in[0].size());
     for (std::int64_t at = 0; result >= 0 && at < count; at += kStretchBlock) {
@@ -166,7 +158,7 @@ int stretchPiece(const std::atomic<std::uint8_t> &stopRequested, const PlannedMu
     if (result >= 0 && (start - warp < 0 || std::int64_t(stretched[0].size()) < tailFrom + join + kAlignSamples + 1))
         result = AVERROR_BUG;
     if (result < 0)
-        return failed("Could not time-stretch the music", result);
+        return fail(graph, "Could not time-stretch the music", result);
 
     piece.from = stretch.from;
     piece.to = stretch.to;
@@ -198,11 +190,11 @@ int stretchPieces(MixRun &run, const std::vector<SequenceStretch> &stretches, Pl
     const std::size_t pieces = stretches.size();
     planned.stretched.resize(pieces);
     std::vector<int> results(pieces, 0);
-    std::vector<std::string> errors(pieces);
+    std::vector<MixJob> jobs(pieces);
     std::atomic<std::size_t> next{0};
     const auto stretchSome = [&] {
         for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
-            results[k] = stretchPiece(run.job.stopRequested, planned, stretches[k], planned.stretched[k], errors[k]);
+            results[k] = stretchPiece(run.job.stopRequested, planned, stretches[k], planned.stretched[k], jobs[k]);
     };
     const std::size_t threads = std::min<std::size_t>(pieces, std::max(1u, std::thread::hardware_concurrency()));
     std::vector<std::thread> helpers(threads > 0 ? threads - 1 : 0); // this thread is one of them
@@ -214,7 +206,7 @@ int stretchPieces(MixRun &run, const std::vector<SequenceStretch> &stretches, Pl
     for (std::size_t k = 0; k < pieces; ++k) {
         if (results[k] < 0) {
             if (results[k] != AVERROR_EXIT && run.result.errorMessage.empty())
-                run.result.errorMessage = errors[k];
+                run.result.errorMessage = jobs[k].result.errorMessage;
             return results[k];
         }
     }
@@ -304,7 +296,11 @@ int fitMusic(MixRun &run) {
         plan = planLoop(analysis);
     if (run.job.stopRequested.load())
         return AVERROR_EXIT;
-    if (!plan.found && settings.fit && plan.placesToJump) {
+    if (!plan.found && !settings.fit)
+        return fallBack(run, "no place in the music to loop at unheard");
+    if (!plan.found && !plan.placesToJump)
+        return fallBack(run, "no place in the music where a jump would go unheard");
+    if (!plan.found) {
         char reason[120];
         std::snprintf(reason, sizeof reason,
                       "no jumps where the music repeats itself make it this long, with at most a %.1f %% tempo "
@@ -312,9 +308,6 @@ int fitMusic(MixRun &run) {
                       100 * FitLimits{}.largestTempoChange);
         return fallBack(run, reason);
     }
-    if (!plan.found)
-        return fallBack(run, settings.fit ? "no place in the music where a jump would go unheard"
-                                          : "no place in the music to loop at unheard");
     alignJumps(plan, planned->left, planned->right, settings.fit ? secondsToSamples(span) : 0,
                kOutputSampleRate);
     planned->sequence = plan.sequence;
